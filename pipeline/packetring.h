@@ -1,0 +1,80 @@
+// packetring.h - the live packet ring and the per-filter sample counters.
+//
+// The capture thread stores every packet (header, arrival stamp, bin) in the
+// process-wide PacketRing; a SampleCounter is a cursor over that ring with
+// two power-of-two rings of per-bin values (matched packets, matched wire
+// bytes). A packet's bin comes from its capture time since packet 0; the
+// graph's "now" bin from the performance counter since packet 0 was stored;
+// both are divided by the same sampling interval.
+//
+// No locks. Writers: the capture thread stores packets and advances the
+// TotalCounter and the counters of empty filters; each rawshark reader thread
+// advances only its own counter. The graph reads counters while they change;
+// every field another thread reads is atomic (relaxed unless said), so a read
+// may meet a bin mid-update and the next frame shows it whole.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "pipeline/record.h"
+
+constexpr uint64_t kPacketRingSlots = 0x40000;  // 262144 slots, packet k in slot k & 0x3FFFF
+
+struct SampleCounter {
+    std::atomic<uint64_t> cursor;          // ring number of the next packet to consume
+    std::atomic<uint64_t> matchedPackets;  // matched packets so far
+    std::atomic<uint64_t> matchedBytes;    // sum of orig_len of matched packets
+    uint32_t lastTsSec, lastTsUsec;        // timestamp of the last consumed packet (writer only)
+    int64_t lastArrival;                   // its arrival stamp (writer only)
+    std::atomic<int64_t> lastBin;          // its bin
+    std::atomic<uint32_t>* packets;        // size values, bin b at b & (size - 1)
+    std::atomic<uint64_t>* bytes;          // size values, same indexing
+    uint32_t size;                         // bins per ring, a power of two
+};
+
+// ---------------------------------------------------------------- ring
+// Capture thread (store) and UI thread while no packet flows (reset, interval).
+
+// Stores the packet (bin from its capture time, arrival from PerfCounter) and
+// advances TotalCounter with matched true. The bytes are not kept. Call
+// before the packet is written to any rawshark process.
+void PacketRingStore(const PacketRecordHeader* header, const uint8_t* data);
+
+// Empties the ring (the next packet is packet 0 of bin 0) and restarts
+// TotalCounter (cursor 0, every bin 0; rings stay allocated).
+void PacketRingReset();
+
+// Sets the sampling interval in microseconds for later bins.
+void PacketRingSetInterval(int64_t interval);
+
+// Writes the arrival stamp of packet 0 into first; returns 1 when a packet
+// is stored, else 0. UI thread, once per frame.
+int PacketRingFirstStamp(int64_t* first);
+
+// Packets stored since the last reset.
+uint64_t PacketRingCount();
+
+// ---------------------------------------------------------------- counters
+
+// Zeroes the cursor and sums and allocates both rings of size bins (a power
+// of two), zero-filled. Returns 1, or 0 with both rings null.
+int SampleCounterInit(SampleCounter* counter, uint32_t size);
+
+// Frees both rings if present and nulls them.
+void SampleCounterFree(SampleCounter* counter);
+
+// Consumes ring packet `cursor`: clears the bins skipped since the previous
+// packet, adds the packet's wire length and one packet to its bin when
+// matched, advances the cursor. Only the counter's one writer thread.
+void SampleCounterAdvance(SampleCounter* counter, int matched);
+
+// Fills each non-null output with n values, element j the bin j intervals
+// before the bin of `now` (a PerfCounter reading). n must not exceed the
+// counter's size. Any thread; allocates nothing.
+void SampleCounterRead(const SampleCounter* counter, int64_t now, uint64_t* bytes, uint64_t* packets, int n);
+
+// The counter of all stored packets; the graph draws it for an empty set.
+int TotalCounterInit(uint32_t size);
+void TotalCounterFree();
+void TotalCounterReadBytes(int64_t now, uint64_t* bytes, int n);

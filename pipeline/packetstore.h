@@ -1,0 +1,52 @@
+// packetstore.h - the offline packet store: every packet of a capture file as
+// a 16-byte PacketItem (time since the first packet, wire length, one match
+// bit per filter), in chunks of 65536 items held in an indexable table, and
+// the folding of a time window into columns for the graph.
+//
+// The capture-file reader thread alone adds items; each rawshark reader
+// thread marks only its own bit, on any item, with an atomic OR. Reset only
+// while no thread can add or mark.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+struct PacketItem {
+    int64_t time;                     // microseconds since the first packet of the file (>= 0)
+    uint32_t length;                  // wire length (orig_len), all 32 bits
+    std::atomic<uint16_t> matchBits;  // bit i: filter i matched; 0 when stored
+    uint16_t spare;
+};
+static_assert(sizeof(PacketItem) == 16, "a stored packet costs 16 bytes");
+
+constexpr int64_t kPacketStoreChunkItems = 65536;
+
+// Appends an item. Returns 1, or 0 when a new chunk cannot be allocated (the
+// store is unchanged). Reader thread, before the packet goes to rawshark.
+int PacketStoreAdd(int64_t time, uint32_t length);
+
+// Sets bit i of item k's match bits (atomic OR). k is an item already stored.
+void PacketStoreMark(int64_t k, int i);
+
+// Item k, or nullptr when k < 0 or k >= count. O(1).
+const PacketItem* PacketStoreItem(int64_t k);
+
+// Items stored.
+int64_t PacketStoreCount();
+
+// Time of the most recently added item; 0 when empty.
+int64_t PacketStoreLastTime();
+
+// Frees every chunk; count and last time become 0.
+void PacketStoreReset();
+
+// Finds the items in the n bins of width w that end with the bin holding T.
+// Returns 1 with first and last, or 0 with first 0 and last -1.
+int PacketStoreFindRange(int64_t T, int64_t w, int n, int64_t* first, int64_t* last);
+
+// Folds items first..last into the n bins ending with the bin of T, newest
+// first (element j is bin T/w - j): wire bytes and packets of the items whose
+// bit `filter` is set, or of every item when filter is -1. Each non-null
+// output gets n values; items outside the window are skipped.
+void PacketStoreAccumulate(int filter, int64_t T, int64_t w, int n, int64_t first, int64_t last,
+                           uint64_t* bytes, uint64_t* packets);

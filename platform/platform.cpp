@@ -1,0 +1,181 @@
+// platform.cpp - clock, folders, file existence and the rawshark search on
+// POSIX.
+#include "platform/platform.h"
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "shell/common.h"
+
+// ---------------------------------------------------------------- clock
+
+static int64_t RealClock() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+static std::atomic<PerfClockFn> ClockFn{&RealClock};
+
+int64_t PerfCounter() { return ClockFn.load(std::memory_order_relaxed)(); }
+
+int64_t PerfFrequency() { return 1000000000LL; }
+
+void PerfSetClock(PerfClockFn clock) {
+    ClockFn.store(clock ? clock : &RealClock, std::memory_order_relaxed);
+}
+
+// ---------------------------------------------------------------- folders
+
+static char ProgramFolderText[kPathMax];
+static std::once_flag ProgramFolderOnce;
+static std::atomic<const char*> ProgramFolderOverride{nullptr};
+static char ProgramFolderOverrideText[kPathMax];
+
+static void ProgramFolderInit() {
+    char exe[kPathMax];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) {
+        TextCopy(ProgramFolderText, sizeof ProgramFolderText, ".");
+        return;
+    }
+    exe[n] = '\0';
+    char* slash = strrchr(exe, '/');
+    if (slash == exe) {
+        slash[1] = '\0';  // the root folder keeps its '/'
+    } else if (slash) {
+        *slash = '\0';
+    }
+    TextCopy(ProgramFolderText, sizeof ProgramFolderText, exe);
+}
+
+const char* ProgramFolder() {
+    const char* o = ProgramFolderOverride.load(std::memory_order_acquire);
+    if (o) return o;
+    std::call_once(ProgramFolderOnce, ProgramFolderInit);
+    return ProgramFolderText;
+}
+
+void PlatformSetProgramFolder(const char* folder) {
+    if (!folder) {
+        ProgramFolderOverride.store(nullptr, std::memory_order_release);
+        return;
+    }
+    TextCopy(ProgramFolderOverrideText, sizeof ProgramFolderOverrideText, folder);
+    ProgramFolderOverride.store(ProgramFolderOverrideText, std::memory_order_release);
+}
+
+static int JoinPath(const char* folder, const char* name, char* out, size_t size) {
+    if (!out || size == 0) return 0;
+    out[0] = '\0';
+    size_t len = TextCopy(out, size, folder);
+    if (len >= size) return 0;
+    if (len == 0 || out[len - 1] != '/') {
+        if (TextAppend(out, size, "/") >= size) return 0;
+    }
+    if (TextAppend(out, size, name) >= size) return 0;
+    return 1;
+}
+
+int DataFolder(char* out, size_t size) {
+    if (!out || size == 0) return 0;
+    const char* home = getenv("LUMO_HOME");
+    if (home && home[0]) {
+        size_t len = TextCopy(out, size, home);
+        if (len >= size) return 0;
+        while (len > 1 && out[len - 1] == '/') out[--len] = '\0';
+        return 1;
+    }
+    const char* program = ProgramFolder();
+    if (access(program, W_OK) == 0) {
+        return TextCopy(out, size, program) < size;
+    }
+    const char* xdg = getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/') return JoinPath(xdg, "lumo", out, size);
+    const char* user = getenv("HOME");
+    if (!user || !user[0]) user = "/tmp";
+    char config[kPathMax];
+    if (!JoinPath(user, ".config", config, sizeof config)) return 0;
+    return JoinPath(config, "lumo", out, size);
+}
+
+int DataFilePath(const char* name, char* out, size_t size) {
+    char folder[kPathMax];
+    if (!DataFolder(folder, sizeof folder)) return 0;
+    return JoinPath(folder, name, out, size);
+}
+
+int ProgramFilePath(const char* name, char* out, size_t size) {
+    return JoinPath(ProgramFolder(), name, out, size);
+}
+
+int DataFolderCreate() {
+    char folder[kPathMax];
+    if (!DataFolder(folder, sizeof folder)) return 0;
+    // mkdir -p: create every missing parent in turn
+    for (char* p = folder + 1; *p; ++p) {
+        if (*p != '/') continue;
+        *p = '\0';
+        if (mkdir(folder, 0755) != 0 && errno != EEXIST) {
+            *p = '/';
+            return 0;
+        }
+        *p = '/';
+    }
+    if (mkdir(folder, 0755) != 0 && errno != EEXIST) return 0;
+    struct stat st;
+    return stat(folder, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// ---------------------------------------------------------------- files
+
+int FileExists(const char* path) {
+    if (!path || !path[0]) return 0;
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// ---------------------------------------------------------------- rawshark
+
+static int IsRawsharkName(const char* path) {
+    const char* slash = strrchr(path, '/');
+    const char* base = slash ? slash + 1 : path;
+    return strcmp(base, "rawshark") == 0;
+}
+
+int PlatformFindRawshark(char* path, size_t size) {
+    if (!path || size == 0) return 0;
+    if (path[0] && FileExists(path) && IsRawsharkName(path)) return 1;
+    path[0] = '\0';
+
+    const char* env = getenv("PATH");
+    if (env) {
+        std::string dirs(env);
+        size_t start = 0;
+        while (start <= dirs.size()) {
+            size_t end = dirs.find(':', start);
+            if (end == std::string::npos) end = dirs.size();
+            std::string dir = dirs.substr(start, end - start);
+            start = end + 1;
+            if (dir.empty() || dir[0] != '/') continue;  // relative PATH entries are not trusted
+            std::string candidate = dir + (dir.back() == '/' ? "" : "/") + "rawshark";
+            if (FileExists(candidate.c_str()) && access(candidate.c_str(), X_OK) == 0) {
+                if (TextCopy(path, size, candidate.c_str()) < size) return 1;
+                path[0] = '\0';
+            }
+        }
+    }
+    if (FileExists("/usr/bin/rawshark")) {
+        if (TextCopy(path, size, "/usr/bin/rawshark") < size) return 1;
+        path[0] = '\0';
+    }
+    return 0;
+}

@@ -1,0 +1,73 @@
+// platform.h - the kernel services the programs stand on, mapped onto POSIX.
+//
+//   performance counter   CLOCK_MONOTONIC in nanoseconds behind one
+//                         replaceable function, so tests drive the clock
+//   folders               program folder (/proc/self/exe), data folder
+//                         (LUMO_HOME, else the program folder when writable,
+//                         else $XDG_CONFIG_HOME/lumo)
+//   files                 existence test
+//   rawshark search       configured path, else PATH, else /usr/bin/rawshark
+//
+// Wrappers never print and never throw; they return 1/0 (or a value) and the
+// caller logs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Longest path a path buffer holds, terminating NUL included (PATH_MAX).
+constexpr int kPathMax = 4096;
+
+// ---------------------------------------------------------------- clock
+
+// Current performance-counter reading (nanoseconds of CLOCK_MONOTONIC unless
+// a test clock is set). Any thread.
+int64_t PerfCounter();
+
+// Counter frequency in ticks per second: 1000000000. Any thread.
+int64_t PerfFrequency();
+
+// Replaces the clock behind PerfCounter; nullptr restores the real one.
+// Tests only; call while no other thread reads the clock.
+using PerfClockFn = int64_t (*)();
+void PerfSetClock(PerfClockFn clock);
+
+// ---------------------------------------------------------------- folders
+
+// Folder of the running executable, without a trailing '/'. Valid for the
+// life of the process. Any thread.
+const char* ProgramFolder();
+
+// Makes ProgramFolder return `folder` (nullptr: the real one again).
+// Tests only, before other threads look at it.
+void PlatformSetProgramFolder(const char* folder);
+
+// Folder that holds the per-user files (ini, start-up filter sets,
+// histories, rawshark "preferences"): $LUMO_HOME when set; else the program
+// folder when it is writable; else $XDG_CONFIG_HOME/lumo (default
+// ~/.config/lumo). Writes it without a trailing '/' into out; returns 1, or 0
+// when it does not fit.
+int DataFolder(char* out, size_t size);
+
+// out = DataFolder + "/" + name. Returns 1, or 0 when it does not fit.
+int DataFilePath(const char* name, char* out, size_t size);
+
+// out = ProgramFolder + "/" + name. Returns 1, or 0 when it does not fit.
+int ProgramFilePath(const char* name, char* out, size_t size);
+
+// Creates the data folder (and its parents) when it is missing, so that a
+// first write can land. Returns 1 when the folder exists afterwards.
+int DataFolderCreate();
+
+// ---------------------------------------------------------------- files
+
+// 1 when path names an existing regular file (symbolic links followed).
+int FileExists(const char* path);
+
+// ---------------------------------------------------------------- rawshark
+
+// The rawshark search: `path` (in/out, size bytes) is kept when it names an
+// existing file whose base name is "rawshark"; otherwise it becomes the first
+// executable "rawshark" on PATH, then /usr/bin/rawshark when that exists,
+// else the empty text. Returns 1 when path is non-empty afterwards.
+int PlatformFindRawshark(char* path, size_t size);

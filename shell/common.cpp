@@ -1,0 +1,48 @@
+// common.cpp - blanks trimming, bounded text copies, colour helpers.
+#include "shell/common.h"
+
+#include <cstdio>
+#include <cstring>
+#include <strings.h>
+
+static int IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+void TrimBlanks(char* text) {
+    if (!text || !text[0]) return;
+    size_t len = strlen(text);
+    while (len > 0 && IsBlank(text[len - 1])) text[--len] = '\0';
+    size_t lead = 0;
+    while (IsBlank(text[lead])) ++lead;
+    if (lead) memmove(text, text + lead, len - lead + 1);
+}
+
+size_t TextCopy(char* dst, size_t size, const char* src) {
+    size_t len = src ? strlen(src) : 0;
+    if (!dst || size == 0) return len;
+    size_t n = len < size - 1 ? len : size - 1;
+    if (n) memcpy(dst, src, n);
+    dst[n] = '\0';
+    return len;
+}
+
+size_t TextAppend(char* dst, size_t size, const char* src) {
+    if (!dst || size == 0) return (src ? strlen(src) : 0);
+    size_t have = strnlen(dst, size);
+    if (have == size) return size + (src ? strlen(src) : 0);
+    return have + TextCopy(dst + have, size - have, src);
+}
+
+int HasExtension(const char* path, const char* ext) {
+    if (!path || !ext) return 0;
+    const char* dot = strrchr(path, '.');
+    if (!dot) return 0;
+    return strcasecmp(dot, ext) == 0;
+}
+
+void ColorToText(uint32_t color, char* out) {
+    snprintf(out, 9, "0x%02x%02x%02x", (color >> 16) & 0xff, (color >> 8) & 0xff, color & 0xff);
+}
+
+uint32_t ColorSwapRedBlue(uint32_t color) {
+    return ((color & 0xff) << 16) | (color & 0xff00) | ((color >> 16) & 0xff);
+}

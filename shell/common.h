@@ -1,0 +1,38 @@
+// common.h - small helpers every module shares: blanks trimming, bounded
+// text copies and the colour conventions.
+//
+// Colours are 0x00RRGGBB (red in bits 16..23, blue in the low byte), the
+// pixel layout of the drawing surface. In files they are "0x" and six
+// lower-case hexadecimal digits, red first.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Removes leading and trailing blanks and tabs in place; an empty text is
+// left alone.
+void TrimBlanks(char* text);
+
+// Copies src into dst (size bytes, NUL always written when size > 0), cutting
+// it to fit. Returns the length of src, so a result >= size means it was cut.
+size_t TextCopy(char* dst, size_t size, const char* src);
+
+// Appends src to the NUL-terminated dst (size bytes), cutting to fit.
+// Returns the length the whole text would have.
+size_t TextAppend(char* dst, size_t size, const char* src);
+
+// 1 when the text from the last '.' of path on equals ext (".fs") without
+// regard to case; 0 when it differs or path has no '.'.
+int HasExtension(const char* path, const char* ext);
+
+// Writes "0x%02x%02x%02x" of red, green, blue into out (at least 9 bytes).
+void ColorToText(uint32_t color, char* out);
+
+// The colour with red and blue swapped (0x00RRGGBB <-> 0x00BBGGRR), for
+// APIs that take the other byte order.
+uint32_t ColorSwapRedBlue(uint32_t color);
+
+// The two edit-field backgrounds of the dialogs: light green when the text
+// is valid, light red when not (0x00RRGGBB).
+constexpr uint32_t kValidColor = 0xafffaf;
+constexpr uint32_t kInvalidColor = 0xffafaf;
