@@ -1,0 +1,204 @@
+// capfilereader.cpp - the capture-file reader thread and the serialising of
+// its runs.
+//
+//   CaptureFileJobInit      prepare a run
+//   CaptureFileReadStart    wait for the previous run, empty the store, start
+//   CaptureFileReadThread   the run: open, build rawshark list, read, wait, release
+//   CaptureFileReadFinish   wait for the run's end, empty the store after a failure
+#include "offline/capfilereader.h"
+
+#include <pcap/pcap.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+#include <thread>
+
+#include "pipeline/packetstore.h"
+#include "pipeline/rawsharkmngr.h"
+#include "pipeline/record.h"
+#include "shell/common.h"
+#include "shell/debuglog.h"
+
+// The module's one record: the thread of the latest run, kept so that the
+// next run and the store reset can wait for its end. UI thread only.
+struct CaptureFileReader {
+    std::thread thread;
+};
+static CaptureFileReader Reader;
+
+// Packets between two updates of the progress counters.
+constexpr int64_t kProgressEvery = 256;
+
+void CaptureFileJobInit(CaptureFileJob* job, const char* path, const RawsharkBlock* rawshark,
+                        const FilterEntry* entries, int filterCount) {
+    job->message[0] = '\0';
+    TextCopy(job->path, sizeof job->path, path ? path : "");
+    job->packetCount.store(0, std::memory_order_relaxed);
+    job->bytesRead.store(0, std::memory_order_relaxed);
+    job->fileSize.store(0, std::memory_order_relaxed);
+    job->rawshark = rawshark;
+    job->entries = entries;
+    job->filterCount = filterCount;
+    job->waitRounds = kCaptureFileWaitRounds;
+    job->stopOnMessage = 0;
+    job->allJudged = 0;
+    memset(job->lastMessages, 0, sizeof job->lastMessages);
+    job->state.store(CaptureFileQueued, std::memory_order_release);
+}
+
+static void WaitForReaderEnd() {
+    if (Reader.thread.joinable()) Reader.thread.join();
+}
+
+int CaptureFileReadStart(CaptureFileJob* job) {
+    // The previous run may still be releasing its processes, whose pipe
+    // readers mark the store: both the new list and the reset wait for it.
+    WaitForReaderEnd();
+    PacketStoreReset();
+    job->state.store(CaptureFileQueued, std::memory_order_release);
+    try {
+        Reader.thread = std::thread(CaptureFileReadThread, job);
+    } catch (const std::system_error& e) {
+        TextCopy(job->message, sizeof job->message, "CaptureFileReadThread() error");
+        DebugLog("%s(%d),CaptureFileReadThread() err,errno=%d", __FILE__, __LINE__, e.code().value());
+        job->state.store(CaptureFileFailed, std::memory_order_release);
+        return 0;
+    }
+    return 1;
+}
+
+int CaptureFileReadFinish(CaptureFileJob* job) {
+    WaitForReaderEnd();
+    int state = job->state.load(std::memory_order_acquire);
+    if (state == CaptureFileFailed) PacketStoreReset();
+    return state;
+}
+
+int CaptureFileReadActive() { return Reader.thread.joinable(); }
+
+// ---------------------------------------------------------------- the run
+
+static void Fail(CaptureFileJob* job, const char* message) {
+    TextCopy(job->message, sizeof job->message, message);
+    DebugLog("%s(%d),%s", __FILE__, __LINE__, job->message);
+    job->state.store(CaptureFileFailed, std::memory_order_release);
+}
+
+static void UpdateProgress(CaptureFileJob* job, pcap_t* handle) {
+    FILE* f = pcap_file(handle);
+    if (!f) return;
+    long pos = ftell(f);
+    if (pos >= 0) job->bytesRead.store(pos, std::memory_order_relaxed);
+}
+
+// Capture time in microseconds; 0 when it does not fit 64 bits (only a
+// damaged file stamps packets hundreds of millennia away).
+static int StampMicros(const struct pcap_pkthdr* h, int64_t* out) {
+    int64_t us;
+    if (__builtin_mul_overflow(static_cast<int64_t>(h->ts.tv_sec), int64_t{1000000}, &us)) return 0;
+    if (__builtin_add_overflow(us, static_cast<int64_t>(h->ts.tv_usec), &us)) return 0;
+    *out = us;
+    return 1;
+}
+
+// Remembers what the run's processes said before they are released: the
+// graph and the export report a filter that rawshark refused.
+static void KeepVerdictState(CaptureFileJob* job, int64_t count) {
+    job->allJudged = RawsharkMngrAllDone(count);
+    int n = job->filterCount < FilterSetMax ? job->filterCount : FilterSetMax;
+    for (int i = 0; i < n; i++) RawsharkMngrLastMessage(i, job->lastMessages[i]);
+}
+
+// 1 when some filter's rawshark has printed a "rawshark:" line.
+static int AnyFilterMessage(CaptureFileJob* job) {
+    char text[256];
+    for (int i = 0; i < job->filterCount && i < FilterSetMax; i++) {
+        if (RawsharkMngrLastMessage(i, text) && text[0]) return 1;
+    }
+    return 0;
+}
+
+void CaptureFileReadThread(CaptureFileJob* job) {
+    job->packetCount.store(0, std::memory_order_relaxed);
+    job->message[0] = '\0';
+    job->allJudged = 0;
+    memset(job->lastMessages, 0, sizeof job->lastMessages);
+    job->state.store(CaptureFileReading, std::memory_order_release);
+
+    char errbuf[PCAP_ERRBUF_SIZE];
+    errbuf[0] = '\0';
+    int64_t count = 0;
+    pcap_t* handle = pcap_open_offline(job->path, errbuf);
+    if (!handle) {
+        char text[sizeof job->message + PCAP_ERRBUF_SIZE];
+        snprintf(text, sizeof text, "\nError opening the input file: %s", errbuf);
+        Fail(job, text);
+    } else {
+        FILE* f = pcap_file(handle);
+        struct stat st;
+        if (f && fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode)) {
+            job->fileSize.store(st.st_size, std::memory_order_relaxed);
+        }
+        if (!RawsharkMngrListEditOffline(job->rawshark, pcap_datalink(handle), job->filterCount,
+                                         job->entries)) {
+            Fail(job, "RawsharkMngrListEdit() error");
+        } else {
+            int64_t base = 0;
+            int result;
+            int failed = 0;
+            struct pcap_pkthdr* h;
+            const u_char* data;
+            while ((result = pcap_next_ex(handle, &h, &data)) == 1) {
+                int64_t stamp, offset;
+                if (!StampMicros(h, &stamp)) {
+                    Fail(job, "Corrupted input file");
+                    failed = 1;
+                    break;
+                }
+                if (count == 0) base = stamp;
+                // A packet stamped before the first one has no place on the
+                // time axis; later packets need not be in order otherwise.
+                if (__builtin_sub_overflow(stamp, base, &offset) || offset < 0) {
+                    Fail(job, "Corrupted input file");
+                    failed = 1;
+                    break;
+                }
+                if (!PacketStoreAdd(offset, h->len)) {
+                    Fail(job, "malloc() error");
+                    failed = 1;
+                    break;
+                }
+                PacketRecordHeader rec;
+                rec.ts_sec = static_cast<uint32_t>(h->ts.tv_sec);
+                rec.ts_usec = static_cast<uint32_t>(h->ts.tv_usec);
+                rec.incl_len = h->caplen;
+                rec.orig_len = h->len;
+                RawsharkMngrWritePacket(&rec, data);
+                count++;
+                job->packetCount.store(count, std::memory_order_relaxed);
+                if (count % kProgressEvery == 0) UpdateProgress(job, handle);
+            }
+            if (!failed) {
+                UpdateProgress(job, handle);
+                if (result == -1) {
+                    Fail(job, "Corrupted input file");
+                } else {
+                    int rounds = job->waitRounds;
+                    for (int i = 0; i < rounds && !RawsharkMngrAllDone(count); i++) {
+                        if (job->stopOnMessage && AnyFilterMessage(job)) break;
+                        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                    }
+                    KeepVerdictState(job, count);
+                    job->state.store(CaptureFileFinished, std::memory_order_release);
+                }
+            }
+        }
+    }
+    // The state is final here: the dialog may close while the processes are
+    // still being released; the store is left alone until this thread ends.
+    RawsharkMngrListClear();
+    if (handle) pcap_close(handle);
+}

@@ -1,0 +1,404 @@
+// export.cpp - command line and export mode of lumo_offline.
+//
+//   OfflineArgsParse        the options
+//   OfflineExportRead       settings, filters, filter check, one reading run
+//   OfflineExportWriteCsv   per-interval counts
+//   OfflineExportRender     the fitted graph into a surface
+//   OfflineExportRun        all of it, with exit code and stderr text
+#include "offline/export.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "filterset/dfilter.h"
+#include "graph/graph.h"
+#include "offline/offlineview.h"
+#include "pipeline/packetstore.h"
+#include "shell/common.h"
+#include "shell/debuglog.h"
+
+// How long the export waits for the last verdicts: far longer than the
+// window's 3 s, since a CSV must hold every verdict; a refused filter ends
+// the wait at once through its "rawshark:" line.
+constexpr int kExportWaitRounds = 600;
+
+// ---------------------------------------------------------------- arguments
+
+const char* OfflineUsageText() {
+    return "usage: lumo_offline [--filter-set FILE.fs] [--interval MICROSECONDS]\n"
+           "                    [--export-csv OUT.csv] [--export-png OUT.png [--size WIDTHxHEIGHT]]\n"
+           "                    [CAPTURE]\n"
+           "\n"
+           "Graphs a capture file (pcap, pcapng) per Wireshark display filter.\n"
+           "Without an export option the window opens and reads CAPTURE when given.\n"
+           "\n"
+           "  --filter-set FILE.fs    the filters to use (default: the start-up filter set)\n"
+           "  --interval MICROSECONDS width of a CSV row (default: the sampling interval\n"
+           "                          of lumo_offline.ini, 50000)\n"
+           "  --export-csv OUT.csv    write packets and bytes per interval, all traffic and\n"
+           "                          each filter, then exit (no window, no display needed)\n"
+           "  --export-png OUT.png    draw the graph of the whole file into OUT.png, then exit\n"
+           "  --size WIDTHxHEIGHT     size of the PNG (default 1280x480)\n"
+           "  --help                  show this text\n"
+           "  --version               show the version\n"
+           "\n"
+           "The export reads the settings but saves nothing; it exits 0 when every output\n"
+           "was written and 1 (with the reason on standard error) otherwise.\n";
+}
+
+static int ParsePositive(const char* text, int64_t* out) {
+    if (!text || !*text || *text == '-' || *text == '+') return 0;
+    errno = 0;
+    char* end = nullptr;
+    long long v = strtoll(text, &end, 10);
+    if (errno || *end || v <= 0) return 0;
+    *out = v;
+    return 1;
+}
+
+static int ParseSize(const char* text, int32_t* w, int32_t* h) {
+    const char* x = strchr(text, 'x');
+    if (!x) x = strchr(text, 'X');
+    if (!x) return 0;
+    char left[32];
+    size_t n = static_cast<size_t>(x - text);
+    if (n == 0 || n >= sizeof left) return 0;
+    memcpy(left, text, n);
+    left[n] = '\0';
+    int64_t a, b;
+    if (!ParsePositive(left, &a) || !ParsePositive(x + 1, &b)) return 0;
+    if (a > kExportMaxSide || b > kExportMaxSide) return 0;
+    *w = static_cast<int32_t>(a);
+    *h = static_cast<int32_t>(b);
+    return 1;
+}
+
+int OfflineArgsParse(int argc, char** argv, OfflineArgs* args, char* error, size_t size) {
+    *args = OfflineArgs{};
+    args->pngWidth = kExportDefaultWidth;
+    args->pngHeight = kExportDefaultHeight;
+    int sizeGiven = 0;
+    error[0] = '\0';
+    for (int i = 1; i < argc; i++) {
+        const char* a = argv[i];
+        if (!strcmp(a, "--help") || !strcmp(a, "-h")) {
+            args->help = 1;
+            continue;
+        }
+        if (!strcmp(a, "--version")) {
+            args->version = 1;
+            continue;
+        }
+        int takesValue = !strcmp(a, "--filter-set") || !strcmp(a, "--interval") ||
+                         !strcmp(a, "--export-csv") || !strcmp(a, "--export-png") || !strcmp(a, "--size");
+        if (takesValue) {
+            if (i + 1 >= argc || !argv[i + 1][0]) {
+                snprintf(error, size, "%s needs a value", a);
+                return 0;
+            }
+            const char* v = argv[++i];
+            char* dest = nullptr;
+            if (!strcmp(a, "--filter-set")) dest = args->filterSet;
+            else if (!strcmp(a, "--export-csv")) dest = args->csvPath;
+            else if (!strcmp(a, "--export-png")) dest = args->pngPath;
+            if (dest) {
+                if (TextCopy(dest, kPathMax, v) >= static_cast<size_t>(kPathMax)) {
+                    snprintf(error, size, "%s: the path is too long", a);
+                    return 0;
+                }
+            } else if (!strcmp(a, "--interval")) {
+                if (!ParsePositive(v, &args->interval)) {
+                    snprintf(error, size, "--interval needs a whole number of microseconds above 0, not \"%s\"", v);
+                    return 0;
+                }
+            } else {
+                if (!ParseSize(v, &args->pngWidth, &args->pngHeight)) {
+                    snprintf(error, size, "--size needs WIDTHxHEIGHT, each 1..%d, not \"%s\"", kExportMaxSide, v);
+                    return 0;
+                }
+                sizeGiven = 1;
+            }
+            continue;
+        }
+        if (a[0] == '-' && a[1] != '\0') {
+            snprintf(error, size, "unknown option %s", a);
+            return 0;
+        }
+        if (args->capture[0]) {
+            snprintf(error, size, "more than one capture file given");
+            return 0;
+        }
+        if (TextCopy(args->capture, sizeof args->capture, a) >= sizeof args->capture) {
+            snprintf(error, size, "the capture file path is too long");
+            return 0;
+        }
+    }
+    if (args->help || args->version) return 1;
+    if (sizeGiven && !args->pngPath[0]) {
+        snprintf(error, size, "--size applies to --export-png");
+        return 0;
+    }
+    if (args->interval && !args->csvPath[0]) {
+        snprintf(error, size, "--interval applies to --export-csv");
+        return 0;
+    }
+    if (OfflineArgsExporting(args) && !args->capture[0]) {
+        snprintf(error, size, "an export needs a capture file");
+        return 0;
+    }
+    return 1;
+}
+
+int OfflineArgsExporting(const OfflineArgs* args) { return args->csvPath[0] || args->pngPath[0]; }
+
+// ---------------------------------------------------------------- reading
+
+int OfflineExportRead(OfflineExport* ex, const OfflineArgs* args, char* error, size_t size) {
+    error[0] = '\0';
+    SettingsLoad(&ex->settings, SettingsLumoOffline);
+    if (ex->maxRows <= 0) ex->maxRows = kExportMaxRows;
+    ResetFilterEntries(ex->entries, FilterSetMax);
+    ex->count = 0;
+    if (args->filterSet[0]) {
+        if (!FileExists(args->filterSet)) {
+            snprintf(error, size, "cannot open the filter set %s", args->filterSet);
+            return 0;
+        }
+        ex->count = FilterSetLoadFilterSet(args->filterSet, ex->entries, FilterSetMax);
+    } else if (ex->settings.rawshark.rawsharkPath[0]) {
+        char path[kPathMax];
+        if (DataFilePath("startupfilterset_offline.fs", path, sizeof path)) {
+            ex->count = FilterSetLoadFilterSet(path, ex->entries, FilterSetMax);
+        }
+    }
+    int needRawshark = 0;
+    for (int i = 0; i < ex->count; i++) needRawshark |= ex->entries[i].filterText[0] != '\0';
+    if (needRawshark && !ex->settings.rawshark.rawsharkPath[0]) {
+        snprintf(error, size, "Set rawshark file path.");
+        return 0;
+    }
+    // A filter that rawshark would refuse is reported before the read, also
+    // for a file too short for rawshark to say so in time. Without the
+    // checker the read itself still reports the refusal.
+    if (needRawshark) {
+        DfilterStartChildProcess("");
+        for (int i = 0; i < ex->count; i++) {
+            int verdict = 1;
+            if (ex->entries[i].filterText[0] && DfilterDravik(ex->entries[i].filterText, &verdict) &&
+                !verdict) {
+                DfilterStopChildProcess();
+                snprintf(error, size, "filter %d is not a valid display filter: %s", i + 1,
+                         ex->entries[i].filterText);
+                return 0;
+            }
+        }
+        DfilterStopChildProcess();
+    }
+
+    CaptureFileJob* job = &ex->job;
+    CaptureFileJobInit(job, args->capture, &ex->settings.rawshark, ex->entries, ex->count);
+    job->waitRounds = kExportWaitRounds;
+    job->stopOnMessage = 1;
+    if (!CaptureFileReadStart(job)) {
+        CaptureFileReadFinish(job);
+        snprintf(error, size, "%s", job->message);
+        return 0;
+    }
+    int state = CaptureFileReadFinish(job);
+    if (state != CaptureFileFinished) {
+        // The designed texts begin with a line break meant for a message box.
+        const char* m = job->message;
+        while (*m == '\n') m++;
+        snprintf(error, size, "%s", m);
+        return 0;
+    }
+    for (int i = 0; i < ex->count; i++) {
+        if (job->lastMessages[i][0]) {
+            snprintf(error, size, "filter %d (%s): %s", i + 1, ex->entries[i].filterText,
+                     job->lastMessages[i]);
+            PacketStoreReset();
+            return 0;
+        }
+    }
+    if (!job->allJudged) {
+        snprintf(error, size, "rawshark did not judge every packet within %d s", kExportWaitRounds / 10);
+        PacketStoreReset();
+        return 0;
+    }
+    return 1;
+}
+
+// ---------------------------------------------------------------- CSV
+
+// Writes text as one CSV field: quoted (quotes doubled) when it holds a
+// comma, a quote, a line break or leading/trailing blanks.
+static void CsvField(FILE* out, const char* text) {
+    size_t n = strlen(text);
+    int quote = n > 0 && (text[0] == ' ' || text[n - 1] == ' ');
+    for (const char* p = text; *p && !quote; p++) {
+        quote = *p == ',' || *p == '"' || *p == '\r' || *p == '\n';
+    }
+    if (!quote) {
+        fputs(text, out);
+        return;
+    }
+    fputc('"', out);
+    for (const char* p = text; *p; p++) {
+        if (*p == '"') fputc('"', out);
+        fputc(*p, out);
+    }
+    fputc('"', out);
+}
+
+struct CsvRow {
+    uint64_t packets[FilterSetMax + 1];  // 0: all traffic, 1 + i: filter i
+    uint64_t bytes[FilterSetMax + 1];
+};
+
+static void CsvWriteRow(FILE* out, int64_t start, const CsvRow* row, int columns) {
+    char line[64 + (FilterSetMax + 1) * 42];
+    int n = snprintf(line, sizeof line, "%" PRId64, start);
+    for (int c = 0; c < columns; c++) {
+        n += snprintf(line + n, sizeof line - n, ",%" PRIu64 ",%" PRIu64, row->packets[c], row->bytes[c]);
+    }
+    line[n++] = '\n';
+    fwrite(line, 1, static_cast<size_t>(n), out);
+}
+
+int OfflineExportWriteCsv(const OfflineExport* ex, FILE* out, int64_t interval, char* error, size_t size) {
+    error[0] = '\0';
+    if (interval <= 0) {
+        snprintf(error, size, "the interval must be above 0");
+        return 0;
+    }
+    int columns = 1 + ex->count;
+    int64_t count = PacketStoreCount();
+    // Items are in file order; a file may stamp a packet earlier than its
+    // predecessor, so rows follow the items in time order.
+    int64_t maxTime = 0;
+    int ordered = 1;
+    int64_t previous = 0;
+    for (int64_t k = 0; k < count; k++) {
+        int64_t t = PacketStoreItem(k)->time;
+        if (t < previous) ordered = 0;
+        if (t > maxTime) maxTime = t;
+        previous = t;
+    }
+    int64_t rows = count > 0 ? maxTime / interval + 1 : 0;
+    int64_t maxRows = ex->maxRows > 0 ? ex->maxRows : kExportMaxRows;
+    if (rows > maxRows) {
+        snprintf(error, size,
+                 "the file spans %" PRId64 " intervals of %" PRId64 " microseconds (at most %" PRId64
+                 "); choose a wider --interval",
+                 rows, interval, maxRows);
+        return 0;
+    }
+    std::vector<int64_t> order;
+    if (!ordered) {
+        order.resize(static_cast<size_t>(count));
+        for (int64_t k = 0; k < count; k++) order[static_cast<size_t>(k)] = k;
+        std::stable_sort(order.begin(), order.end(), [](int64_t a, int64_t b) {
+            return PacketStoreItem(a)->time < PacketStoreItem(b)->time;
+        });
+    }
+
+    fputs("interval_start_us,all_packets,all_bytes", out);
+    for (int i = 0; i < ex->count; i++) {
+        char name[300];
+        fputc(',', out);
+        snprintf(name, sizeof name, "%s packets", ex->entries[i].filterText);
+        CsvField(out, name);
+        fputc(',', out);
+        snprintf(name, sizeof name, "%s bytes", ex->entries[i].filterText);
+        CsvField(out, name);
+    }
+    fputc('\n', out);
+
+    CsvRow row{};
+    int64_t bin = 0;
+    for (int64_t n = 0; n < count; n++) {
+        const PacketItem* item = PacketStoreItem(ordered ? n : order[static_cast<size_t>(n)]);
+        int64_t b = item->time / interval;
+        while (bin < b) {
+            CsvWriteRow(out, bin * interval, &row, columns);
+            row = CsvRow{};
+            bin++;
+        }
+        uint16_t bits = item->matchBits.load(std::memory_order_relaxed);
+        row.packets[0]++;
+        row.bytes[0] += item->length;
+        for (int i = 0; i < ex->count; i++) {
+            if (bits & (1u << i)) {
+                row.packets[1 + i]++;
+                row.bytes[1 + i] += item->length;
+            }
+        }
+    }
+    if (count > 0) CsvWriteRow(out, bin * interval, &row, columns);
+    if (ferror(out)) {
+        snprintf(error, size, "write error: %s", strerror(errno));
+        return 0;
+    }
+    return 1;
+}
+
+// ---------------------------------------------------------------- picture
+
+int OfflineExportRender(const OfflineExport* ex, DrawSurface* surface) {
+    OfflineView view;
+    OfflineViewInit(&view, ex->settings.samplingInterval, surface->width);
+    OfflineViewFitFile(&view, PacketStoreLastTime(), surface->width);
+    LegendRect rects[FilterSetMax] = {};
+    int visible[FilterSetMax];
+    for (int i = 0; i < FilterSetMax; i++) visible[i] = 1;
+    return GraphDrawOffline(surface, &ex->settings, ex->entries, ex->count, -1, rects, visible,
+                            view.microsPerPixel, view.viewEndTime);
+}
+
+// ---------------------------------------------------------------- export mode
+
+int OfflineExportRun(const OfflineArgs* args, OfflineExportPictureFn picture) {
+    char error[kPathMax + 512];
+    std::unique_ptr<OfflineExport> ex(new OfflineExport{});
+    if (!OfflineExportRead(ex.get(), args, error, sizeof error)) {
+        fprintf(stderr, "lumo_offline: %s\n", error);
+        return 1;
+    }
+    int code = 0;
+    if (args->csvPath[0]) {
+        FILE* out = fopen(args->csvPath, "wb");
+        if (!out) {
+            fprintf(stderr, "lumo_offline: cannot create %s: %s\n", args->csvPath, strerror(errno));
+            code = 1;
+        } else {
+            setvbuf(out, nullptr, _IOFBF, 1 << 20);
+            int ok = OfflineExportWriteCsv(ex.get(), out, args->interval ? args->interval
+                                                                           : ex->settings.samplingInterval,
+                                           error, sizeof error);
+            if (fclose(out) != 0 && ok) {
+                snprintf(error, sizeof error, "cannot write %s: %s", args->csvPath, strerror(errno));
+                ok = 0;
+            }
+            if (!ok) {
+                fprintf(stderr, "lumo_offline: %s\n", error);
+                code = 1;
+            }
+        }
+    }
+    if (code == 0 && args->pngPath[0]) {
+        if (!picture) {
+            fprintf(stderr, "lumo_offline: this build cannot write pictures\n");
+            code = 1;
+        } else if (!picture(ex.get(), args->pngPath, args->pngWidth, args->pngHeight, error, sizeof error)) {
+            fprintf(stderr, "lumo_offline: %s\n", error);
+            code = 1;
+        }
+    }
+    PacketStoreReset();
+    return code;
+}

@@ -1,0 +1,91 @@
+// export.h - the command line of lumo_offline and its export mode, which
+// reads a capture file through the same pipeline as the window (real
+// rawshark processes, the packet store) and writes the per-interval counts
+// as CSV and/or the graph as PNG, with no window and no display.
+//
+//   lumo_offline [--filter-set FILE.fs] [--interval MICROSECONDS]
+//                [--export-csv OUT.csv] [--export-png OUT.png [--size WxH]]
+//                [CAPTURE]
+//
+// Without an export option the window opens (and reads CAPTURE when given).
+// The export mode reads the settings file but writes nothing back: neither
+// the settings nor the start-up filter set change. Main thread only.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "filterset/filterset.h"
+#include "graph/drawsurface.h"
+#include "offline/capfilereader.h"
+#include "shell/settings.h"
+
+struct OfflineArgs {
+    int help;                   // --help
+    int version;                // --version
+    char filterSet[kPathMax];   // --filter-set, "" when not given
+    int64_t interval;           // --interval, 0 when not given
+    char csvPath[kPathMax];     // --export-csv, "" when not given
+    char pngPath[kPathMax];     // --export-png, "" when not given
+    int32_t pngWidth;           // --size, default 1280 x 480
+    int32_t pngHeight;
+    char capture[kPathMax];     // CAPTURE, "" when not given
+};
+
+// Default picture size of --export-png.
+constexpr int kExportDefaultWidth = 1280;
+constexpr int kExportDefaultHeight = 480;
+// Largest --size in either direction.
+constexpr int kExportMaxSide = 16384;
+// A CSV longer than this many intervals is refused (choose a wider
+// --interval): a damaged stamp could otherwise ask for billions of rows.
+constexpr int64_t kExportMaxRows = 100000000;
+
+// Parses argv[1..argc-1]. Returns 1, or 0 with a one-line reason in error
+// (size bytes).
+int OfflineArgsParse(int argc, char** argv, OfflineArgs* args, char* error, size_t size);
+
+// 1 when an export option was given (no window then).
+int OfflineArgsExporting(const OfflineArgs* args);
+
+// The --help text.
+const char* OfflineUsageText();
+
+// What an export read: the settings, the filters and the finished job; the
+// packets are in the packet store.
+struct OfflineExport {
+    Settings settings;
+    FilterEntry entries[FilterSetMax];
+    int32_t count;
+    CaptureFileJob job;
+    int64_t maxRows;  // kExportMaxRows unless a test lowers it
+};
+
+// Writes the picture of the whole file to path (width x height); returns 1,
+// or 0 with a reason in error. The Qt side supplies it (PNG through QImage).
+using OfflineExportPictureFn = int (*)(const OfflineExport* ex, const char* path, int width,
+                                       int height, char* error, size_t size);
+
+// Loads the settings (read only) and the filters (--filter-set, else the
+// start-up filter set of the data folder when a rawshark path is set),
+// checks the filter texts, then reads the capture file through the pipeline
+// and waits for every verdict. Returns 1, or 0 with the message to show in
+// error (the packet store is then empty).
+int OfflineExportRead(OfflineExport* ex, const OfflineArgs* args, char* error, size_t size);
+
+// Writes the CSV: a header line, then one row per interval of `interval`
+// microseconds from the one holding the first packet to the one holding the
+// latest: interval_start_us, all_packets, all_bytes, then packets and bytes
+// of each filter in order. Returns 1, or 0 with a reason in error.
+int OfflineExportWriteCsv(const OfflineExport* ex, FILE* out, int64_t interval, char* error,
+                          size_t size);
+
+// Renders the whole file fitted to the surface's size, as the window draws
+// it after a read (zoom level, centring, every filter visible, none
+// selected). Returns GraphDrawOffline's result.
+int OfflineExportRender(const OfflineExport* ex, DrawSurface* surface);
+
+// The export mode end to end: read, CSV, picture. Prints the failure to
+// stderr as "lumo_offline: TEXT". Returns the exit code: 0, or 1 on any
+// failure.
+int OfflineExportRun(const OfflineArgs* args, OfflineExportPictureFn picture);
