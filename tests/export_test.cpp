@@ -1,0 +1,260 @@
+// The export mode of lumo_offline: its command line, CSV counts against
+// tshark's own per-interval statistics on the same files and filters, and
+// its failures.
+#include "offline/export.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "offline/capgen.h"
+#include "pipeline/packetstore.h"
+#include "platform/platform.h"
+#include "tests/support/offline_support.h"
+
+namespace {
+
+struct Argv {
+    explicit Argv(std::vector<std::string> a) : args(std::move(a)) {
+        ptrs.push_back(const_cast<char*>("lumo_offline"));
+        for (std::string& s : args) ptrs.push_back(s.data());
+    }
+    int argc() { return static_cast<int>(ptrs.size()); }
+    char** argv() { return ptrs.data(); }
+    std::vector<std::string> args;
+    std::vector<char*> ptrs;
+};
+
+int Parse(std::vector<std::string> a, OfflineArgs* out, std::string* error) {
+    Argv v(std::move(a));
+    char text[512];
+    int ok = OfflineArgsParse(v.argc(), v.argv(), out, text, sizeof text);
+    *error = text;
+    return ok;
+}
+
+TEST(OfflineArgs, AcceptsTheDocumentedForms) {
+    OfflineArgs a;
+    std::string e;
+    ASSERT_EQ(Parse({}, &a, &e), 1);
+    EXPECT_FALSE(OfflineArgsExporting(&a));
+    ASSERT_EQ(Parse({"cap.pcap"}, &a, &e), 1);
+    EXPECT_STREQ(a.capture, "cap.pcap");
+    EXPECT_FALSE(OfflineArgsExporting(&a));
+    ASSERT_EQ(Parse({"--filter-set", "f.fs", "--interval", "1000", "--export-csv", "o.csv", "--export-png",
+                     "o.png", "--size", "640x200", "cap.pcapng"},
+                    &a, &e),
+              1)
+        << e;
+    EXPECT_TRUE(OfflineArgsExporting(&a));
+    EXPECT_STREQ(a.filterSet, "f.fs");
+    EXPECT_EQ(a.interval, 1000);
+    EXPECT_STREQ(a.csvPath, "o.csv");
+    EXPECT_STREQ(a.pngPath, "o.png");
+    EXPECT_EQ(a.pngWidth, 640);
+    EXPECT_EQ(a.pngHeight, 200);
+    ASSERT_EQ(Parse({"--export-png", "o.png", "c.pcap"}, &a, &e), 1);
+    EXPECT_EQ(a.pngWidth, 1280);
+    EXPECT_EQ(a.pngHeight, 480);
+    ASSERT_EQ(Parse({"--help"}, &a, &e), 1);
+    EXPECT_EQ(a.help, 1);
+    ASSERT_EQ(Parse({"--version"}, &a, &e), 1);
+    EXPECT_EQ(a.version, 1);
+}
+
+TEST(OfflineArgs, RefusesBadInputWithAReason) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"--interval", "0", "--export-csv", "o.csv", "c.pcap"},
+        {"--interval", "-5", "--export-csv", "o.csv", "c.pcap"},
+        {"--interval", "12abc", "--export-csv", "o.csv", "c.pcap"},
+        {"--interval", "1000", "c.pcap"},  // no CSV to apply it to
+        {"--export-png", "o.png", "--size", "640", "c.pcap"},
+        {"--export-png", "o.png", "--size", "0x10", "c.pcap"},
+        {"--export-png", "o.png", "--size", "99999x10", "c.pcap"},
+        {"--size", "640x480", "c.pcap"},
+        {"--export-csv", "o.csv"},  // no capture
+        {"--export-csv"},
+        {"--frobnicate", "c.pcap"},
+        {"a.pcap", "b.pcap"},
+    };
+    for (const auto& args : bad) {
+        OfflineArgs a;
+        std::string e;
+        EXPECT_EQ(Parse(args, &a, &e), 0) << args[0];
+        EXPECT_FALSE(e.empty()) << args[0];
+    }
+}
+
+class ExportTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = OfflineScratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        home = dir + "/home";
+        std::filesystem::create_directories(home);
+        setenv("LUMO_HOME", home.c_str(), 1);
+    }
+    void TearDown() override { PacketStoreReset(); }
+
+    std::string WriteFilterSet(const std::vector<std::string>& filters, const char* name = "set.fs") {
+        std::string path = dir + "/" + name;
+        std::ofstream out(path, std::ios::binary);
+        for (const std::string& f : filters) out << "\"" << f << "\",bps,,\r\n";
+        return path;
+    }
+
+    std::string dir, home;
+};
+
+void ExpectSameCounts(const std::vector<OfflineCounts>& ours, const std::vector<OfflineCounts>& ref) {
+    ASSERT_EQ(ours.size(), ref.size());
+    for (size_t r = 0; r < ours.size(); r++) {
+        ASSERT_EQ(ours[r].packets, ref[r].packets) << "row " << r;
+        ASSERT_EQ(ours[r].bytes, ref[r].bytes) << "row " << r;
+    }
+}
+
+TEST_F(ExportTest, CsvCountsEqualTsharkIoStat) {
+    // Mixed TCP and UDP, a pause of 5 s, frames above 65535 bytes; several
+    // formats and intervals. An empty filter counts everything.
+    const std::vector<std::string> filters = {"tcp", "", "udp", "tcp.port == 80", "frame.len > 1000"};
+    std::string fs = WriteFilterSet(filters);
+    struct Capture {
+        int format;
+        int64_t packets;
+        uint32_t seed;
+    };
+    const Capture captures[] = {{CapGenPcap, 12000, 7}, {CapGenPcapng, 6000, 8}, {CapGenPcapNano, 6000, 9}};
+    for (const Capture& c : captures) {
+        SCOPED_TRACE(c.format);
+        CapGenMixedParams p;
+        CapGenMixedDefaults(&p);
+        p.packets = c.packets;
+        p.seed = c.seed;
+        p.meanGapNs = 700000;
+        p.gapAt = c.packets / 2;
+        p.gapNs = 5000000000LL;
+        p.bigEvery = 250;
+        std::string file = dir + "/cap" + std::to_string(c.format);
+        ASSERT_EQ(CapGenMixed(file.c_str(), c.format, &p), 1);
+
+        OfflineArgs args{};
+        snprintf(args.filterSet, sizeof args.filterSet, "%s", fs.c_str());
+        snprintf(args.capture, sizeof args.capture, "%s", file.c_str());
+        auto ex = std::make_unique<OfflineExport>();
+        char error[1024];
+        ASSERT_EQ(OfflineExportRead(ex.get(), &args, error, sizeof error), 1) << error;
+        ASSERT_EQ(ex->count, 5);
+        for (int64_t interval : {10000LL, 50000LL, 1000000LL}) {
+            SCOPED_TRACE(interval);
+            std::string csv = dir + "/out.csv";
+            FILE* out = fopen(csv.c_str(), "wb");
+            ASSERT_EQ(OfflineExportWriteCsv(ex.get(), out, interval, error, sizeof error), 1) << error;
+            fclose(out);
+            std::vector<std::string> header;
+            std::vector<int64_t> starts;
+            std::vector<OfflineCounts> ours, ref;
+            ASSERT_EQ(OfflineReadCsv(csv, &header, &starts, &ours), 1);
+            ASSERT_EQ(header.size(), 3u + 2 * filters.size());
+            EXPECT_EQ(header[0], "interval_start_us");
+            EXPECT_EQ(header[3], "tcp packets");
+            EXPECT_EQ(header[6], " bytes");
+            EXPECT_EQ(header[10], "tcp.port == 80 bytes");
+            for (size_t r = 0; r < starts.size(); r++) ASSERT_EQ(starts[r], static_cast<int64_t>(r) * interval);
+            ASSERT_EQ(OfflineTsharkIoStat(file, interval, filters, &ref), 1);
+            ExpectSameCounts(ours, ref);
+        }
+        PacketStoreReset();
+    }
+}
+
+TEST_F(ExportTest, OutOfOrderStampsAreBinnedByTheirOwnTime) {
+    const std::vector<std::string> filters = {"udp", "tcp"};
+    CapGenMixedParams p;
+    CapGenMixedDefaults(&p);
+    p.packets = 3000;
+    p.outOfOrderEvery = 7;
+    std::string file = dir + "/ooo.pcap";
+    ASSERT_EQ(CapGenMixed(file.c_str(), CapGenPcap, &p), 1);
+    Argv v({"--filter-set", WriteFilterSet(filters), "--interval", "100000", "--export-csv", dir + "/o.csv", file});
+    OfflineArgs args;
+    char error[512];
+    ASSERT_EQ(OfflineArgsParse(v.argc(), v.argv(), &args, error, sizeof error), 1) << error;
+    ASSERT_EQ(OfflineExportRun(&args, nullptr), 0);
+    std::vector<std::string> header;
+    std::vector<int64_t> starts;
+    std::vector<OfflineCounts> ours, ref;
+    ASSERT_EQ(OfflineReadCsv(dir + "/o.csv", &header, &starts, &ours), 1);
+    ASSERT_EQ(OfflineTsharkBinned(file, 100000, filters, &ref), 1);
+    ExpectSameCounts(ours, ref);
+}
+
+TEST_F(ExportTest, FailuresExitOneWithTheirMessageAndSaveNothing) {
+    CapGenMixedParams p;
+    CapGenMixedDefaults(&p);
+    p.packets = 50;
+    std::string good = dir + "/good.pcap";
+    ASSERT_EQ(CapGenMixed(good.c_str(), CapGenPcap, &p), 1);
+    std::string garbage = dir + "/garbage.pcap";
+    std::ofstream(garbage) << "this is no capture file\n";
+    std::string fs = WriteFilterSet({"tcp"}, "good.fs");
+    std::string badFs = WriteFilterSet({"tcp.port =="}, "bad.fs");
+    // Two packets two days apart: at one microsecond per row, far too many rows.
+    std::string wide = dir + "/wide.pcap";
+    CapGenWriter w;
+    ASSERT_EQ(CapGenOpen(&w, wide.c_str(), CapGenPcap, 1, kCapGenSnaplen), 1);
+    uint8_t frame[60];
+    CapGenFrame(frame, sizeof frame, CapGenUdp, 1, 2, 0, 60, 0);
+    CapGenWrite(&w, 1000000000000000000LL, frame, 60, 60);
+    CapGenWrite(&w, 1000000000000000000LL + 2LL * 86400 * 1000000000, frame, 60, 60);
+    ASSERT_EQ(CapGenClose(&w), 1);
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {{"--export-csv", dir + "/o.csv", dir + "/missing.pcap"}, "Error opening the input file: "},
+        {{"--export-csv", dir + "/o.csv", garbage}, "Error opening the input file: "},
+        {{"--filter-set", dir + "/missing.fs", "--export-csv", dir + "/o.csv", good}, "cannot open the filter set"},
+        {{"--filter-set", badFs, "--export-csv", dir + "/o.csv", good}, "tcp.port =="},
+        {{"--filter-set", fs, "--export-csv", dir + "/no/such/dir/o.csv", good}, "cannot create"},
+        {{"--interval", "1", "--export-csv", dir + "/o.csv", wide}, "choose a wider --interval"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        Argv v(c.args);
+        OfflineArgs args;
+        char error[512];
+        ASSERT_EQ(OfflineArgsParse(v.argc(), v.argv(), &args, error, sizeof error), 1) << error;
+        testing::internal::CaptureStderr();
+        int code = OfflineExportRun(&args, nullptr);
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(code, 1);
+        EXPECT_NE(err.find(c.message), std::string::npos) << err;
+        EXPECT_EQ(PacketStoreCount(), 0);
+    }
+    // The export reads the settings but writes neither them nor the start-up
+    // filter set.
+    EXPECT_TRUE(std::filesystem::is_empty(home));
+}
+
+TEST_F(ExportTest, ZeroPacketsGiveTheHeaderOnly) {
+    CapGenWriter w;
+    std::string file = dir + "/none.pcapng";
+    ASSERT_EQ(CapGenOpen(&w, file.c_str(), CapGenPcapng, 1, kCapGenSnaplen), 1);
+    ASSERT_EQ(CapGenClose(&w), 1);
+    Argv v({"--filter-set", WriteFilterSet({"tcp", "udp"}), "--export-csv", dir + "/o.csv", file});
+    OfflineArgs args;
+    char error[512];
+    ASSERT_EQ(OfflineArgsParse(v.argc(), v.argv(), &args, error, sizeof error), 1);
+    ASSERT_EQ(OfflineExportRun(&args, nullptr), 0);
+    std::ifstream in(dir + "/o.csv");
+    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(all, "interval_start_us,all_packets,all_bytes,tcp packets,tcp bytes,udp packets,udp bytes\n");
+}
+
+}  // namespace
