@@ -14,12 +14,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 #include "filterset/dfilter.h"
 #include "pipeline/childconsole.h"
@@ -27,9 +29,13 @@
 
 namespace {
 
+std::vector<std::string> Scratch;  // removed when the run ends
+
 std::string ScratchFolder() {
     char name[] = "/tmp/dfilter_bench.XXXXXX";
-    return mkdtemp(name) ? name : "/tmp";
+    if (!mkdtemp(name)) return "/tmp";
+    Scratch.push_back(name);
+    return name;
 }
 
 const std::string& SedFolder() {
@@ -135,5 +141,6 @@ int main(int argc, char** argv) {
     ratio("check (dravik) / check (sed stand-in)", "DfilterCheck/dravik", "DfilterCheck/sed", 0);
     ratio("start-up (dravik) / filter check (tshark)", "StartUp/dravik/iterations:10", "StartUp/tshark/iterations:5", 0);
     ratio("start-up (dravik) / 20 ms paint tick", "StartUp/dravik/iterations:10", nullptr, 0.020);
+    for (const std::string& folder : Scratch) std::filesystem::remove_all(folder);
     return 0;
 }
