@@ -3,6 +3,9 @@
 #include "offline/capfilereader.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -246,6 +249,58 @@ TEST_F(CaptureFileReaderTest, BackToBackRunsWaitForThePreviousThread) {
     EXPECT_EQ(CaptureFileReadFinish(job), CaptureFileFinished);
     EXPECT_FALSE(CaptureFileReadActive());
     EXPECT_EQ(RawsharkMngrCount(), 0);
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define LUMO_UNDER_SANITIZER 1
+#else
+#define LUMO_UNDER_SANITIZER 0
+#endif
+
+// Current virtual size of this process in bytes, from /proc/self/status.
+long VirtualBytes() {
+    std::ifstream in("/proc/self/status");
+    std::string key;
+    long kb = 0;
+    while (in >> key) {
+        if (key == "VmSize:") {
+            in >> kb;
+            return kb * 1024;
+        }
+    }
+    return 0;
+}
+
+TEST_F(CaptureFileReaderTest, ExhaustedMemoryGivesMallocErrorAndEmptiesTheStore) {
+    if (LUMO_UNDER_SANITIZER) {
+        GTEST_SKIP() << "an address-space limit cannot be combined with a sanitizer's allocator";
+    }
+    // One million records of no captured bytes: 16 MiB of store, while the
+    // child below may grow by 6 MiB only.
+    std::string file = Path("many.pcap");
+    {
+        CapGenWriter w;
+        ASSERT_EQ(CapGenOpen(&w, file.c_str(), CapGenPcap, 1, kCapGenSnaplen), 1);
+        for (int64_t k = 0; k < 1000000; k++) CapGenWrite(&w, k * 1000, nullptr, 0, 60);
+        ASSERT_EQ(CapGenClose(&w), 1);
+    }
+    CaptureFileJobInit(job, file.c_str(), &rawshark, entries, 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        struct rlimit lim;
+        lim.rlim_cur = lim.rlim_max = static_cast<rlim_t>(VirtualBytes() + 6 * 1024 * 1024);
+        setrlimit(RLIMIT_AS, &lim);
+        CaptureFileReadThread(job);  // on this thread: no stack of a new thread to map
+        int ok = job->state.load() == CaptureFileFailed && strcmp(job->message, "malloc() error") == 0;
+        int reached = PacketStoreCount() > 0;
+        int finished = CaptureFileReadFinish(job) == CaptureFileFailed && PacketStoreCount() == 0;
+        _exit(ok && reached && finished ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

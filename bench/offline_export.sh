@@ -1,0 +1,106 @@
+#!/bin/sh
+# Export speed of lumo_offline beside the reference tools, and the memory a
+# stored packet costs. Prints ratios (lower is better for lumo_offline):
+#
+#   export with 0, 1, 4, 16 filters / tshark -q -z io,stat with the same
+#   filters on the same file (best of RUNS runs each)
+#   export with 0 filters / tcpdump -r FILE -w /dev/null
+#   peak memory per stored packet for a capture of 10 million packets
+#
+# Usage: bench/offline_export.sh [BUILD_DIR]   (default build)
+# Env: PACKETS (default 200000), BIG_PACKETS (default 10000000), RUNS (3).
+set -eu
+cd "$(dirname "$0")/.."
+build=${1:-build}
+bin=$build/bin
+packets=${PACKETS:-200000}
+big=${BIG_PACKETS:-10000000}
+runs=${RUNS:-3}
+for tool in "$bin/lumo_offline" "$bin/capgen"; do
+    [ -x "$tool" ] || { echo "offline_export: $tool is not built (make build)" >&2; exit 1; }
+done
+for tool in tshark tcpdump /usr/bin/time; do
+    command -v "$tool" >/dev/null || { echo "offline_export: $tool is missing" >&2; exit 1; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/lumo_offline_bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT INT TERM
+export LUMO_HOME="$work/home"
+mkdir -p "$LUMO_HOME"
+
+all_filters="tcp
+udp
+tcp.port == 80
+udp.port == 5000
+frame.len > 1000
+ip.src == 127.0.0.1
+tcp.port == 443
+udp.port == 5353
+frame.len < 200
+tcp.flags.push == 1
+ip.dst == 127.0.0.2
+udp.length > 500
+tcp.len > 100
+eth.type == 0x0800
+ip.ttl == 64
+tcp.port == 8080"
+
+# A filter set of the first n filters, and the matching io,stat argument.
+make_set() {
+    n=$1
+    : > "$work/set$n.fs"
+    arg=""
+    if [ "$n" -gt 0 ]; then
+        echo "$all_filters" | head -n "$n" | while IFS= read -r f; do
+            printf '"%s",bps,,\r\n' "$f" >> "$work/set$n.fs"
+        done
+        arg=$(echo "$all_filters" | head -n "$n" | paste -sd, -)
+    fi
+    echo "$arg"
+}
+
+# Best wall time in seconds of RUNS runs of a command.
+best_time() {
+    best=""
+    i=0
+    while [ "$i" -lt "$runs" ]; do
+        t=$( { /usr/bin/time -f "%e" "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -n 1)
+        if [ -z "$best" ] || awk "BEGIN{exit !($t < $best)}"; then best=$t; fi
+        i=$((i + 1))
+    done
+    echo "$best"
+}
+
+ratio() { awk "BEGIN{ if ($2 > 0) printf \"%.2f\", $1 / $2; else print \"n/a\" }"; }
+
+file="$work/bench.pcap"
+"$bin/capgen" --packets "$packets" --mean-gap-us 200 --big-every 5000 --seed 3 "$file"
+echo "capture: $packets packets, $(wc -c < "$file") bytes"
+echo
+printf '%-8s %12s %12s %8s\n' filters lumo_offline "tshark" ratio
+for n in 0 1 4 16; do
+    arg=$(make_set "$n")
+    ours=$(best_time "$bin/lumo_offline" --filter-set "$work/set$n.fs" --interval 50000 \
+        --export-csv /dev/null "$file")
+    if [ -n "$arg" ]; then
+        ref=$(best_time tshark -n -q -r "$file" -z "io,stat,0.05,,$arg")
+    else
+        ref=$(best_time tshark -n -q -r "$file" -z "io,stat,0.05")
+    fi
+    printf '%-8s %11ss %11ss %8s\n' "$n" "$ours" "$ref" "$(ratio "$ours" "$ref")"
+    [ "$n" -eq 0 ] && ours0=$ours
+done
+dump=$(best_time tcpdump -r "$file" -w /dev/null)
+echo
+echo "0 filters beside tcpdump -r FILE -w /dev/null: ${ours0}s / ${dump}s = $(ratio "$ours0" "$dump")"
+
+# Memory: the peak resident size of an export of BIG_PACKETS small packets,
+# less that of a one-packet file, per packet.
+small="$work/small.pcap"
+"$bin/capgen" --small --packets 1 "$small"
+"$bin/capgen" --small --packets "$big" --mean-gap-us 10 "$work/big.pcap"
+rss() { { /usr/bin/time -f "%M" "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -n 1; }
+base=$(rss "$bin/lumo_offline" --filter-set "$work/set0.fs" --interval 1000000 --export-csv /dev/null "$small")
+peak=$(rss "$bin/lumo_offline" --filter-set "$work/set0.fs" --interval 1000000 --export-csv /dev/null "$work/big.pcap")
+echo
+awk "BEGIN{ printf \"peak memory for %d packets: %d KiB (base %d KiB): %.2f bytes per stored packet (item 16 bytes: ratio %.2f)\n\", $big, $peak, $base, ($peak - $base) * 1024 / $big, ($peak - $base) * 1024 / $big / 16 }"
