@@ -1,0 +1,65 @@
+// offlineapp_qt.cpp - start-up, event loop and shutdown of lumo_offline, and
+// the PNG of its export mode.
+#include "offline/offlineapp_qt.h"
+
+#include <QApplication>
+#include <QImage>
+#include <cstdio>
+#include <cstring>
+
+#include "graph/drawsurface.h"
+#include "graph/drawtext_qt.h"
+#include "offline/offlinewindow_qt.h"
+#include "shell/debuglog.h"
+#include "shell/settings.h"
+
+// The one settings record of the process.
+static Settings OfflineSettings;
+static OfflineWindow* OfflineWindowInstance = nullptr;
+
+OfflineWindow* LumoOfflineMainWindow() { return OfflineWindowInstance; }
+
+int LumoOfflineRun(const OfflineArgs* args) {
+    memset(&OfflineSettings, 0, sizeof OfflineSettings);
+    SettingsLoad(&OfflineSettings, SettingsLumoOffline);
+    DebugLog("%s(%d),Lumo_offline (%s) start", __FILE__, __LINE__, LUMO_VERSION_TEXT);
+    DrawSurfaceSetDefaultText(DrawTextQt());
+
+    QApplication::setQuitOnLastWindowClosed(false);
+    auto* window = new OfflineWindow(&OfflineSettings, args ? args->filterSet : nullptr);
+    OfflineWindowInstance = window;
+    // Creation cannot fail here; the check keeps the shared window's contract.
+    if (!window->CreateAndShow()) {
+        DebugLog("%s(%d),CreateWindow() err,GetLastError=%d", __FILE__, __LINE__, 0);
+        OfflineWindowInstance = nullptr;
+        delete window;
+        return 0;
+    }
+    if (args && args->capture[0]) {
+        window->SetCurrentCaptureFile(args->capture);
+        window->PostCommand(CmdReloadCaptureFile);
+    }
+    const int code = QApplication::exec();
+    OfflineWindowInstance = nullptr;
+    delete window;
+    SettingsSave(&OfflineSettings, SettingsLumoOffline);
+    DebugLog("%s(%d),Lumo_offline exit", __FILE__, __LINE__);
+    return code;
+}
+
+int OfflineExportSavePng(const OfflineExport* ex, const char* path, int width, int height,
+                         char* error, size_t size) {
+    DrawSurfaceSetDefaultText(DrawTextQt());
+    DrawSurface surface;
+    if (!DrawSurfaceCreate(&surface, width, height)) {
+        snprintf(error, size, "cannot make a picture of %dx%d pixels", width, height);
+        return 0;
+    }
+    OfflineExportRender(ex, &surface);
+    const QImage image(reinterpret_cast<const uchar*>(surface.pixels), surface.width, surface.height,
+                       surface.width * 4, QImage::Format_RGB32);
+    int ok = image.save(QString::fromLocal8Bit(path), "PNG") ? 1 : 0;
+    if (!ok) snprintf(error, size, "cannot write %s", path);
+    DrawSurfaceRelease(&surface);
+    return ok;
+}

@@ -1,0 +1,196 @@
+// offlinewindow_qt.cpp - lumo_offline's main window.
+//
+//   creation        OnCreate
+//   commands        Open, ReloadCaptureFile
+//   time axis       resize, wheel, scroll bar (offlineview.h does the sums)
+//   drops, legend   redraw at once: there is no redraw timer here
+#include "offline/offlinewindow_qt.h"
+
+#include <QMenu>
+#include <algorithm>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+#include "filterset/dfilter.h"
+#include "graph/graph.h"
+#include "offline/readingdlg_qt.h"
+#include "pipeline/packetstore.h"
+#include "shell/common.h"
+#include "shell/debuglog.h"
+#include "shell/filedialogs_qt.h"
+#include "shell/mainwnd.h"
+#include "shell/msgbox_qt.h"
+
+const char* const kOfflineCaption = "Lumo_offline";
+
+static const GraphWindowConfig kOfflineConfig = {
+    "Lumo_offline",                 // title and caption
+    "lumo_offline",                 // caption of the rawshark file dialog's box
+    "startupfilterset_offline.fs",  // start-up filter set in the data folder
+    1,                              // the Capture Options dialog's offline form
+};
+
+// The one job record of the process, handed to every reading run.
+static CaptureFileJob OfflineJob;
+
+OfflineWindow::OfflineWindow(Settings* settings, const char* initialFilterSet)
+    : GraphWindow(kOfflineConfig, settings) {
+    currentCaptureFile_[0] = '\0';
+    TextCopy(initialFilterSet_, sizeof initialFilterSet_, initialFilterSet ? initialFilterSet : "");
+    OfflineViewInit(&timeView_, settings->samplingInterval, 0);
+    scrollBar_ = new QScrollBar(Qt::Horizontal, this);
+    scrollBar_->setObjectName("offlineScrollBar");
+    scrollBar_->setSingleStep(1);
+    CentralLayout()->addWidget(scrollBar_);
+    // Every request (arrows, page clicks, thumb, ends, keys) ends in a new
+    // value; the view moves by the change the bar accepted.
+    connect(scrollBar_, &QScrollBar::valueChanged, this, &OfflineWindow::OnScrollValue);
+}
+
+CaptureFileJob* OfflineWindow::Job() { return &OfflineJob; }
+
+void OfflineWindow::SetCurrentCaptureFile(const char* path) {
+    TextCopy(currentCaptureFile_, sizeof currentCaptureFile_, path ? path : "");
+}
+
+int OfflineWindow::ClientWidth() { return SurfaceWidget()->width(); }
+
+int OfflineWindow::OnCreate() {
+    Settings* settings = AppSettings();
+    char library[kPathMax];
+    if (MainWndLibraryPath(settings->rawshark.rawsharkPath, library, sizeof library)) {
+        DfilterStartChildProcess(library);
+    }
+    setAcceptDrops(true);
+    SetAlwaysOnTop(settings->topmost);
+    if (MainWndLoadStartupFilterSet(View(), settings, Config().startupFilterSet)) {
+        MarkStartupFilterSetLoaded();
+    }
+    if (initialFilterSet_[0]) LoadFilterSetFile(initialFilterSet_);
+    MainWndViewReset(View());
+    const int width = ClientWidth();
+    OfflineViewInit(&timeView_, settings->samplingInterval, width);
+    if (RecreateSurface(width, SurfaceWidget()->height())) Render();
+    UpdateScrollBar();
+    PacketStoreReset();
+    return 1;
+}
+
+void OfflineWindow::BuildFileMenu(QMenu* file) {
+    AddCommand(file, "Open(&O)", CmdOpenCaptureFile);
+    file->addSeparator();
+    GraphWindow::BuildFileMenu(file);
+}
+
+int OfflineWindow::OnCommand(int id) {
+    switch (id) {
+        case CmdOpenCaptureFile:
+            OpenCaptureFile();
+            return 1;
+        case CmdReloadCaptureFile:
+            ReloadCaptureFile();
+            return 1;
+        default:
+            return 0;
+    }
+}
+
+void OfflineWindow::OpenCaptureFile() {
+    if (reading_) {
+        ShowBox("Reading capture file now", MsgIconInformation);
+        return;
+    }
+    char path[kPathMax];
+    path[0] = '\0';
+    if (!SelectCaptureFile(this, path, sizeof path)) return;
+    SetCurrentCaptureFile(path);
+    SendCommand(CmdReloadCaptureFile);
+}
+
+void OfflineWindow::ReloadCaptureFile() {
+    // The reading dialog is modal, but a queued command can still arrive
+    // from its event loop; one run at a time.
+    if (reading_) {
+        ShowBox("Reading capture file now", MsgIconInformation);
+        return;
+    }
+    reading_ = 1;
+    MainWndView* view = View();
+    CaptureFileJobInit(&OfflineJob, currentCaptureFile_, &AppSettings()->rawshark,
+                       view->filters.entries, view->filters.count);
+    DebugLog("%s(%d),ReloadCaptureFile() info,%s", __FILE__, __LINE__, currentCaptureFile_);
+    // Start waits for the previous run's thread and empties the store.
+    CaptureFileReadStart(&OfflineJob);
+    RunReadingDialog(this, &OfflineJob, kOfflineCaption);
+    reading_ = 0;
+    if (!SurfaceValid()) return;
+    OfflineViewFitFile(&timeView_, PacketStoreLastTime(), Surface()->width);
+    UpdateScrollBar();
+    RedrawNow();
+}
+
+void OfflineWindow::Render() {
+    MainWndView* view = View();
+    GraphDrawOffline(Surface(), AppSettings(), view->filters.entries, view->filters.count,
+                     view->selectedFilter, view->legendRects, view->filterVisible,
+                     timeView_.microsPerPixel, timeView_.viewEndTime);
+}
+
+void OfflineWindow::UpdateScrollBar() {
+    // The classic bar's numbers: positions run to max - page + 1; a bar
+    // with nothing to scroll is shown disabled rather than hidden.
+    int32_t hi = static_cast<int32_t>(
+        std::max<int64_t>(timeView_.scrollMin, static_cast<int64_t>(timeView_.scrollMax) - timeView_.scrollPage + 1));
+    updatingBar_ = 1;
+    scrollBar_->setRange(timeView_.scrollMin, hi);
+    scrollBar_->setPageStep(timeView_.scrollPage > 0 ? timeView_.scrollPage : 1);
+    scrollBar_->setValue(timeView_.scrollPos);
+    scrollBar_->setEnabled(OfflineViewCanScroll(&timeView_) != 0);
+    updatingBar_ = 0;
+}
+
+void OfflineWindow::OnScrollValue(int value) {
+    if (updatingBar_ || !SurfaceValid()) return;
+    if (OfflineViewScroll(&timeView_, ScrollThumbTrack, value)) RedrawNow();
+}
+
+void OfflineWindow::OnSurfaceResize(int width, int height) {
+    if (!RecreateSurface(width, height)) return;
+    OfflineViewResize(&timeView_, PacketStoreLastTime(), width);
+    UpdateScrollBar();
+    RedrawNow();
+}
+
+void OfflineWindow::OnWheel(int delta, int, int) {
+    if (!SurfaceValid()) return;
+    OfflineViewWheel(&timeView_, delta, PacketStoreLastTime(), Surface()->width);
+    UpdateScrollBar();
+    RedrawNow();
+}
+
+// No timer redraws here, so a legend click shows at once.
+void OfflineWindow::OnLegendClick() { RedrawNow(); }
+
+void OfflineWindow::OnConfigurationApplied() { SendCommand(CmdReloadCaptureFile); }
+
+void OfflineWindow::OnFilterSetApplied() { SendCommand(CmdReloadCaptureFile); }
+
+void OfflineWindow::OnDroppedFile(const char* path) {
+    switch (MainWndDropKind(path)) {
+        case DropFilterSet:
+            GraphWindow::OnDroppedFile(path);  // prerequisite, load, reload
+            break;
+        case DropCaptureFile:
+            SetCurrentCaptureFile(path);
+            SendCommand(CmdReloadCaptureFile);
+            break;
+        default:
+            break;
+    }
+}
+
+void OfflineWindow::OnDestroy() {
+    // Each run releases its processes itself; only its thread may be left.
+    CaptureFileReadFinish(&OfflineJob);
+    DfilterStopChildProcess();
+}
