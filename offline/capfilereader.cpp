@@ -104,10 +104,18 @@ static int StampMicros(const struct pcap_pkthdr* h, int64_t* out) {
     return 1;
 }
 
-// Remembers what the run's processes said before they are released: the
-// graph and the export report a filter that rawshark refused.
+// Remembers what the run's processes said before they are released: whether
+// every entry decided every packet (a rawshark that died decided fewer), and
+// each filter's last "rawshark:" line, which the graph and the export show
+// for a filter that rawshark refused.
 static void KeepVerdictState(CaptureFileJob* job, int64_t count) {
-    job->allJudged = RawsharkMngrAllDone(count);
+    int judged = 1;
+    int entries = RawsharkMngrCount();
+    for (int i = 0; i < entries; i++) {
+        RawsharkEntry* entry = RawsharkMngrEntry(i);
+        if (entry && entry->cursor.load(std::memory_order_acquire) != count) judged = 0;
+    }
+    job->allJudged = judged;
     int n = job->filterCount < FilterSetMax ? job->filterCount : FilterSetMax;
     for (int i = 0; i < n; i++) RawsharkMngrLastMessage(i, job->lastMessages[i]);
 }

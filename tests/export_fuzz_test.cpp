@@ -41,25 +41,31 @@ std::vector<uint8_t> Mutate(const std::vector<uint8_t>& seed, uint32_t* rnd) {
     static const uint32_t words[] = {0,          1,          0xffffffff, 0x7fffffff, 0x80000000, 65535,
                                      65536,      262144,     262145,     16,         0x0A0D0D0A, 6,
                                      0xa1b2c3d4, 0xa1b23c4d, 999999,     1000000,    1000000000, 12};
-    int steps = 1 + static_cast<int>(Next(rnd) % 4);
+    int steps = 1 + static_cast<int>(Next(rnd) % 3);
     for (int s = 0; s < steps && !f.empty(); s++) {
         uint32_t r = Next(rnd);
         size_t at = Next(rnd) % f.size();
-        switch (r % 6) {
+        switch (r % 12) {
         case 0:
         case 1:
+        case 2:
+        case 3:
+        case 4:
             f[at] ^= static_cast<uint8_t>(1u << (Next(rnd) % 8));
             break;
-        case 2:
+        case 5:
+        case 6:
+        case 7:
             if (at + 4 <= f.size()) {
                 uint32_t v = (r >> 8) % 3 == 0 ? Next(rnd) : words[Next(rnd) % (sizeof words / sizeof words[0])];
                 memcpy(&f[at & ~size_t{3}], &v, 4);
             }
             break;
-        case 3:
+        case 8:
             f.resize(at);
             break;
-        case 4: {
+        case 9:
+        case 10: {
             size_t len = Next(rnd) % 64;
             if (at + len <= f.size()) f.insert(f.begin() + static_cast<long>(at), f.begin() + static_cast<long>(at),
                                                f.begin() + static_cast<long>(at + len));
