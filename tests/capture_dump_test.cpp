@@ -99,7 +99,9 @@ TEST_F(CaptureDumpTest, RecordsReadBackByLibpcapAndCapinfos) {
     for (size_t i = 0; i < payloads.size(); ++i) {
         EXPECT_EQ(file.records[i].len, uint32_t(14 + 20 + 8 + payloads[i])) << "record " << i;
         EXPECT_EQ(file.records[i].caplen, file.records[i].len);
-        if (i) EXPECT_GE(file.records[i].usec, file.records[i - 1].usec);
+        if (i) {
+            EXPECT_GE(file.records[i].usec, file.records[i - 1].usec);
+        }
     }
     EXPECT_NE(scratch.Log().find("CaptureFileStart(" + path + ") info"), std::string::npos);
 
@@ -172,14 +174,14 @@ TEST_P(CaptureDumpFullDisk, EndsCleanlyReportsAndKeepsWholeRecords) {
     EXPECT_NE(scratch.Log().find("fwrite() err"), std::string::npos);
 
     PcapFile file = ReadPcap(path);
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
     small.Release();
     EXPECT_EQ(file.result, PCAP_ERROR_BREAK) << "libpcap: " << file.error;
     EXPECT_LT(file.records.size(), payloads.size());
     EXPECT_GE(file.records.size(), payload > 60000 ? 2u : 60u) << "whole records lost";
     size_t expectedSize = 24;
     for (const PcapRecord& r : file.records) expectedSize += 16 + r.caplen;
-    struct stat st;
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(static_cast<size_t>(st.st_size), expectedSize) << "bytes after the last whole record";
 
     // A new dump starts with a clean state.
