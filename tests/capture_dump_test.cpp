@@ -76,7 +76,7 @@ TEST_F(CaptureDumpTest, DumpWithoutTrafficIsExactlyTheHeader) {
     char text[256] = "old";
     EXPECT_EQ(DumpTraffic(LoopbackBlock(""), scratch.File("empty.pcap"), {}, text), 1);
     EXPECT_STREQ(text, "");
-    std::string bytes = ReadText(scratch.File("empty.pcap"));
+    std::string bytes = TestFileRead(scratch.File("empty.pcap"));
     ASSERT_EQ(bytes.size(), 24u);
     const uint8_t expected[24] = {0xD4, 0xC3, 0xB2, 0xA1, 2, 0, 4, 0, 0, 0, 0, 0,
                                   0,    0,    0,    0,    0xFF, 0xFF, 0, 0, 1, 0, 0, 0};

@@ -14,8 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +21,7 @@
 #include "capture/capture.h"
 #include "shell/common.h"
 #include "shell/debuglog.h"
+#include "tests/support/testdir.h"
 
 #define SKIP_UNLESS_ROOT() \
     if (geteuid() != 0) GTEST_SKIP() << "live capture on lo needs root (cap_net_raw, cap_net_admin)"
@@ -105,13 +104,6 @@ inline int OpenDescriptors() {
     return n;
 }
 
-inline std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 struct PcapRecord {
     uint32_t caplen, len;
     int64_t usec;  // capture time in microseconds
@@ -153,25 +145,13 @@ inline std::string RunCommand(const std::string& command) {
     return out;
 }
 
-// A fresh scratch folder under the build tree; the test runs in it, so its
-// "debuglog.txt" is its own. Logging is on while it lives.
+// A fresh scratch folder; the test runs in it, so its "debuglog.txt" is its
+// own. Logging is on while it lives.
 struct ScratchFolder {
-    std::string path;
-    char previous[4096] = "";
-    ScratchFolder() {
-        std::string pattern = std::string(LUMO_TEST_TMP) + "/capture_XXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        path = mkdtemp(buf.data());
-        if (!getcwd(previous, sizeof previous)) previous[0] = '\0';
-        if (chdir(path.c_str()) != 0) path.clear();
-        DebugLogEnabled.store(1);
-    }
-    ~ScratchFolder() {
-        DebugLogEnabled.store(0);
-        if (previous[0] && chdir(previous) != 0) return;
-        RunCommand("rm -rf '" + path + "'");
-    }
+    std::string path = TestDirNew();
+    TestCwd cwd{path};
+    ScratchFolder() { DebugLogEnabled.store(1); }
+    ~ScratchFolder() { DebugLogEnabled.store(0); }
     std::string File(const std::string& name) const { return path + "/" + name; }
-    std::string Log() const { return ReadText(File("debuglog.txt")); }
+    std::string Log() const { return TestFileRead(File("debuglog.txt")); }
 };
