@@ -34,28 +34,12 @@ TEST(CaptureDiscovery, ListHoldsLoopbackWithEthernetLinkAndLocalAddress) {
     EXPECT_EQ(named, static_cast<size_t>(std::min(count, 64)));
     EXPECT_NE(log.find("CaptureGetInterfaceList() info,lo,"), std::string::npos);
     EXPECT_NE(log.find("Link=EN10MB(Ethernet),IP=127.0.0.1,Mask=255.0.0.0"), std::string::npos);
-}
 
-TEST(CaptureDiscovery, ListCountsEveryDeviceButFillsOnlyMax) {
-    SKIP_UNLESS_ROOT();
-    InterfaceInfo table[2];
-    memset(table, 0x5A, sizeof table);
-    int count = CaptureGetInterfaceList(1, table);
-    ASSERT_GE(count, 2) << "lo and the 'any' pseudo-device are always listed";
-    EXPECT_NE(table[0].name[0], 0x5A);
-    EXPECT_EQ(table[1].name[0], 0x5A) << "record beyond max written";
-
-    EXPECT_EQ(CaptureGetInterfaceList(0, nullptr), count);
-}
-
-TEST(CaptureDiscovery, HookAnswersInsteadOfLibrary) {
-    CaptureSetInterfaceListHook([](int, InterfaceInfo*) { return 0; });
-    EXPECT_EQ(CaptureGetInterfaceList(16, nullptr), 0);
-    CaptureSetInterfaceListHook([](int, InterfaceInfo*) { return -1; });
-    EXPECT_EQ(CaptureGetInterfaceList(16, nullptr), -1);
-    CaptureSetInterfaceListHook(nullptr);
-    InterfaceInfo table[16];
-    EXPECT_GT(CaptureGetInterfaceList(16, table), 0);
+    // Past max: counted, not written.
+    InterfaceInfo two[2];
+    memset(two, 0x5A, sizeof two);
+    EXPECT_EQ(CaptureGetInterfaceList(1, two), count);
+    EXPECT_EQ(two[1].name[0], 0x5A) << "record beyond max written";
 }
 
 TEST(CaptureDiscovery, TestFilterTellsValidInvalidAndMissingInterface) {
