@@ -150,7 +150,10 @@ inline std::string RunCommand(const std::string& command) {
 struct ScratchFolder {
     std::string path = TestDirNew();
     TestCwd cwd{path};
-    ScratchFolder() { DebugLogEnabled.store(1); }
+    ScratchFolder() {
+        setenv("LUMO_HOME", path.c_str(), 1);
+        DebugLogEnabled.store(1);
+    }
     ~ScratchFolder() { DebugLogEnabled.store(0); }
     std::string File(const std::string& name) const { return path + "/" + name; }
     std::string Log() const { return TestFileRead(File("debuglog.txt")); }
