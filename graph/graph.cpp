@@ -2,6 +2,8 @@
 //
 //   sample buffer       one value per column, re-allocated on a width change
 //   units and scale     64-bit unit conversion, the 1-2-5 full-scale rule
+//   trace spans         the stepped trace as one vertical run per column,
+//                       painted band by band in a frame
 //   GraphDrawTrace      label text and the stepped trace
 //   GraphDrawLegend     colour boxes, labels, their rectangles, underline
 //   frame               GraphDraw (live) and GraphDrawOffline share
@@ -36,20 +38,50 @@ constexpr uint32_t kAllColor = 0x00ff00;
 
 struct GraphModule {
     uint64_t* sampleBuffer;  // SampleBuffer: element j = the column j before the newest
-    int32_t sampleWidth;     // elements it holds
+    int32_t sampleWidth;     // elements it holds (and columns of each span row)
+    // The frame's traces waiting to be painted, in drawing order: trace k
+    // covers rows spanTop[k * W + x] .. spanBottom[k * W + x] of column x.
+    int32_t* spanTop;
+    int32_t* spanBottom;
+    // Offline: row i (W values) holds filter i's bytes and packets per column.
+    uint64_t* foldBytes;
+    uint64_t* foldPackets;
+    uint32_t spanColor[FilterSetMax];
+    int32_t spanFirstRow[FilterSetMax];  // rows trace k touches at all
+    int32_t spanLastRow[FilterSetMax];
+    int32_t spanCount;
 };
 GraphModule Graph;
 
 // ---------------------------------------------------------------- sample buffer
 
+void FreeBuffers() {
+    free(Graph.sampleBuffer);
+    free(Graph.spanTop);
+    free(Graph.spanBottom);
+    free(Graph.foldBytes);
+    free(Graph.foldPackets);
+    Graph.sampleBuffer = nullptr;
+    Graph.spanTop = Graph.spanBottom = nullptr;
+    Graph.foldBytes = Graph.foldPackets = nullptr;
+    Graph.sampleWidth = 0;
+}
+
+// The sample buffer, the span rows and the fold rows for a frame of the
+// given width; all are made anew only when the width changed.
 int EnsureSampleBuffer(int width) {
     if (Graph.sampleBuffer && Graph.sampleWidth == width) return 1;
-    free(Graph.sampleBuffer);
-    Graph.sampleBuffer = nullptr;
-    Graph.sampleWidth = 0;
-    Graph.sampleBuffer = static_cast<uint64_t*>(malloc(static_cast<size_t>(width) * sizeof(uint64_t)));
-    if (!Graph.sampleBuffer) {
+    FreeBuffers();
+    size_t w = static_cast<size_t>(width);
+    Graph.sampleBuffer = static_cast<uint64_t*>(malloc(w * sizeof(uint64_t)));
+    Graph.spanTop = static_cast<int32_t*>(malloc(w * FilterSetMax * sizeof(int32_t)));
+    Graph.spanBottom = static_cast<int32_t*>(malloc(w * FilterSetMax * sizeof(int32_t)));
+    Graph.foldBytes = static_cast<uint64_t*>(malloc(w * FilterSetMax * sizeof(uint64_t)));
+    Graph.foldPackets = static_cast<uint64_t*>(malloc(w * FilterSetMax * sizeof(uint64_t)));
+    if (!Graph.sampleBuffer || !Graph.spanTop || !Graph.spanBottom || !Graph.foldBytes ||
+        !Graph.foldPackets) {
         DebugLog("%s(%d),GraphDraw() err,malloc() failed,width=%d", __FILE__, __LINE__, width);
+        FreeBuffers();
         return 0;
     }
     Graph.sampleWidth = width;
@@ -141,6 +173,65 @@ int RowOf(int64_t value, double fullScale, int H) {
     return H - 1 - static_cast<int>(q);
 }
 
+// ---------------------------------------------------------------- trace spans
+
+// The stepped trace as it lands on the buffer. Point j (x = W - 1 - j) is
+// joined to point j - 1 by a vertical run in the column of the higher of
+// the two, so column x holds its own point and the runs down to whichever
+// neighbour lies lower: one run from y_j to the largest of y_(j-1), y_j,
+// y_(j+1). emit(x, top, bottom) gets each column's run clipped to the rows
+// (top > bottom when it lies off the buffer).
+template <typename Emit>
+void TraceSpans(const uint64_t* buffer, int W, int H, int32_t unit, int64_t interval, double fullScale,
+                Emit emit) {
+    if (W <= 0) return;
+    int previous = 0;
+    int current = RowOf(ToUnit(buffer[0], unit, interval), fullScale, H);
+    for (int j = 0; j < W; ++j) {
+        int next = j + 1 < W ? RowOf(ToUnit(buffer[j + 1], unit, interval), fullScale, H) : current;
+        int bottom = current;
+        if (j > 0 && previous > bottom) bottom = previous;
+        if (next > bottom) bottom = next;
+        emit(W - 1 - j, current < 0 ? 0 : current, bottom > H - 1 ? H - 1 : bottom);
+        previous = current;
+        current = next;
+    }
+}
+
+// Paints the frame's waiting traces in their order. The buffer is walked in
+// bands of rows small enough to stay in cache: a column run touches one
+// cache line per row, and painting every trace over one band before moving
+// to the next turns 16 passes over the whole picture into one.
+void PaintSpans(DrawSurface* surface) {
+    int W = surface->width;
+    int H = surface->height;
+    size_t stride = static_cast<size_t>(W);
+    int band = 65536 / W;
+    if (band < 8) band = 8;
+    for (int first = 0; first < H; first += band) {
+        int last = first + band - 1 < H - 1 ? first + band - 1 : H - 1;
+        for (int k = 0; k < Graph.spanCount; ++k) {
+            const int32_t* top = Graph.spanTop + static_cast<size_t>(k) * stride;
+            const int32_t* bottom = Graph.spanBottom + static_cast<size_t>(k) * stride;
+            uint32_t color = Graph.spanColor[k];
+            if (Graph.spanLastRow[k] < first || Graph.spanFirstRow[k] > last) continue;
+            for (int x = 0; x < W; ++x) {
+                int lo = top[x] > first ? top[x] : first;
+                int hi = bottom[x] < last ? bottom[x] : last;
+                if (lo > hi) continue;
+                uint32_t* p = surface->pixels + static_cast<size_t>(lo) * stride + x;
+                for (int y = lo; y <= hi; ++y, p += stride) *p = color;
+            }
+        }
+    }
+    Graph.spanCount = 0;
+}
+
+// GraphDrawTrace for a frame: the label at once, the trace queued for
+// PaintSpans.
+void QueueTrace(DrawSurface* surface, const uint64_t* buffer, const FilterEntry* entry, int index,
+                const char* errorText, int visible, int64_t interval);
+
 // ---------------------------------------------------------------- frame
 
 // Everything one frame reads besides the filters and settings.
@@ -152,23 +243,68 @@ struct FrameInput {
     int64_t last;
 };
 
-// Fills the sample buffer with filter i's counts (bytes, or packets for the
-// packet units) and its last rawshark message. Returns 0 when the live
-// manager has no entry i (nothing is then drawn for it).
-int ReadFilter(const FrameInput* in, int i, int32_t unit, int W, char* message) {
-    uint64_t* buffer = Graph.sampleBuffer;
+// Offline: folds the store's items of the window into the columns of
+// filters 0..count-1 in one pass, bytes and packets (what PacketStoreAccumulate
+// gives per filter; one pass instead of one per filter, since a frame of
+// many filters over a large file is bound by walking the items).
+void FoldStore(const FrameInput* in, int W, int count) {
+    size_t cells = static_cast<size_t>(count) * static_cast<size_t>(W);
+    memset(Graph.foldBytes, 0, cells * sizeof(uint64_t));
+    memset(Graph.foldPackets, 0, cells * sizeof(uint64_t));
+    int64_t w = in->interval;
+    int64_t E = in->base->rightEdgeTime / w;
+    uint32_t wanted = count >= 16 ? 0xffffu : (1u << count) - 1;
+    // items mostly follow each other in time: the bin of the previous item
+    // is kept and the division done only when an item leaves it
+    int cached = 0;
+    int64_t binStart = 0;
+    int64_t j = -1;
+    for (int64_t k = in->first; k <= in->last;) {
+        const PacketItem* item = PacketStoreItem(k);
+        if (!item) break;
+        int64_t run = kPacketStoreChunkItems - k % kPacketStoreChunkItems;  // items in k's chunk
+        if (run > in->last - k + 1) run = in->last - k + 1;
+        for (int64_t r = 0; r < run; ++r, ++item) {
+            uint32_t bits = item->matchBits.load(std::memory_order_relaxed) & wanted;
+            if (!bits) continue;
+            int64_t t = item->time;
+            if (!cached || t < binStart || t - binStart >= w) {
+                int64_t bin = t / w;
+                // an item out of time order may lie outside the window
+                j = (bin <= E && E - bin < W) ? E - bin : -1;
+                cached = t >= 0;
+                binStart = bin * w;
+            }
+            if (j < 0) continue;
+            uint64_t length = item->length;
+            do {
+                int i = __builtin_ctz(bits);
+                size_t cell = static_cast<size_t>(i) * static_cast<size_t>(W) + static_cast<size_t>(j);
+                Graph.foldBytes[cell] += length;
+                Graph.foldPackets[cell] += 1;
+                bits &= bits - 1;
+            } while (bits);
+        }
+        k += run;
+    }
+}
+
+// Filter i's counts (bytes, or packets for the packet units) and its last
+// rawshark message. Returns null when the live manager has no entry i
+// (nothing is then drawn for it).
+const uint64_t* ReadFilter(const FrameInput* in, int i, int32_t unit, int W, char* message) {
     int packets = unit == UnitPacket || unit == UnitPps;
     if (in->base->offline) {
-        PacketStoreAccumulate(i, in->base->rightEdgeTime, in->interval, W, in->first, in->last,
-                              packets ? nullptr : buffer, packets ? buffer : nullptr);
         RawsharkMngrLastMessage(i, message);
-        return 1;
+        size_t row = static_cast<size_t>(i) * static_cast<size_t>(W);
+        return (packets ? Graph.foldPackets : Graph.foldBytes) + row;
     }
+    uint64_t* buffer = Graph.sampleBuffer;
     int exists = packets ? RawsharkMngrReadPackets(i, in->base->now, buffer, in->bins, message)
                          : RawsharkMngrReadBytes(i, in->base->now, buffer, in->bins, message);
-    if (!exists) return 0;
+    if (!exists) return nullptr;
     for (int j = in->bins; j < W; ++j) buffer[j] = 0;
-    return 1;
+    return buffer;
 }
 
 void DrawFilter(DrawSurface* surface, const FrameInput* in, const FilterEntry* entries, int i,
@@ -176,9 +312,10 @@ void DrawFilter(DrawSurface* surface, const FrameInput* in, const FilterEntry* e
     char message[256];
     message[0] = '\0';
     int W = surface->width;
-    if (!ReadFilter(in, i, entries[i].unit, W, message)) return;
+    const uint64_t* buffer = ReadFilter(in, i, entries[i].unit, W, message);
+    if (!buffer) return;
     int visible = filterVisible ? filterVisible[i] : 1;
-    GraphDrawTrace(surface, Graph.sampleBuffer, W, in->interval, &entries[i], i, message, visible);
+    QueueTrace(surface, buffer, &entries[i], i, message, visible, in->interval);
 }
 
 // The trace of all traffic, drawn when there is no filter: green, automatic
@@ -201,7 +338,8 @@ void DrawAll(DrawSurface* surface, const FrameInput* in) {
         TotalCounterReadBytes(in->base->now, buffer, in->bins);
         for (int j = in->bins; j < W; ++j) buffer[j] = 0;
     }
-    GraphDrawTrace(surface, buffer, W, in->interval, &all, 0, "", 1);
+    QueueTrace(surface, buffer, &all, 0, "", 1, in->interval);
+    PaintSpans(surface);
     LegendRect own;
     GraphDrawLegend(surface, &all, 1, -1, &own, kVisible);
 }
@@ -231,6 +369,7 @@ int GraphRender(DrawSurface* surface, const Settings* settings, const FilterEntr
         if (selected < 0 || selected >= count) selected = -1;
         if (base->offline) {
             PacketStoreFindRange(base->rightEdgeTime, in.interval, W, &in.first, &in.last);
+            if (count > 0) FoldStore(&in, W, count);
         }
         int empty = base->offline ? count == 0 : RawsharkMngrCount() == 0;
         if (empty) {
@@ -242,6 +381,7 @@ int GraphRender(DrawSurface* surface, const Settings* settings, const FilterEntr
                 if (i != selected) DrawFilter(surface, &in, entries, i, filterVisible);
             }
             if (selected >= 0) DrawFilter(surface, &in, entries, selected, filterVisible);
+            PaintSpans(surface);
             GraphDrawLegend(surface, entries, count, selected, legendRects, filterVisible);
         }
         result = 1;
@@ -257,8 +397,10 @@ int GraphRender(DrawSurface* surface, const Settings* settings, const FilterEntr
 
 int GraphSampleBufferWidth() { return Graph.sampleWidth; }
 
-void GraphDrawTrace(DrawSurface* surface, const uint64_t* buffer, int W, int64_t interval,
-                    const FilterEntry* entry, int index, const char* errorText, int visible) {
+// The full scale and the legend label of a trace (the label goes into
+// LegendLabels[index]).
+static double TraceLabel(const uint64_t* buffer, int W, int64_t interval, const FilterEntry* entry,
+                         int index, const char* errorText) {
     char scaleText[32];
     double fullScale = FullScale(buffer, W, interval, entry, scaleText, sizeof scaleText);
     char label[kLegendLabelSize];
@@ -269,22 +411,44 @@ void GraphDrawTrace(DrawSurface* surface, const uint64_t* buffer, int W, int64_t
                  entry->filterText);
     }
     if (index >= 0 && index < FilterSetMax) memcpy(LegendLabels[index], label, strlen(label) + 1);
+    return fullScale;
+}
 
+namespace {
+
+void QueueTrace(DrawSurface* surface, const uint64_t* buffer, const FilterEntry* entry, int index,
+                const char* errorText, int visible, int64_t interval) {
+    int W = surface->width;
+    double fullScale = TraceLabel(buffer, W, interval, entry, index, errorText);
+    if (!visible || Graph.spanCount >= FilterSetMax) return;
+    size_t row = static_cast<size_t>(Graph.spanCount) * static_cast<size_t>(W);
+    int32_t* top = Graph.spanTop + row;
+    int32_t* bottom = Graph.spanBottom + row;
+    int firstRow = surface->height;
+    int lastRow = -1;
+    TraceSpans(buffer, W, surface->height, entry->unit, interval, fullScale,
+               [&](int x, int lo, int hi) {
+                   top[x] = lo;
+                   bottom[x] = hi;
+                   if (lo > hi) return;
+                   if (lo < firstRow) firstRow = lo;
+                   if (hi > lastRow) lastRow = hi;
+               });
+    Graph.spanFirstRow[Graph.spanCount] = firstRow;
+    Graph.spanLastRow[Graph.spanCount] = lastRow;
+    Graph.spanColor[Graph.spanCount++] = entry->color;
+}
+
+}  // namespace
+
+void GraphDrawTrace(DrawSurface* surface, const uint64_t* buffer, int W, int64_t interval,
+                    const FilterEntry* entry, int index, const char* errorText, int visible) {
+    double fullScale = TraceLabel(buffer, W, interval, entry, index, errorText);
     if (!visible || !surface->pixels) return;
-    int H = surface->height;
     uint32_t color = entry->color;
-    int previous = 0;
-    for (int j = 0; j < W; ++j) {
-        int x = W - 1 - j;
-        int y = RowOf(ToUnit(buffer[j], entry->unit, interval), fullScale, H);
-        DrawSurfacePixelAt(surface, x, y) = color;
-        // the join stands in the column of the higher point (smaller y)
-        if (j > 0 && y != previous) {
-            int column = y < previous ? x : x + 1;
-            DrawSurfaceLine(surface, color, column, y, column, previous);
-        }
-        previous = y;
-    }
+    TraceSpans(buffer, W, surface->height, entry->unit, interval, fullScale, [&](int x, int lo, int hi) {
+        if (lo <= hi) DrawSurfaceLine(surface, color, x, lo, x, hi);
+    });
 }
 
 void GraphDrawLegend(DrawSurface* surface, const FilterEntry* entries, int count, int selected,
