@@ -81,6 +81,7 @@ ReplayDialog::ReplayDialog(ReplayRecord* record, QWidget* parent) : QDialog(pare
     pcapEdit_->setAcceptDrops(false);  // drops go to the dialog, which checks the extension
     chooseButton_ = Named(new QPushButton(QStringLiteral("..."), this), "chooseButton");
     chooseButton_->setAutoDefault(false);
+    chooseButton_->setFixedWidth(chooseButton_->fontMetrics().horizontalAdvance(QStringLiteral("...")) + 16);
     timeLabel_ = Named(new QLabel(this), "timeLabel");
     timeLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     timeLabel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);

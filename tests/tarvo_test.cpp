@@ -237,6 +237,18 @@ protected:
             << out;
         ASSERT_EQ(0, RunTool({"ip", "-n", ns_, "link", "set", "veth0", "up"}, &out)) << out;
         ASSERT_EQ(0, RunTool({"ip", "-n", ns_, "link", "set", "veth1", "up"}, &out)) << out;
+        // The kernel attaches a link's queue a moment after it comes up and
+        // drops what is sent before; wait until both ends have theirs.
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        for (;;) {
+            out.clear();
+            ASSERT_EQ(0, RunTool({"ip", "-n", ns_, "-o", "link", "show"}, &out)) << out;
+            size_t up = 0, pos = 0;
+            while ((pos = out.find("state UP", pos)) != std::string::npos) ++up, ++pos;
+            if (up == 2 && out.find("qdisc noop state UP") == std::string::npos) break;
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "veth pair did not come up: " << out;
+            usleep(20000);
+        }
         dir_ = std::string(LUMO_TEST_TMP) + "/" + ns_;
         mkdir(dir_.c_str(), 0755);
     }
