@@ -26,8 +26,10 @@ static void IgnoreSigpipe() {
     (void)done;
 }
 
-// Moves fd to a number >= 3 with close-on-exec set, so that no record field
-// is ever 0 (which means "none") and no other child inherits it.
+// Moves fd to a number >= 3 with close-on-exec set. For the parent's ends
+// this keeps every record field non-zero (0 means "none"); for the child's
+// ends it keeps the dup2 onto 0, 1 and 2 from overwriting one another when
+// the parent runs with a standard descriptor closed.
 static int HighCloexec(int fd) {
     int high = fcntl(fd, F_DUPFD_CLOEXEC, 3);
     int saved = errno;
@@ -90,8 +92,8 @@ int ChildConsoleNewArgv(const char* commandLine, const char* const* argv, ChildC
         DebugLog("%s(%d),CreatePipe() err,errno=%d", __FILE__, __LINE__, errno);
         goto fail;
     }
-    // The parent's ends move above the standard descriptors.
-    if ((out[0] = HighCloexec(out[0])) < 0 || (in[1] = HighCloexec(in[1])) < 0) {
+    if ((out[0] = HighCloexec(out[0])) < 0 || (out[1] = HighCloexec(out[1])) < 0 ||
+        (in[0] = HighCloexec(in[0])) < 0 || (in[1] = HighCloexec(in[1])) < 0) {
         DebugLog("%s(%d),DuplicateHandle() err,errno=%d", __FILE__, __LINE__, errno);
         goto fail;
     }
@@ -175,6 +177,10 @@ static int Reap(ChildConsole* console, int options) {
 
 int ChildConsoleKill(ChildConsole* console) {
     if (console->process == 0 || console->reaped) return 1;
+    // The child leads its own process group (own session): a grandchild that
+    // inherited the output pipe dies with it, so the reader still sees end of
+    // file. Until the child is reaped its pid cannot name anything else.
+    kill(-console->process, SIGKILL);
     if (kill(console->process, SIGKILL) != 0 && errno != ESRCH) {
         DebugLog("%s(%d),TerminateProcess() err,errno=%d", __FILE__, __LINE__, errno);
         return 0;

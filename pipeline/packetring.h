@@ -66,15 +66,21 @@ void SampleCounterFree(SampleCounter* counter);
 
 // Consumes ring packet `cursor`: clears the bins skipped since the previous
 // packet, adds the packet's wire length and one packet to its bin when
-// matched, advances the cursor. Only the counter's one writer thread.
+// matched, advances the cursor. Does nothing when packet `cursor` is not
+// stored yet (a stray verdict). Only the counter's one writer thread.
 void SampleCounterAdvance(SampleCounter* counter, int matched);
 
 // Fills each non-null output with n values, element j the bin j intervals
-// before the bin of `now` (a PerfCounter reading). n must not exceed the
-// counter's size. Any thread; allocates nothing.
+// before the bin of `now` (a PerfCounter reading). Bins a full ring or more
+// behind the counter's last packet read as zero. Any thread; allocates
+// nothing.
 void SampleCounterRead(const SampleCounter* counter, int64_t now, uint64_t* bytes, uint64_t* packets, int n);
 
 // The counter of all stored packets; the graph draws it for an empty set.
 int TotalCounterInit(uint32_t size);
 void TotalCounterFree();
 void TotalCounterReadBytes(int64_t now, uint64_t* bytes, int n);
+void TotalCounterReadPackets(int64_t now, uint64_t* packets, int n);
+
+// The total counter itself (sums, cursor) for readers. Any thread.
+const SampleCounter* TotalCounterGet();

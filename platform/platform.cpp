@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <fcntl.h>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -141,6 +143,76 @@ int FileExists(const char* path) {
     if (!path || !path[0]) return 0;
     struct stat st;
     return stat(path, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+static int WriteAll(int fd, const char* data, size_t length) {
+    while (length > 0) {
+        ssize_t n = write(fd, data, length);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return 0;
+        }
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+    return 1;
+}
+
+// Rewrites path in place: the fallback when no file can be created beside it.
+static int WriteInPlace(const char* path, const char* data, size_t length) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return 0;
+    int ok = WriteAll(fd, data, length);
+    if (close(fd) != 0) ok = 0;
+    return ok;
+}
+
+int FileWriteAtomic(const char* path, const void* data, size_t length) {
+    if (!path || !path[0] || (!data && length)) return 0;
+    const char* bytes = static_cast<const char*>(data);
+
+    // A symbolic link stays a link: the file it names is replaced.
+    char target[kPathMax];
+    struct stat st;
+    if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (!realpath(path, target)) return WriteInPlace(path, bytes, length);
+    } else if (TextCopy(target, sizeof target, path) >= sizeof target) {
+        return 0;
+    }
+    int haveOld = stat(target, &st) == 0;
+    if (haveOld && !S_ISREG(st.st_mode)) return 0;
+
+    const char* slash = strrchr(target, '/');
+    std::string folder = slash ? std::string(target, static_cast<size_t>(slash - target) + 1) : std::string();
+    std::string base = slash ? std::string(slash + 1) : std::string(target);
+
+    // A unique name beside the target; O_EXCL and the 0666 mode let the umask
+    // decide a new file's permissions as it would for a plain create.
+    static std::atomic<unsigned> counter{0};
+    int fd = -1;
+    std::string temp;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        char suffix[64];
+        snprintf(suffix, sizeof suffix, ".tmp.%d.%u", static_cast<int>(getpid()),
+                 counter.fetch_add(1, std::memory_order_relaxed));
+        temp = folder + "." + base + suffix;
+        fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        if (errno == EACCES || errno == EROFS || errno == EPERM) {
+            return WriteInPlace(target, bytes, length);
+        }
+        return 0;
+    }
+    int ok = 1;
+    if (haveOld && fchmod(fd, st.st_mode & 07777) != 0) ok = 0;
+    if (ok) ok = WriteAll(fd, bytes, length);
+    if (ok && fsync(fd) != 0) ok = 0;
+    if (close(fd) != 0) ok = 0;
+    if (ok && rename(temp.c_str(), target) != 0) ok = 0;
+    if (!ok) unlink(temp.c_str());
+    return ok;
 }
 
 // ---------------------------------------------------------------- rawshark

@@ -64,6 +64,15 @@ int DataFolderCreate();
 // 1 when path names an existing regular file (symbolic links followed).
 int FileExists(const char* path);
 
+// Replaces the file at path with data[0..length) so that a reader sees either
+// the old file or the whole new one, never a part: written to a new file
+// beside it (keeping the old file's permissions), flushed, then renamed over
+// it; a symbolic link is followed, not replaced. When no file can be created
+// beside it (a folder without write permission), the file itself is
+// rewritten in place. Returns 1, or 0 when the data could not be written in
+// full (the old file is then left as it was, except on the in-place path).
+int FileWriteAtomic(const char* path, const void* data, size_t length);
+
 // ---------------------------------------------------------------- rawshark
 
 // The rawshark search: `path` (in/out, size bytes) is kept when it names an

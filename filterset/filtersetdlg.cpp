@@ -1,0 +1,170 @@
+// filtersetdlg.cpp - the filter set dialogs' algorithms over their records.
+#include "filterset/filtersetdlg.h"
+
+#include <cerrno>
+#include <cctype>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "filterset/dfilter.h"
+#include "filterset/filterhistory.h"
+#include "shell/common.h"
+
+const char* const kFilterListHeaders[4] = {"Filter", "Scale", "Unit", "Color(RGB)"};
+const int kFilterListWidths[4] = {220, 80, 80, 120};
+const char* const kFilterUnitItems[4] = {"byte", "bps", "packet", "pps"};
+
+// ---------------------------------------------------------------- Filter Set Configuration
+
+void FilterSetDlgOpen(FilterSet* working, const FilterSet* applied) { *working = *applied; }
+
+int FilterSetDlgNewEnabled(const FilterSet* working) { return working->count != FilterSetMax; }
+
+int FilterSetDlgNewBegin(const FilterSet* working, FilterEntry* edited) {
+    if (working->count >= FilterSetMax || working->count < 0) return 0;
+    *edited = working->entries[working->count];
+    return 1;
+}
+
+int FilterSetDlgNewCommit(FilterSet* working, const FilterEntry* edited) {
+    if (working->count >= FilterSetMax || working->count < 0) return -1;
+    int i = working->count++;
+    working->entries[i] = *edited;
+    if (working->entries[i].autoColor) working->entries[i].color = DefaultFilterColors[i];
+    return i;
+}
+
+int FilterSetDlgEditBegin(const FilterSet* working, int i, FilterEntry* edited) {
+    if (i < 0 || i >= working->count) return 0;
+    *edited = working->entries[i];
+    return 1;
+}
+
+int FilterSetDlgEditCommit(FilterSet* working, int i, const FilterEntry* edited) {
+    if (i < 0 || i >= working->count) return 0;
+    working->entries[i] = *edited;
+    if (working->entries[i].autoColor) working->entries[i].color = DefaultFilterColors[i];
+    return 1;
+}
+
+int FilterSetDlgDelete(FilterSet* working, int i) {
+    if (i < 0 || i >= working->count) return 0;
+    working->count -= 1;
+    for (int j = i; j < FilterSetMax - 1; ++j) working->entries[j] = working->entries[j + 1];
+    // ResetFilterEntries gives entry k the defaults of position k, so the
+    // freed tail is taken from a full default table, position by position.
+    FilterEntry defaults[FilterSetMax];
+    ResetFilterEntries(defaults, FilterSetMax);
+    for (int j = working->count; j < FilterSetMax; ++j) working->entries[j] = defaults[j];
+    for (int j = 0; j < FilterSetMax; ++j) {
+        if (working->entries[j].autoColor) working->entries[j].color = DefaultFilterColors[j];
+        if (working->entries[j].autoScale) working->entries[j].scale = 0;
+    }
+    return 1;
+}
+
+int FilterSetDlgDrop(FilterSet* working, const char* path) {
+    if (!HasExtension(path, ".fs")) return 0;
+    ResetFilterEntries(working->entries, FilterSetMax);
+    working->count = FilterSetLoadFilterSet(path, working->entries, FilterSetMax);
+    return 1;
+}
+
+void FilterSetDlgOk(const FilterSet* working, FilterSet* applied) { *applied = *working; }
+
+void FilterListRowTexts(const FilterEntry* entry, FilterListRow* row) {
+    TextCopy(row->filter, sizeof row->filter, entry->filterText);
+    if (entry->autoScale) {
+        TextCopy(row->scale, sizeof row->scale, "auto");
+    } else {
+        snprintf(row->scale, sizeof row->scale, "%" PRId64, entry->scale);
+    }
+    TextCopy(row->unit, sizeof row->unit, FilterUnitKeyword(entry->unit));
+    char hex[16];
+    ColorToText(entry->color, hex);
+    if (entry->autoColor) {
+        snprintf(row->color, sizeof row->color, "auto(%s)", hex);
+    } else {
+        TextCopy(row->color, sizeof row->color, hex);
+    }
+}
+
+// ---------------------------------------------------------------- Filter Configuration
+
+void FilterConfigOpen(const FilterEntry* entry, FilterConfigForm* form) {
+    memset(form, 0, sizeof *form);
+    TextCopy(form->filterText, sizeof form->filterText, entry->filterText);
+    snprintf(form->scaleText, sizeof form->scaleText, "%" PRId64, entry->scale);
+    form->autoScale = entry->autoScale ? 1 : 0;
+    form->unitIndex = (entry->unit >= 0 && entry->unit <= 3) ? entry->unit : -1;
+    ColorToText(entry->color, form->colorText);
+    form->autoColor = entry->autoColor ? 1 : 0;
+}
+
+uint32_t FilterConfigParseColor(const char* text) {
+    const char* p = text;
+    while (isspace(static_cast<unsigned char>(*p))) ++p;
+    int negative = 0;
+    if (*p == '+' || *p == '-') negative = (*p++ == '-');
+    // strtoull would take a second sign or more blanks; the conversion the
+    // dialogs mirror does not.
+    if (*p == '+' || *p == '-' || isspace(static_cast<unsigned char>(*p))) return 0;
+    errno = 0;
+    char* end = nullptr;
+    unsigned long long magnitude = strtoull(p, &end, 0);
+    if (end == p) return 0;
+    uint32_t value;
+    if (errno == ERANGE || magnitude > 0xffffffffULL) {
+        value = 0xffffffffu;  // saturates, whatever the sign
+    } else {
+        value = static_cast<uint32_t>(magnitude);
+        if (negative) value = 0u - value;
+    }
+    return value & 0xffffff;
+}
+
+int FilterConfigOk(const FilterConfigForm* form, const std::vector<std::string>& history,
+                   const char* historyPath, FilterEntry* entry) {
+    char text[256];
+    TextCopy(text, sizeof text, form->filterText);
+    TrimBlanks(text);
+    if (strchr(text, '"')) return 0;
+
+    if (historyPath) FilterHistoryRecord(historyPath, history, text);
+
+    TextCopy(entry->filterText, sizeof entry->filterText, text);
+    if (form->autoScale) {
+        entry->autoScale = 1;
+    } else {
+        entry->autoScale = 0;
+        entry->scale = strtoll(form->scaleText, nullptr, 10);
+    }
+    if (form->autoColor) {
+        entry->autoColor = 1;
+    } else {
+        entry->autoColor = 0;
+        entry->color = FilterConfigParseColor(form->colorText);
+    }
+    switch (form->unitIndex) {
+        case 0: entry->unit = UnitByte; break;
+        case 2: entry->unit = UnitPacket; break;
+        case 3: entry->unit = UnitPps; break;
+        default: entry->unit = UnitBps; break;
+    }
+    return 1;
+}
+
+int FilterConfigFieldColor(const char* text) {
+    char trimmed[256];
+    TextCopy(trimmed, sizeof trimmed, text);
+    TrimBlanks(trimmed);
+    if (!trimmed[0]) return FieldWhite;
+    // One request is one line: a text with a line break gets no verdict.
+    if (strpbrk(trimmed, "\r\n")) return FieldWhite;
+    int verdict = 0;
+    if (!DfilterDravik(trimmed, &verdict)) return FieldWhite;
+    if (strchr(trimmed, '"')) return FieldInvalid;
+    return verdict == 1 ? FieldValid : FieldInvalid;
+}

@@ -1,0 +1,84 @@
+// filedialogs_qt.cpp - the file dialogs on QFileDialog.
+#include "shell/filedialogs_qt.h"
+
+#include <QFileDialog>
+#include <QStringList>
+
+#include "platform/platform.h"
+#include "shell/common.h"
+#include "shell/filedialogs.h"
+#include "shell/msgbox_qt.h"
+
+const char* const kSelectRawsharkTitle = "Select rawshark file";
+
+// Runs one dialog; fills path and returns 1 when a file was chosen.
+static int RunFileDialog(QWidget* owner, QFileDialog::AcceptMode mode, const char* title,
+                         const QStringList& filters, const char* folder, const char* objectName,
+                         char* path, size_t size) {
+    QFileDialog dialog(owner, QString::fromUtf8(title), QString::fromUtf8(folder));
+    dialog.setObjectName(objectName);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
+                                                       : QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(filters.first());
+    dialog.setDefaultSuffix(QString());
+    if (dialog.exec() != QDialog::Accepted) return 0;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty()) return 0;
+    const QByteArray bytes = chosen.first().toUtf8();
+    if (bytes.isEmpty() || static_cast<size_t>(bytes.size()) >= size) return 0;
+    TextCopy(path, size, bytes.constData());
+    return 1;
+}
+
+static int SelectRemembered(QWidget* owner, int kind, QFileDialog::AcceptMode mode,
+                            const char* title, const QStringList& filters, const char* objectName,
+                            char* path, size_t size) {
+    if (!RunFileDialog(owner, mode, title, filters, FileDialogInitialFolder(kind), objectName,
+                       path, size)) {
+        return 0;
+    }
+    FileDialogRemember(kind, path);
+    return 1;
+}
+
+int SelectRawsharkExe(QWidget* owner, char* path, size_t size, const char* errorCaption) {
+    char folder[kPathMax];
+    FileDialogRawsharkFolder(path, folder, sizeof folder);
+    for (;;) {
+        if (!RunFileDialog(owner, QFileDialog::AcceptOpen, kSelectRawsharkTitle,
+                           {QStringLiteral("All Files(*)")}, folder, "selectRawsharkDialog", path,
+                           size)) {
+            return 0;
+        }
+        if (FileDialogIsRawshark(path)) return 1;
+        ShowMessageBox(owner, kSelectRawsharkTitle, errorCaption, MsgIconError);
+    }
+}
+
+int SelectFilterSetToLoad(QWidget* owner, char* path, size_t size) {
+    return SelectRemembered(owner, FolderFilterSet, QFileDialog::AcceptOpen, "Load Filter Set",
+                            {QStringLiteral("Filter Set(*.fs)")}, "loadFilterSetDialog", path, size);
+}
+
+int SelectFilterSetToSave(QWidget* owner, char* path, size_t size) {
+    return SelectRemembered(owner, FolderFilterSet, QFileDialog::AcceptSave, "Save Filter Set",
+                            {QStringLiteral("Filter Set(*.fs)")}, "saveFilterSetDialog", path, size);
+}
+
+int SelectDumpFile(QWidget* owner, char* path, size_t size) {
+    return SelectRemembered(owner, FolderDump, QFileDialog::AcceptSave, "Dump network traffic",
+                            {QStringLiteral("Wireshark/tcpdump(*.pcap)")}, "dumpFileDialog", path,
+                            size);
+}
+
+int SelectCaptureFile(QWidget* owner, char* path, size_t size) {
+    return SelectRemembered(owner, FolderCaptureFile, QFileDialog::AcceptOpen, "Open Capture File",
+                            {QStringLiteral("Wireshark/tcpdump(*.pcap)"),
+                             QStringLiteral("pcapng(*.pcapng)"),
+                             QStringLiteral("All Files(*)")},
+                            "openCaptureFileDialog", path, size);
+}

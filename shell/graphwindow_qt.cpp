@@ -1,0 +1,327 @@
+// graphwindow_qt.cpp - the shared main window of both graphers.
+//
+//   GraphSurfaceWidget   paint, resize, mouse, wheel
+//   GraphWindow          creation, menus, shared commands, drops, close
+#include "shell/graphwindow_qt.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPainter>
+#include <QScreen>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <cstring>
+
+#include "filterset/captureoptsdlg_qt.h"
+#include "filterset/filtersetdlg_qt.h"
+#include "platform/platform.h"
+#include "shell/debuglog.h"
+#include "shell/filedialogs_qt.h"
+#include "shell/msgbox_qt.h"
+
+// ---------------------------------------------------------------- surface widget
+
+GraphSurfaceWidget::GraphSurfaceWidget(GraphWindow* window) : QWidget(window), window_(window) {
+    setObjectName("graphSurface");
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setMouseTracking(false);
+    setMinimumSize(1, 1);
+}
+
+void GraphSurfaceWidget::paintEvent(QPaintEvent*) {
+    if (!window_->SurfaceValid()) return;
+    DrawSurface* surface = window_->Surface();
+    const QImage image(reinterpret_cast<const uchar*>(surface->pixels), surface->width,
+                       surface->height, surface->width * 4, QImage::Format_RGB32);
+    QPainter painter(this);
+    painter.drawImage(0, 0, image);
+}
+
+void GraphSurfaceWidget::resizeEvent(QResizeEvent*) { window_->HandleResize(width(), height()); }
+
+void GraphSurfaceWidget::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) return;
+    const QPoint p = event->position().toPoint();
+    window_->HandleLeftButtonDown(p.x(), p.y());
+}
+
+void GraphSurfaceWidget::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) return;
+    const QPoint p = event->position().toPoint();
+    window_->HandleLeftDoubleClick(p.x(), p.y());
+}
+
+void GraphSurfaceWidget::wheelEvent(QWheelEvent* event) {
+    const QPoint p = event->position().toPoint();
+    window_->HandleWheel(event->angleDelta().y(), p.x(), p.y());
+    event->accept();
+}
+
+// ---------------------------------------------------------------- window
+
+GraphWindow::GraphWindow(const GraphWindowConfig& config, Settings* settings)
+    : QMainWindow(nullptr), config_(config), settings_(settings) {
+    setObjectName("graphWindow");
+    setWindowTitle(QString::fromUtf8(config_.title));
+    setWindowIcon(ProgramIcon());
+    memset(&surface_, 0, sizeof surface_);
+    MainWndViewInit(&view_);
+
+    auto* central = new QWidget(this);
+    central->setObjectName("centralArea");
+    centralLayout_ = new QVBoxLayout(central);
+    centralLayout_->setContentsMargins(0, 0, 0, 0);
+    centralLayout_->setSpacing(0);
+    surfaceWidget_ = new GraphSurfaceWidget(this);
+    centralLayout_->addWidget(surfaceWidget_, 1);
+    setCentralWidget(central);
+}
+
+GraphWindow::~GraphWindow() {
+    if (surfaceValid_) DrawSurfaceRelease(&surface_);
+    surfaceValid_ = 0;
+}
+
+QAction* GraphWindow::AddCommand(QMenu* menu, const char* text, int id) {
+    QAction* action = menu->addAction(QString::fromUtf8(text));
+    action->setObjectName(QStringLiteral("command%1").arg(id));
+    action->setData(id);
+    connect(action, &QAction::triggered, this, [this, id] { SendCommand(id); });
+    actions_.insert(id, action);
+    return action;
+}
+
+void GraphWindow::BuildFileMenu(QMenu* file) { AddCommand(file, "Exit(&X)", CmdExit); }
+
+void GraphWindow::BuildMenus() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName("menuBar");
+    QMenu* file = bar->addMenu(QStringLiteral("File(&F)"));
+    file->setObjectName("fileMenu");
+    BuildFileMenu(file);
+    QMenu* edit = bar->addMenu(QStringLiteral("Edit(&E)"));
+    edit->setObjectName("editMenu");
+    AddCommand(edit, "Configuration(&C)", CmdConfiguration);
+    edit->addSeparator();
+    AddCommand(edit, "Always on Top(&A)", CmdAlwaysOnTop)->setCheckable(true);
+    edit->addSeparator();
+    AddCommand(edit, "Edit filter set(&E)", CmdEditFilterSet);
+    AddCommand(edit, "Load filter set(&L)", CmdLoadFilterSet);
+    AddCommand(edit, "Save filter set(&S)", CmdSaveFilterSet);
+    BuildExtraMenus(bar);
+}
+
+int GraphWindow::CreateAndShow() {
+    BuildMenus();
+
+    QList<MonitorRect> monitors;
+    for (QScreen* screen : QGuiApplication::screens()) {
+        const QRect g = screen->geometry();
+        monitors.append({g.left(), g.top(), g.left() + g.width(), g.top() + g.height()});
+    }
+    int x, y, width, height;
+    // The saved size is the window's own (the frame added by the window
+    // manager is not part of it), so a window reopens exactly as it closed.
+    if (MainWndPlacement(settings_, monitors.constData(), static_cast<int>(monitors.size()), &x, &y,
+                         &width, &height)) {
+        move(x, y);
+    }
+    resize(width, height);
+    if (QLayout* top = layout()) top->activate();
+
+    if (!OnCreate()) {
+        OnCreateFailed();
+        if (surfaceValid_) DrawSurfaceRelease(&surface_);
+        surfaceValid_ = 0;
+        destroyed_ = 1;  // nothing of this run is saved
+        return 0;
+    }
+    show();
+    return 1;
+}
+
+void GraphWindow::ShowBox(const char* text, int icon) {
+    ShowMessageBox(this, text, config_.title, icon);
+}
+
+QAction* GraphWindow::CommandAction(int id) const { return actions_.value(id, nullptr); }
+
+void GraphWindow::SetAlwaysOnTop(int on) {
+    if (QAction* action = CommandAction(CmdAlwaysOnTop)) action->setChecked(on != 0);
+    const bool wasVisible = isVisible();
+    const QPoint position = pos();
+    setWindowFlag(Qt::WindowStaysOnTopHint, on != 0);
+    // Changing a window flag hides a shown window; show it again where it was.
+    if (wasVisible) {
+        move(position);
+        show();
+    }
+}
+
+void GraphWindow::PostCommand(int id) {
+    QMetaObject::invokeMethod(this, [this, id] { SendCommand(id); }, Qt::QueuedConnection);
+}
+
+void GraphWindow::SendCommand(int id) {
+    if (destroyed_) return;
+    if (OnCommand(id)) return;
+    RunSharedCommand(id);
+}
+
+int GraphWindow::RequireRawsharkPath() {
+    if (MainWndRawsharkPathUsable(settings_)) return 1;
+    settings_->rawshark.rawsharkPath[0] = '\0';
+    ShowBox("Set rawshark file path.", MsgIconInformation);
+    PostCommand(CmdConfiguration);
+    return 0;
+}
+
+void GraphWindow::LoadFilterSetFile(const char* path) {
+    MainWndLoadFilterSet(&view_, path);
+    MarkStartupFilterSetLoaded();
+}
+
+int GraphWindow::RunConfigurationDialog() {
+    int count = 0;
+    const InterfaceInfo* list = ConfigurationInterfaces(&count);
+    return RunCaptureOptionsDialog(this, settings_, list, count, config_.offline, config_.title,
+                                   config_.fileCaption);
+}
+
+void GraphWindow::RunSharedCommand(int id) {
+    char path[kPathMax];
+    switch (id) {
+        case CmdExit:
+            close();
+            break;
+        case CmdConfiguration:
+            if (RunConfigurationDialog() == 1) {
+                MainWndViewReset(&view_);
+                OnConfigurationApplied();
+            }
+            break;
+        case CmdEditFilterSet:
+            if (!RequireRawsharkPath()) break;
+            if (RunFilterSetConfigDialog(this, &view_.filters, config_.title) == 1) {
+                MarkStartupFilterSetLoaded();
+                MainWndViewReset(&view_);
+                OnFilterSetApplied();
+            }
+            break;
+        case CmdLoadFilterSet:
+            if (!RequireRawsharkPath()) break;
+            path[0] = '\0';
+            if (SelectFilterSetToLoad(this, path, sizeof path)) {
+                LoadFilterSetFile(path);
+                OnFilterSetApplied();
+            }
+            break;
+        case CmdSaveFilterSet:
+            if (!RequireRawsharkPath()) break;
+            path[0] = '\0';
+            if (SelectFilterSetToSave(this, path, sizeof path)) MainWndSaveFilterSet(&view_, path);
+            break;
+        case CmdAlwaysOnTop:
+            settings_->topmost = settings_->topmost ? 0 : 1;
+            SetAlwaysOnTop(settings_->topmost);
+            break;
+        default:
+            break;  // no handler: nothing happens
+    }
+}
+
+void GraphWindow::OnDroppedFile(const char* path) {
+    if (MainWndDropKind(path) != DropFilterSet) return;
+    if (!RequireRawsharkPath()) return;
+    LoadFilterSetFile(path);
+    OnFilterSetApplied();
+}
+
+int GraphWindow::RecreateSurface(int width, int height) {
+    if (surfaceValid_) DrawSurfaceRelease(&surface_);
+    surfaceValid_ = DrawSurfaceCreate(&surface_, width, height) ? 1 : 0;
+    return surfaceValid_;
+}
+
+// A minimised window (size 0) keeps no surface: ticks and paints draw nothing
+// until a new size brings a new one. The next tick shows the new picture.
+void GraphWindow::OnSurfaceResize(int width, int height) {
+    if (RecreateSurface(width, height)) Render();
+}
+
+void GraphWindow::RedrawNow() {
+    if (!surfaceValid_) return;
+    Render();
+    surfaceWidget_->repaint();
+}
+
+void GraphWindow::HandleResize(int width, int height) {
+    if (destroyed_) return;
+    OnSurfaceResize(width, height);
+}
+
+void GraphWindow::HandleLeftButtonDown(int x, int y) {
+    MainWndLeftButtonDown(&view_, x, y);
+    OnLegendClick();
+}
+
+void GraphWindow::HandleLeftDoubleClick(int x, int y) {
+    if (MainWndLegendHit(&view_, x, y)) return;
+    SendCommand(CmdEditFilterSet);
+}
+
+void GraphWindow::HandleWheel(int delta, int x, int y) { OnWheel(delta, x, y); }
+
+void GraphWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+// Only the first file counts; the drop is finished before it is handled, so
+// that a box it shows does not hold the dragging program.
+void GraphWindow::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    event->acceptProposedAction();
+    if (urls.isEmpty() || !urls.first().isLocalFile()) return;
+    const QByteArray path = urls.first().toLocalFile().toUtf8();
+    if (path.size() >= kPathMax) return;
+    QMetaObject::invokeMethod(this, [this, path] {
+        if (!destroyed_) OnDroppedFile(path.constData());
+    }, Qt::QueuedConnection);
+}
+
+void GraphWindow::closeEvent(QCloseEvent* event) {
+    if (destroyed_) {
+        event->accept();
+        return;
+    }
+    OnClose();
+    settings_->positionX = x();
+    settings_->positionY = y();
+    settings_->sizeX = width();
+    settings_->sizeY = height();
+    event->accept();
+    Destroy();
+}
+
+void GraphWindow::Destroy() {
+    if (destroyed_) return;
+    destroyed_ = 1;
+    // A run that never loaded a filter set (no rawshark path at start, nothing
+    // loaded since) leaves the stored start-up set as it is instead of
+    // replacing it by an empty one.
+    if (startupFilterSetLoaded_) MainWndSaveStartupFilterSet(&view_, config_.startupFilterSet);
+    if (surfaceValid_) DrawSurfaceRelease(&surface_);
+    surfaceValid_ = 0;
+    OnDestroy();
+    QCoreApplication::exit(0);
+}

@@ -1,0 +1,189 @@
+// graphwindow_qt.h - the main window both graphers derive from.
+//
+// GraphWindow owns what lumo and lumo_offline share: the applied filter set
+// with the graph's display state (MainWndView), the drawing surface and the
+// widget that shows it, the menu bar with the designed command ids and
+// texts, the commands that are the same in both programs, the legend clicks,
+// file drops, message boxes with the program's caption and icon, Always on
+// Top, the window rectangle written into Settings on close, and the start-up
+// filter set written at destruction. A program subclasses it and fills in
+// the extension points below; all run on the UI thread.
+//
+// Life of a window:
+//   CreateAndShow()   placement from Settings (MainWndPlacement), then
+//                     OnCreate() (the program's creation steps); on success
+//                     the window is shown, on failure OnCreateFailed() runs
+//                     and nothing is shown or saved
+//   commands          menu actions, SendCommand (now) and PostCommand
+//                     (queued): the program's OnCommand() first, then the
+//                     shared ones (105, 32771 to 32775)
+//   close             OnClose(), rectangle into Settings, then destruction:
+//                     start-up filter set saved (when the run loaded one),
+//                     surface released, OnDestroy(), event loop told to exit
+//                     with 0
+//
+// Extension points (protected virtuals):
+//   OnCreate            required; creation steps, may refuse (show a box, return 0)
+//   OnCreateFailed      cleanup after a refused creation (default nothing)
+//   BuildFileMenu       fills "File(&F)" (default: "Exit(&X)"); offline adds "Open(&O)"
+//   BuildExtraMenus     menus after "Edit(&E)" (lumo: "Dump(&D)")
+//   OnCommand           program commands; return 1 when handled
+//   Render              required; renders one frame into Surface()
+//   OnSurfaceResize     the client area got a new size (default: new surface, Render)
+//   OnWheel             wheel turned over the graph (default nothing)
+//   OnLegendClick       after a left click changed the display state (default nothing;
+//                       the live timer shows it, offline redraws at once)
+//   RunConfigurationDialog   command 32771's dialog (default: Capture Options of the
+//                            program's form with ConfigurationInterfaces())
+//   ConfigurationInterfaces  interface list for that dialog (default none)
+//   OnConfigurationApplied   required; after the dialog returned 1 (lumo: full restart)
+//   OnFilterSetApplied       required; after the applied set changed (lumo: filter restart)
+//   OnDroppedFile       a file dropped on the window (default: ".fs" as Load filter set)
+//   OnClose             first step of closing (lumo: stop the redraw timer)
+//   OnDestroy           required; teardown after the start-up filter set and the surface
+//
+// Helpers for subclasses: RequireRawsharkPath (the filter commands'
+// prerequisite), LoadFilterSetFile, MarkStartupFilterSetLoaded, RecreateSurface,
+// RedrawNow, CentralLayout (the surface is its first item; a scroll bar may be
+// added below it), ShowBox.
+#pragma once
+
+#include <QMainWindow>
+#include <QMap>
+#include <QWidget>
+
+#include "capture/interfaceinfo.h"
+#include "graph/drawsurface.h"
+#include "shell/mainwnd.h"
+#include "shell/settings.h"
+
+class QAction;
+class QMenu;
+class QMenuBar;
+class QVBoxLayout;
+class GraphWindow;
+
+// What distinguishes the programs' windows.
+struct GraphWindowConfig {
+    const char* title;             // window title and message-box caption: "Lumo", "Lumo_offline"
+    const char* fileCaption;       // caption of the rawshark file dialog's box: "lumo", "lumo_offline"
+    const char* startupFilterSet;  // "startupfilterset.fs", "startupfilterset_offline.fs" (data folder)
+    int offline;                   // 1: the Capture Options dialog's offline form
+};
+
+// The client area: shows the drawing surface and hands resizes, mouse
+// presses, double-clicks and wheel turns to its window. It never erases:
+// the surface covers it whole.
+class GraphSurfaceWidget : public QWidget {
+    Q_OBJECT
+public:
+    explicit GraphSurfaceWidget(GraphWindow* window);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
+private:
+    GraphWindow* window_;
+};
+
+class GraphWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    GraphWindow(const GraphWindowConfig& config, Settings* settings);
+    ~GraphWindow() override;
+
+    // Places the window, runs OnCreate and shows the window. Returns 1, or 0
+    // when creation was refused (the window stays hidden, OnCreateFailed has
+    // run).
+    int CreateAndShow();
+
+    // Runs command id now (a menu choice does the same).
+    void SendCommand(int id);
+    // Runs command id from the event loop, after the current handler.
+    void PostCommand(int id);
+    // The menu action of command id, or nullptr.
+    QAction* CommandAction(int id) const;
+
+    // A message box with the program's caption.
+    void ShowBox(const char* text, int icon);
+
+    // Checks or clears "Always on Top(&A)" (Edit menu, position 2) and puts
+    // the window into or out of the stays-on-top band without moving it.
+    void SetAlwaysOnTop(int on);
+
+    const GraphWindowConfig& Config() const { return config_; }
+    Settings* AppSettings() { return settings_; }
+    MainWndView* View() { return &view_; }
+    DrawSurface* Surface() { return &surface_; }
+    int SurfaceValid() const { return surfaceValid_; }
+    GraphSurfaceWidget* SurfaceWidget() { return surfaceWidget_; }
+
+    // Renders a frame and paints it at once (when a surface exists).
+    void RedrawNow();
+
+    // Input from the surface widget.
+    void HandleResize(int width, int height);
+    void HandleLeftButtonDown(int x, int y);
+    void HandleLeftDoubleClick(int x, int y);
+    void HandleWheel(int delta, int x, int y);
+
+protected:
+    // ---- extension points (see the header comment)
+    virtual int OnCreate() = 0;
+    virtual void OnCreateFailed() {}
+    virtual void BuildFileMenu(QMenu* file);
+    virtual void BuildExtraMenus(QMenuBar* bar) { (void)bar; }
+    virtual int OnCommand(int id) { (void)id; return 0; }
+    virtual void Render() = 0;
+    virtual void OnSurfaceResize(int width, int height);
+    virtual void OnWheel(int delta, int x, int y) { (void)delta; (void)x; (void)y; }
+    virtual void OnLegendClick() {}
+    virtual int RunConfigurationDialog();
+    virtual const InterfaceInfo* ConfigurationInterfaces(int* count) { *count = 0; return nullptr; }
+    virtual void OnConfigurationApplied() = 0;
+    virtual void OnFilterSetApplied() = 0;
+    virtual void OnDroppedFile(const char* path);
+    virtual void OnClose() {}
+    virtual void OnDestroy() = 0;
+
+    // ---- helpers
+    // The filter commands' prerequisite: returns 1 when the rawshark path is
+    // usable; otherwise clears it in Settings, shows "Set rawshark file
+    // path." (information) and posts Configuration, then returns 0.
+    int RequireRawsharkPath();
+    // Loads path as the applied set (display state reset) and marks the
+    // start-up filter set as owned; the caller applies it.
+    void LoadFilterSetFile(const char* path);
+    // From now on the start-up filter set is rewritten at destruction.
+    void MarkStartupFilterSetLoaded() { startupFilterSetLoaded_ = 1; }
+    // Releases the surface if one exists and creates one of width x height;
+    // returns SurfaceValid().
+    int RecreateSurface(int width, int height);
+    // Registers an action with a command id into menu.
+    QAction* AddCommand(QMenu* menu, const char* text, int id);
+    QVBoxLayout* CentralLayout() { return centralLayout_; }
+
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void BuildMenus();
+    void RunSharedCommand(int id);
+    void Destroy();
+
+    GraphWindowConfig config_;
+    Settings* settings_;
+    MainWndView view_;
+    DrawSurface surface_;
+    int surfaceValid_ = 0;
+    int startupFilterSetLoaded_ = 0;
+    int destroyed_ = 0;
+    GraphSurfaceWidget* surfaceWidget_;
+    QVBoxLayout* centralLayout_;
+    QMap<int, QAction*> actions_;
+};

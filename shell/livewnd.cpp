@@ -1,0 +1,136 @@
+// livewnd.cpp - start-up, restarts and teardown of the live pipeline.
+#include "shell/livewnd.h"
+
+#include <cstring>
+
+#include "capture/capture.h"
+#include "filterset/dfilter.h"
+#include "pipeline/packetring.h"
+#include "pipeline/rawsharkmngr.h"
+#include "shell/common.h"
+#include "shell/debuglog.h"
+
+constexpr int kInterfaceMax = 16;
+
+static const char* const kStartupFilterSet = "startupfilterset.fs";
+
+// The window's interface table and the listing behind it.
+struct LiveWndState {
+    InterfaceInfo interfaces[kInterfaceMax];
+    int interfaceCount;
+    LiveWndInterfaceLister lister;
+};
+static LiveWndState LiveWnd;
+
+const InterfaceInfo* LiveWndInterfaces(int* count) {
+    *count = LiveWnd.interfaceCount;
+    return LiveWnd.interfaces;
+}
+
+void LiveWndSetInterfaceLister(LiveWndInterfaceLister lister) { LiveWnd.lister = lister; }
+
+void LiveWndStartChecker(const Settings* settings) {
+    char library[kPathMax];
+    if (MainWndLibraryPath(settings->rawshark.rawsharkPath, library, sizeof library)) {
+        DfilterStartChildProcess(library);
+    }
+}
+
+int LiveWndInitCounters(const Settings* settings, const char** errorText) {
+    PacketRingSetInterval(settings->samplingInterval);
+    if (!TotalCounterInit(static_cast<uint32_t>(settings->binCount))) {
+        *errorText = "malloc() error";
+        return 0;
+    }
+    return 1;
+}
+
+static int StartRawshark(const MainWndView* view, const Settings* settings) {
+    return RawsharkMngrListEdit(&settings->rawshark, settings->capture.iface.linkType,
+                                view->filters.count, view->filters.entries, settings->binCount);
+}
+
+int LiveWndStartPipeline(MainWndView* view, Settings* settings, int* startupLoaded,
+                         const char** errorText) {
+    *startupLoaded = MainWndLoadStartupFilterSet(view, settings, kStartupFilterSet);
+
+    memset(LiveWnd.interfaces, 0, sizeof LiveWnd.interfaces);
+    LiveWndInterfaceLister list = LiveWnd.lister ? LiveWnd.lister : &CaptureGetInterfaceList;
+    int n = list(kInterfaceMax, LiveWnd.interfaces);
+    if (n == -1) {
+        LiveWnd.interfaceCount = 0;
+        *errorText = "pcap_findalldevs() error";
+        return 0;
+    }
+    if (n <= 0) {
+        LiveWnd.interfaceCount = 0;
+        *errorText = "Network Interface is not found.";
+        return 0;
+    }
+    if (n > kInterfaceMax) n = kInterfaceMax;
+    LiveWnd.interfaceCount = n;
+
+    int chosen = 0;
+    for (int i = 0; i < n; ++i) {
+        if (strcmp(LiveWnd.interfaces[i].name, settings->capture.iface.name) == 0) {
+            chosen = i;
+            break;
+        }
+    }
+    settings->capture.iface = LiveWnd.interfaces[chosen];
+
+    MainWndViewReset(view);
+
+    if (!StartRawshark(view, settings)) {
+        RawsharkMngrListClear();
+        TotalCounterFree();
+        *errorText = "RawsharkMngrListEdit() error";
+        return 0;
+    }
+    CapturePacketHandlerControl(1);
+    if (!CaptureStartThread(&settings->capture)) {
+        RawsharkMngrListClear();
+        TotalCounterFree();
+        *errorText = "CaptureStartThread() error";
+        return 0;
+    }
+    return 1;
+}
+
+int LiveWndFilterRestart(MainWndView* view, const Settings* settings, const char** errorText) {
+    CapturePacketHandlerControl(0);
+    RawsharkMngrListClear();
+    PacketRingReset();
+    if (!StartRawshark(view, settings)) {
+        *errorText = "RawsharkMngrListEdit() error";
+        return 0;
+    }
+    CapturePacketHandlerControl(1);
+    return 1;
+}
+
+int LiveWndFullRestart(MainWndView* view, const Settings* settings, const char** errorText) {
+    MainWndViewReset(view);
+    CaptureStopThread();
+    RawsharkMngrListClear();
+    PacketRingReset();
+    PacketRingSetInterval(settings->samplingInterval);
+    if (!StartRawshark(view, settings)) {
+        *errorText = "RawsharkMngrListEdit() error";
+        return 0;
+    }
+    if (!CaptureStartThread(&settings->capture)) {
+        *errorText = "CaptureStartThread() error";
+        return 0;
+    }
+    return 1;
+}
+
+void LiveWndTeardown() {
+    CapturePacketHandlerControl(0);
+    CaptureStopThread();
+    RawsharkMngrListClear();  // no packet can reach the manager any more
+    TotalCounterFree();
+    DfilterStopChildProcess();
+    CaptureFileStop();  // an open dump file is closed properly
+}
