@@ -238,11 +238,10 @@ int ReplayTick(ReplayRecord* record, char* label, size_t size) {
 
 int ReplayEndTool(ReplayRecord* record) {
     ChildConsole* c = &record->child;
-    // The tool leads a session and process group of its own (the child
-    // console starts it so); anything it started holds the output pipe too,
-    // so the whole group goes, or the reader would never see end of file.
-    // Until the tool is reaped its pid (and so the group id) cannot be reused.
-    if (c->process != 0 && !c->reaped) kill(-c->process, SIGKILL);
+    // The kill takes the tool's whole process group: anything the tool
+    // started holds the output pipe too, and the reader sees end of file
+    // only once every holder is gone. ReplayToolEnded leaves the tool
+    // unreaped, so its group id still names only its own group here.
     ChildConsoleKill(c);
     if (record->reader.joinable()) record->reader.join();
     return ChildConsoleRelease(c);

@@ -201,3 +201,8 @@ void ReplayDialog::dropEvent(QDropEvent* event) {
     char buffer[kPathMax];
     if (PathToBuffer(path, buffer, sizeof buffer) && ReplayIsCaptureFileName(buffer)) pcapEdit_->setText(path);
 }
+
+// The dialog's meta-object code is compiled here rather than in the
+// library's shared moc object, so tarvo_gui links only the replay code and
+// not every other window of the library.
+#include "moc_replaydlg_qt.cpp"

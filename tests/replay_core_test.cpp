@@ -26,6 +26,7 @@
 
 #include "platform/platform.h"
 #include "replay/replay.h"
+#include "support/testdir.h"
 
 namespace {
 
@@ -33,12 +34,7 @@ std::atomic<int64_t> FakeNow{0};
 int64_t FakeClock() { return FakeNow.load(std::memory_order_relaxed); }
 void SetFakeMs(int64_t ms) { FakeNow.store(ms * 1000000, std::memory_order_relaxed); }
 
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+std::string Slurp(const std::string& path) { return TestFileRead(path); }
 
 // True once pid is gone or a zombie (an orphan waiting for its reaper).
 bool ProcessGone(pid_t pid) {
@@ -61,9 +57,7 @@ bool WaitFor(F done, int ms = 5000) {
 class ReplayCoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        static int serial = 0;
-        dir_ = std::string(LUMO_TEST_TMP) + "/replay_core_" + std::to_string(getpid()) + "_" + std::to_string(++serial);
-        mkdir(dir_.c_str(), 0755);
+        dir_ = TestDirNew();
         PlatformSetProgramFolder(dir_.c_str());
         rec_ = std::make_unique<ReplayRecord>();
         rec_->interfaceCount = 2;

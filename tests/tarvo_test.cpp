@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "pipeline/childconsole.h"
+#include "support/testdir.h"
 
 namespace {
 
@@ -249,8 +250,7 @@ protected:
             ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "veth pair did not come up: " << out;
             usleep(20000);
         }
-        dir_ = std::string(LUMO_TEST_TMP) + "/" + ns_;
-        mkdir(dir_.c_str(), 0755);
+        dir_ = TestDirNew();
     }
     void TearDown() override {
         if (created_) {

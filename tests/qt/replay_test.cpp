@@ -37,6 +37,7 @@
 #include "platform/platform.h"
 #include "replay/replay.h"
 #include "replay/replaydlg_qt.h"
+#include "tests/support/testdir.h"
 
 namespace {
 
@@ -56,12 +57,7 @@ int ListEighteen(int capacity, InterfaceInfo* table) {
 int ListFails(int, InterfaceInfo*) { return -1; }
 int ListNone(int, InterfaceInfo*) { return 0; }
 
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+std::string Slurp(const std::string& path) { return TestFileRead(path); }
 
 bool ProcessGone(pid_t pid) {
     std::string stat = Slurp("/proc/" + std::to_string(pid) + "/stat");
@@ -112,9 +108,7 @@ BoxSeen AnswerBox(const std::function<void()>& trigger) {
 class ReplayDialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        static int serial = 0;
-        dir_ = std::string(LUMO_TEST_TMP) + "/replay_qt_" + std::to_string(getpid()) + "_" + std::to_string(++serial);
-        mkdir(dir_.c_str(), 0755);
+        dir_ = TestDirNew();
         PlatformSetProgramFolder(dir_.c_str());
         ReplaySetInterfaceLister(&ListEighteen);
         rec_ = std::make_unique<ReplayRecord>();
@@ -276,22 +270,27 @@ TEST_F(ReplayDialogTest, ToolEndingByItselfReenablesStartOnTheNextTick) {
     OpenWithFile(pcap_);
     auto* timer = Get<QTimer>("replayTimer");
     timer->stop();  // the test drives the ticks
+    Get<QLabel>("timeLabel")->setText("1.234");
     Button("startButton")->click();
     ASSERT_TRUE(Running());
-    dlg_->OnTimer();
-    QString shown = Label("timeLabel");
     ASSERT_TRUE(WaitFor([&] { return ReplayToolEnded(rec_.get()) != 0; }));
     EXPECT_TRUE(Running());
     dlg_->OnTimer();  // one timer period after the end is enough
     EXPECT_TRUE(Idle());
-    EXPECT_EQ(shown, Label("timeLabel"));  // the last time stays shown
+    EXPECT_EQ("1.234", Label("timeLabel"));  // not updated on that tick
     EXPECT_EQ(0, rec_->child.process);
     EXPECT_FALSE(rec_->reader.joinable());
 
-    // And with the real 50 ms timer running.
+    // With the real 50 ms timer: the label counts while the tool runs and
+    // keeps its last value once Start is back.
+    WriteTool("echo Start Transmission\nsleep 0.3\n");
     timer->start();
     Button("startButton")->click();
     EXPECT_TRUE(WaitFor([&] { return Idle(); }));
+    QString last = Label("timeLabel");
+    EXPECT_NE("1.234", last);
+    QTest::qWait(3 * kReplayTimerMs);
+    EXPECT_EQ(last, Label("timeLabel"));
 }
 
 TEST_F(ReplayDialogTest, StopAndExitKillALongReplayAndLeaveNoProcess) {
