@@ -227,10 +227,47 @@ void PaintSpans(DrawSurface* surface) {
     Graph.spanCount = 0;
 }
 
+// The full scale and the legend label of a trace (the label goes into
+// LegendLabels[index]).
+double TraceLabel(const uint64_t* buffer, int W, int64_t interval, const FilterEntry* entry, int index,
+                  const char* errorText) {
+    char scaleText[32];
+    double fullScale = FullScale(buffer, W, interval, entry, scaleText, sizeof scaleText);
+    char label[kLegendLabelSize];
+    if (errorText && errorText[0]) {
+        snprintf(label, sizeof label, "error: %.255s", errorText);
+    } else {
+        snprintf(label, sizeof label, "%s %s : %.255s", scaleText, UnitWord(entry->unit),
+                 entry->filterText);
+    }
+    if (index >= 0 && index < FilterSetMax) memcpy(LegendLabels[index], label, strlen(label) + 1);
+    return fullScale;
+}
+
 // GraphDrawTrace for a frame: the label at once, the trace queued for
 // PaintSpans.
 void QueueTrace(DrawSurface* surface, const uint64_t* buffer, const FilterEntry* entry, int index,
-                const char* errorText, int visible, int64_t interval);
+                const char* errorText, int visible, int64_t interval) {
+    int W = surface->width;
+    double fullScale = TraceLabel(buffer, W, interval, entry, index, errorText);
+    if (!visible || Graph.spanCount >= FilterSetMax) return;
+    size_t row = static_cast<size_t>(Graph.spanCount) * static_cast<size_t>(W);
+    int32_t* top = Graph.spanTop + row;
+    int32_t* bottom = Graph.spanBottom + row;
+    int firstRow = surface->height;
+    int lastRow = -1;
+    TraceSpans(buffer, W, surface->height, entry->unit, interval, fullScale,
+               [&](int x, int lo, int hi) {
+                   top[x] = lo;
+                   bottom[x] = hi;
+                   if (lo > hi) return;
+                   if (lo < firstRow) firstRow = lo;
+                   if (hi > lastRow) lastRow = hi;
+               });
+    Graph.spanFirstRow[Graph.spanCount] = firstRow;
+    Graph.spanLastRow[Graph.spanCount] = lastRow;
+    Graph.spanColor[Graph.spanCount++] = entry->color;
+}
 
 // ---------------------------------------------------------------- frame
 
@@ -396,50 +433,6 @@ int GraphRender(DrawSurface* surface, const Settings* settings, const FilterEntr
 // ---------------------------------------------------------------- operations
 
 int GraphSampleBufferWidth() { return Graph.sampleWidth; }
-
-// The full scale and the legend label of a trace (the label goes into
-// LegendLabels[index]).
-static double TraceLabel(const uint64_t* buffer, int W, int64_t interval, const FilterEntry* entry,
-                         int index, const char* errorText) {
-    char scaleText[32];
-    double fullScale = FullScale(buffer, W, interval, entry, scaleText, sizeof scaleText);
-    char label[kLegendLabelSize];
-    if (errorText && errorText[0]) {
-        snprintf(label, sizeof label, "error: %.255s", errorText);
-    } else {
-        snprintf(label, sizeof label, "%s %s : %.255s", scaleText, UnitWord(entry->unit),
-                 entry->filterText);
-    }
-    if (index >= 0 && index < FilterSetMax) memcpy(LegendLabels[index], label, strlen(label) + 1);
-    return fullScale;
-}
-
-namespace {
-
-void QueueTrace(DrawSurface* surface, const uint64_t* buffer, const FilterEntry* entry, int index,
-                const char* errorText, int visible, int64_t interval) {
-    int W = surface->width;
-    double fullScale = TraceLabel(buffer, W, interval, entry, index, errorText);
-    if (!visible || Graph.spanCount >= FilterSetMax) return;
-    size_t row = static_cast<size_t>(Graph.spanCount) * static_cast<size_t>(W);
-    int32_t* top = Graph.spanTop + row;
-    int32_t* bottom = Graph.spanBottom + row;
-    int firstRow = surface->height;
-    int lastRow = -1;
-    TraceSpans(buffer, W, surface->height, entry->unit, interval, fullScale,
-               [&](int x, int lo, int hi) {
-                   top[x] = lo;
-                   bottom[x] = hi;
-                   if (lo > hi) return;
-                   if (lo < firstRow) firstRow = lo;
-                   if (hi > lastRow) lastRow = hi;
-               });
-    Graph.spanFirstRow[Graph.spanCount] = firstRow;
-    Graph.spanLastRow[Graph.spanCount] = lastRow;
-    Graph.spanColor[Graph.spanCount++] = entry->color;
-}
-
-}  // namespace
 
 void GraphDrawTrace(DrawSurface* surface, const uint64_t* buffer, int W, int64_t interval,
                     const FilterEntry* entry, int index, const char* errorText, int visible) {

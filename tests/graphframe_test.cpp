@@ -4,8 +4,12 @@
 // legend and the sample buffer across width changes.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "graph/graph.h"
@@ -14,6 +18,8 @@
 #include "pipeline/rawsharkmngr.h"
 #include "platform/platform.h"
 #include "tests/support/graph_support.h"
+#include "tests/support/pipeline_packets.h"
+#include "tests/support/testdir.h"
 
 namespace {
 
@@ -21,8 +27,9 @@ constexpr uint32_t kGreen = 0x00ff00, kRed = 0xff0000, kBlue = 0x0000ff, kLine =
 constexpr int64_t kTick = 1000;                 // counter ticks per microsecond
 constexpr int64_t kBase = 7000000 * 1000000LL;  // counter reading of packet 0
 
-int64_t FakeNow;
-int64_t FakeClock() { return FakeNow; }
+// Atomic: rawshark reader threads may read the clock while a test moves it.
+std::atomic<int64_t> FakeNow;
+int64_t FakeClock() { return FakeNow.load(std::memory_order_relaxed); }
 
 // Labelled columns: the x of every label drawn on row 0, with its text.
 std::vector<std::pair<int, std::string>> TopLabels(const TestSurface& t) {
@@ -195,6 +202,46 @@ TEST_F(LiveFrame, FrameAfterAWidthChangeIsComplete) {
     for (int x = 0; x < 120; ++x) EXPECT_EQ(t.At(x, 10), kGreen) << x;
     EXPECT_EQ(t.At(119, 0), kLine);  // background and grid cover the new width
     EXPECT_EQ(t.At(119, 3), 0u);
+}
+
+// Real rawshark processes: a filter's counts reach its trace, and the
+// message of a filter rawshark rejects becomes that filter's label.
+TEST_F(LiveFrame, RawsharkCountsAndMessagesReachTheFrame) {
+    std::string home = TestDirNew();
+    setenv("LUMO_HOME", home.c_str(), 1);  // no rawshark preferences
+    snprintf(settings.rawshark.rawsharkPath, sizeof settings.rawshark.rawsharkPath, "/usr/bin/rawshark");
+    FilterEntry e[2] = {GraphTestEntry("udp", UnitPacket, kRed), GraphTestEntry("tcp.bogus", UnitBps, kGreen)};
+    Start(65536, 2, e);
+    int total = 0;
+    for (int bin = 0; bin < 50; ++bin) {
+        for (int p = 0; p < bin % 4; ++p, ++total) {  // 0, 1, 2, 3, 0, ... UDP packets per bin
+            int64_t usec = bin * 50000 + p * 1000;
+            PipelineTestPacket packet = PipelineTestUdpPacket(1600000000 + usec / 1000000, usec % 1000000, "x");
+            FakeNow = kBase + usec * kTick;
+            PacketRingStore(&packet.header, packet.data.data());
+            RawsharkMngrWritePacket(&packet.header, packet.data.data());
+        }
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while ((RawsharkMngrEntry(0)->counter.cursor.load() < static_cast<uint64_t>(total) ||
+            RawsharkMngrEntry(1)->ReaderState.load() != ReaderEnded) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    FakeNow = kBase + 49 * 50000 * kTick;
+    TestSurface t(60, 41);
+    LegendRect rects[2] = {};
+    int visible[2] = {1, 1};
+    ASSERT_EQ(GraphDraw(&t.s, &settings, e, 2, -1, rects, visible), 1);
+    unsetenv("LUMO_HOME");
+    EXPECT_STREQ(LegendLabels[0], "5 packets : udp");
+    EXPECT_STREQ(LegendLabels[1], "error: rawshark: tcp.bogus is neither a field nor a protocol name.");
+    ASSERT_EQ(t.recorder.Find(LegendLabels[1]).size(), 1u);
+    EXPECT_EQ(t.recorder.Find(LegendLabels[1])[0].color, kGreen);
+    for (int x = 15; x < 60; ++x) {
+        int bin = 49 - (59 - x);
+        EXPECT_EQ(t.RowsIn(x, kRed).front(), 40 - (bin % 4) * 8) << x;
+    }
 }
 
 class OfflineFrame : public ::testing::Test {
