@@ -6,7 +6,10 @@
 // process to 127.0.0.1 only, captured on "lo" with "udp and port P". Each
 // configuration climbs in rate until a trial loses packets, then bisects;
 // the figure is the highest rate of a trial with no drop and every packet
-// handled. Needs root. Prints pps per configuration and its ratio to tcpdump.
+// handled; ">=" marks a figure where the sender, not the capture, was the
+// limit. A third reference is one rawshark fed the same frames from memory,
+// the ceiling of any path that hands packets to rawshark. Needs root. Prints
+// pps per configuration and its ratios to tcpdump and to rawshark alone.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>

@@ -497,6 +497,9 @@ int CaptureStartThread(const CaptureBlock* block) {
         return 0;
     }
     context->block = *block;
+    // The library and the log read these as C strings.
+    context->block.iface.name[sizeof context->block.iface.name - 1] = '\0';
+    context->block.captureFilter[sizeof context->block.captureFilter - 1] = '\0';
     {
         std::lock_guard<std::mutex> hold(Capture.HandleLock);
         Capture.StopRequested = 0;
