@@ -195,9 +195,15 @@ int CapGenMixed(const char* path, int format, const CapGenMixedParams* params) {
     for (int64_t k = 0; k < params->packets && ok; k++) {
         uint32_t r = NextRandom(&rnd);
         if (k > 0) {
-            int64_t step = params->meanGapNs > 0
-                               ? static_cast<int64_t>(NextRandom(&rnd) % (2 * params->meanGapNs + 1))
-                               : 0;
+            int64_t mean = params->meanGapNs;
+            if (params->wavePackets > 0 && mean > 0) {
+                // a triangle from 1/4 to 7/4 of the mean and back
+                int64_t phase = k % params->wavePackets;
+                int64_t half = params->wavePackets / 2 > 0 ? params->wavePackets / 2 : 1;
+                int64_t up = phase < half ? phase : params->wavePackets - phase;
+                mean = mean / 4 + (mean * 3 / 2) * up / half;
+            }
+            int64_t step = mean > 0 ? static_cast<int64_t>(NextRandom(&rnd) % (2 * mean + 1)) : 0;
             t += step;
             if (params->gapAt > 0 && k == params->gapAt) t += params->gapNs;
         }

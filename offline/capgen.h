@@ -58,6 +58,7 @@ struct CapGenMixedParams {
     uint32_t snaplen;      // captured bytes are cut to this (kCapGenSnaplen: whole frames)
     int outOfOrderEvery;   // every n-th packet is stamped before its predecessor, never before the first (0: none)
     int smallOnly;         // 1: every frame 60 bytes (memory benchmarks)
+    int64_t wavePackets;   // >0: the spacing swings between 1/4 and 7/4 of the mean over this many packets
 };
 
 // Defaults: 1000 packets, seed 1, start 1700000000 s, mean gap 1 ms, no

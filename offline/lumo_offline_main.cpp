@@ -9,6 +9,14 @@
 #include "offline/offlineapp_qt.h"
 #include "shell/debuglog.h"
 
+// The export speaks only through its exit code and its own lines on stderr;
+// Qt's notes about the session (no runtime folder, no screen) are dropped.
+static void QuietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type == QtCriticalMsg || type == QtFatalMsg) {
+        fprintf(stderr, "lumo_offline: %s\n", text.toLocal8Bit().constData());
+    }
+}
+
 int main(int argc, char** argv) {
     DebugLogInit();
     static OfflineArgs args;
@@ -30,6 +38,7 @@ int main(int argc, char** argv) {
         // The picture needs fonts, not a screen: draw off-screen unless the
         // user chose a platform.
         if (!getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        qInstallMessageHandler(QuietQtMessages);
         int qtArgc = 1;
         QGuiApplication app(qtArgc, argv);
         return OfflineExportRun(&args, OfflineExportSavePng);

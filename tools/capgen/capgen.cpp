@@ -20,7 +20,8 @@ static void Usage(FILE* out) {
             "  --out-of-order N               every N-th packet stamped before its predecessor\n"
             "  --small                        every frame 60 bytes\n"
             "  --sample                       the bundled sample: 30000 packets over ~40 s\n"
-            "                                 with a 6 s pause and some frames above 64 KiB\n");
+            "                                 with a 6 s pause, a swinging rate and some\n"
+            "                                 frames above 64 KiB\n");
 }
 
 static int ParseNumber(const char* text, long long* out) {
@@ -48,7 +49,8 @@ int main(int argc, char** argv) {
             params.meanGapNs = 1100000;
             params.gapAt = 15000;
             params.gapNs = 6000000000LL;
-            params.bigEvery = 997;
+            params.bigEvery = 2999;
+            params.wavePackets = 6000;
             continue;
         }
         if (!strcmp(a, "--small")) {
