@@ -7,7 +7,9 @@
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_GEN := -G Ninja
-CTEST_FLAGS := --output-on-failure -j $(JOBS)
+# A run that finds no tests (a broken glob, a discovery that failed) is a
+# failure, not a pass.
+CTEST_FLAGS := --output-on-failure --no-tests=error -j $(JOBS)
 
 # A sanitizer report stops the test process with a failure.
 ASAN_ENV := ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:strict_string_checks=1 \

@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <thread>
 
 #include "filterset/filterset.h"
 #include "pipeline/childconsole.h"
@@ -30,7 +31,36 @@ enum RawsharkMngrMode { RawsharkMngrLive = 0, RawsharkMngrOffline = 1 };
 // Entry states.
 enum { ReaderNotStarted = 0, ReaderRunning = 1, ReaderEnded = 2 };
 
-struct RawsharkEntry;  // defined in rawsharkmngr.cpp; threads hold pointers, entries never move
+constexpr int kRawsharkBufferSize = 1024;   // reader's input buffer
+constexpr int kRawsharkMessageSize = 256;   // LastMessage, NUL included
+
+// The last "rawshark:" line of an entry. The reader thread writes it, any
+// thread reads it; words and a sequence number instead of a lock, so the
+// reader thread never waits for the UI.
+struct RawsharkMessage {
+    std::atomic<uint32_t> sequence;                        // odd while a write is under way
+    std::atomic<uint64_t> words[kRawsharkMessageSize / 8];  // the text, NUL-padded
+};
+
+// One filter of the current set. Entries sit in a table that lives as long
+// as the process and never move; threads hold pointers to them.
+struct RawsharkEntry {
+    FilterEntry filter;          // a copy; only filterText matters here
+    ChildConsole console;        // all zero for an empty filter
+    int32_t mode;                // RawsharkMngrMode
+    int32_t index;               // position in the list (the match bit offline)
+    // reader thread only
+    char buffer[kRawsharkBufferSize];
+    int32_t fill;                // bytes held in buffer
+    int32_t longLine;            // 1: inside a line longer than buffer; 2: the same for a "rawshark:" line
+    // what verdicts advance: the counter (live) or the cursor (offline);
+    // one writer each: the reader thread, or the packet source for an empty filter
+    SampleCounter counter;
+    std::atomic<int64_t> cursor;  // offline: packets decided so far
+    std::thread thread;          // not joinable for an empty filter
+    std::atomic<int32_t> ReaderState;  // ReaderNotStarted, ReaderRunning, ReaderEnded
+    RawsharkMessage LastMessage;
+};
 
 // ---------------------------------------------------------------- building
 // UI thread in lumo; the capture-file reader thread in lumo_offline.
@@ -38,9 +68,9 @@ struct RawsharkEntry;  // defined in rawsharkmngr.cpp; threads hold pointers, en
 // Releases the current list, then builds one entry per filter (empty ones
 // included, so entry i belongs to filter i) for the live program: a rawshark
 // and a reader thread per non-empty filter, a SampleCounter of binCount bins
-// per entry. Returns only when every reader thread runs. Returns 1 (also for
-// count <= 0, with an empty list), or 0 with the list empty and nothing left
-// running.
+// (a power of two) per entry. Returns only when every reader thread runs.
+// Returns 1 (also for count <= 0, with an empty list), or 0 with the list
+// empty and nothing left running (also for more than FilterSetMax filters).
 int RawsharkMngrListEdit(const RawsharkBlock* rawshark, int linkType, int count,
                          const FilterEntry* entries, int binCount);
 
@@ -48,19 +78,22 @@ int RawsharkMngrListEdit(const RawsharkBlock* rawshark, int linkType, int count,
 int RawsharkMngrListEditOffline(const RawsharkBlock* rawshark, int linkType, int count,
                                 const FilterEntry* entries);
 
-// Kills every process, waits for every reader thread to end, frees every
-// entry. Harmless on an empty list.
+// Kills every process, waits for every reader thread to report its end and
+// joins it, then closes the pipes and frees the counters. Harmless on an
+// empty list.
 void RawsharkMngrListClear();
 
 // ---------------------------------------------------------------- packets
 // The packet source's thread, once per packet, after the packet is stored.
 
-// Writes header and incl_len bytes to every running process; an empty filter
-// counts (live) or marks (offline) the packet at once.
+// Writes header and incl_len bytes to every running process (partial writes
+// completed; a failure is logged and that entry skipped for this packet); an
+// empty filter counts (live) or marks (offline) the packet at once.
 void RawsharkMngrWritePacket(const PacketRecordHeader* header, const uint8_t* data);
 
 // ---------------------------------------------------------------- reading
-// Any thread; allocate nothing.
+// Any thread that does not build or clear the list at the same time (the
+// list's owner, or the UI while the offline reader waits); allocate nothing.
 
 // Number of entries (filters of the current set, empty ones included).
 int RawsharkMngrCount();
@@ -71,33 +104,74 @@ int RawsharkMngrCount();
 int RawsharkMngrReadBytes(int n, int64_t now, uint64_t* out, int bins, char* message);
 int RawsharkMngrReadPackets(int n, int64_t now, uint64_t* out, int bins, char* message);
 
-// Offline: 1 when every entry's cursor equals packetCount (or the list is
-// empty), else 0.
+// Offline: 1 when every entry has decided packetCount packets or its reader
+// has ended (a dead rawshark decides nothing more), or the list is empty;
+// else 0.
 int RawsharkMngrAllDone(int64_t packetCount);
 
 // Copies entry index's last "rawshark:" line into dest (256 bytes); an empty
 // text when there is no such entry. Returns 1 when the entry exists.
 int RawsharkMngrLastMessage(int index, char* dest);
 
+// Entry n of the list, or nullptr. For tests and diagnostics.
+RawsharkEntry* RawsharkMngrEntry(int n);
+
 // ---------------------------------------------------------------- pieces
-// Exposed for tests.
+// The parts of the build and of the reader, exposed for tests.
 
-// Builds the designed command line of one entry into out (size bytes) and
-// its argument vector into argv/argStore (at most maxArgs pointers, the last
-// nullptr): the rawshark path, "-d", "encap:N", "-l", "-r", "-", "-n",
-// ["-N", letters], ["-R", filter], then "-o" "pref" per preference line.
-// Returns the number of arguments, or 0 when they do not fit.
+constexpr int kRawsharkCommandSize = 65536;
+constexpr int kRawsharkMaxArgs = 8192;
+
+// One rawshark command: the designed command-line text (for the log) and
+// the argument vector that is actually started (no shell in between).
+struct RawsharkCommand {
+    char text[kRawsharkCommandSize];
+    char store[kRawsharkCommandSize];        // the argument texts, each NUL-terminated
+    const char* argv[kRawsharkMaxArgs + 1];  // argc pointers into store, then nullptr
+    int argc;
+    int used;                                // bytes of store in use
+};
+
+// Builds the command of one entry into command: text
+//   PATH -d encap:N -l -r - -n [-N LETTERS] [-R "FILTER"] (ending in a blank)
+// and argv PATH, -d, encap:N, -l, -r, -, -n, [-N, LETTERS], [-R, FILTER].
+// LETTERS are m, n, t for the MAC, network and transport switches ("C" is
+// never passed: rawshark 4.0 rejects it); with no letter "-N" is left out.
+// Returns 1, or 0 when it does not fit.
 int RawsharkMngrBuildCommand(const RawsharkBlock* rawshark, int linkType, const char* filterText,
-                             char* out, int size, const char** argv, int maxArgs,
-                             char* argStore, int argStoreSize);
+                             RawsharkCommand* command);
 
-// Appends " -o \"pref\" " for each usable line of the "preferences" file in
-// the data folder to the command line (and to the argument list in the same
-// way). Returns the number of options appended.
-int RawsharkMngrAppendPreferences(char* commandLine, int size, const char** argv, int* argc,
-                                  int maxArgs, char* argStore, int* storeUsed, int argStoreSize);
+// Treats one line of the preferences file (cut at CR, LF, "#"; control and
+// non-ASCII bytes blanked; trimmed): a line with a colon and no double quote
+// appends " -o \"LINE\" " to the text and -o, LINE to argv. Returns 1 when
+// appended, 0 when skipped, -1 when it does not fit (nothing appended).
+int RawsharkMngrAppendPreferenceLine(RawsharkCommand* command, const char* line);
 
-// Parses the complete lines of buffer[0..length) for entry: verdict lines
-// advance the entry (counter or cursor), "rawshark:" lines replace its last
-// message. Returns the bytes consumed (complete lines only).
+// Appends every usable line of the "preferences" file in the data folder,
+// read in pieces of at most 255 characters. Returns the number appended (0
+// also when there is no such file).
+int RawsharkMngrAppendPreferences(RawsharkCommand* command);
+
+// Parses the complete lines (up to LF, one CR before it dropped) of
+// buffer[0..length) for entry: a "rawshark:" line replaces LastMessage (cut
+// to 255), a line whose last character is '-' is a verdict (matched when the
+// character two before it is '1') that advances the counter (live) or marks
+// and advances the cursor (offline); other lines are ignored. Returns the
+// bytes consumed (complete lines only). Reader thread.
 int RawsharkMngrParseLines(const char* buffer, int length, RawsharkEntry* entry);
+
+// Takes `got` bytes that a read placed at entry->buffer + entry->fill:
+// parses the complete lines and keeps the rest at the front. A line longer
+// than the buffer is followed to its end without holding it: a "rawshark:"
+// line keeps its first 255 characters, any other keeps its last bytes so a
+// verdict ending it still counts. Reader thread.
+void RawsharkMngrTakeRead(RawsharkEntry* entry, int got);
+
+// The reader thread's routine: reads the entry's output until end of file
+// or an error, then sets ReaderState to ReaderEnded. Not called directly.
+void RawsharkMngrReadThread(RawsharkEntry* entry);
+
+// Replaces a message with text[0..length) cut to 255 bytes (writer: the
+// entry's reader thread) / copies it into dest, 256 bytes (any thread).
+void RawsharkMessageStore(RawsharkMessage* message, const char* text, int length);
+void RawsharkMessageLoad(const RawsharkMessage* message, char* dest);
