@@ -146,6 +146,7 @@ int GraphWindow::CreateAndShow() {
         destroyed_ = 1;  // nothing of this run is saved
         return 0;
     }
+    created_ = 1;
     show();
     return 1;
 }
@@ -265,22 +266,29 @@ void GraphWindow::RedrawNow() {
     surfaceWidget_->repaint();
 }
 
+// Sizes before creation are left to OnCreate, which makes the first surface
+// once the pipeline the renderer reads exists.
 void GraphWindow::HandleResize(int width, int height) {
-    if (destroyed_) return;
+    if (!created_ || destroyed_) return;
     OnSurfaceResize(width, height);
 }
 
 void GraphWindow::HandleLeftButtonDown(int x, int y) {
+    if (!created_ || destroyed_) return;
     MainWndLeftButtonDown(&view_, x, y);
     OnLegendClick();
 }
 
 void GraphWindow::HandleLeftDoubleClick(int x, int y) {
+    if (!created_ || destroyed_) return;
     if (MainWndLegendHit(&view_, x, y)) return;
     SendCommand(CmdEditFilterSet);
 }
 
-void GraphWindow::HandleWheel(int delta, int x, int y) { OnWheel(delta, x, y); }
+void GraphWindow::HandleWheel(int delta, int x, int y) {
+    if (!created_ || destroyed_) return;
+    OnWheel(delta, x, y);
+}
 
 void GraphWindow::dragEnterEvent(QDragEnterEvent* event) {
     if (event->mimeData()->hasUrls()) event->acceptProposedAction();
