@@ -44,6 +44,7 @@ void ResetFilterEntries(FilterEntry* entries, int n);
 int FilterSetLoadFilterSet(const char* path, FilterEntry* entries, int max);
 
 // Writes the first count entries (none when count <= 0) as a ".fs" file with
-// CR LF line ends, replacing any file. Returns 1, or 0 when it cannot be
-// created.
+// CR LF line ends, replacing any file as a whole: when the new file cannot be
+// written in full the old one stays. Returns 1, or 0 when it cannot be
+// created or written.
 int FilterSetSaveFilterSet(const char* path, const FilterEntry* entries, int count);

@@ -143,33 +143,48 @@ void PacketStoreAccumulate(int filter, int64_t T, int64_t w, int n, int64_t firs
     if (first > last) return;
 
     const int64_t E = BinOf(T, w);
+    // filter -1 takes every item: no bit to test, `all` set.
     const uint16_t bit = filter < 0 ? 0 : static_cast<uint16_t>(1u << filter);
-    // Items mostly come in time order, so most fall into the bin of the one
-    // before: the bin's start and its element are kept and the division is
-    // done only when an item leaves the bin.
-    bool cached = false;
+    const uint64_t all = filter < 0 ? 1 : 0;
+    // Items mostly come in time order, so most fall into the column of the
+    // one before: the column's start is kept and its sums are held in locals
+    // (no store-to-load chain through the outputs), written out only when an
+    // item leaves the column; the division is done only then too. The
+    // column is [binStart, binStart + span); span 0 reuses nothing.
+    uint64_t span = 0;
     int64_t binStart = 0, j = -1;
+    uint64_t sumBytes = 0, sumPackets = 0;
+    auto flush = [&] {
+        if (j >= 0) {
+            if (bytes) bytes[j] += sumBytes;
+            if (packets) packets[j] += sumPackets;
+        }
+        sumBytes = sumPackets = 0;
+    };
     for (int64_t k = first; k <= last;) {
         const PacketItem* item = ItemAt(k);
         int64_t run = kPacketStoreChunkItems - (k & kChunkMask);
         if (run > last - k + 1) run = last - k + 1;
         for (int64_t r = 0; r < run; ++r, ++item) {
-            if (bit && !(item->matchBits.load(std::memory_order_relaxed) & bit)) continue;
             int64_t t = item->time;
-            if (!(cached && t >= binStart && t - binStart < w)) {
+            if (static_cast<uint64_t>(t) - static_cast<uint64_t>(binStart) >= span) {
+                flush();
                 int64_t b = BinOf(t, w);
                 // Out-of-order items may lie outside the window; they are
                 // skipped, never written beyond the outputs.
                 uint64_t d = static_cast<uint64_t>(E) - static_cast<uint64_t>(b);
                 j = d < static_cast<uint64_t>(n) ? static_cast<int64_t>(d) : -1;
                 // Truncation equals floor only from 0 up: below 0 nothing is kept.
-                cached = t >= 0;
+                span = t >= 0 ? static_cast<uint64_t>(w) : 0;
                 binStart = b * w;
             }
-            if (j < 0) continue;
-            if (bytes) bytes[j] += item->length;
-            if (packets) packets[j] += 1;
+            // Match bits vary from item to item: selecting by arithmetic
+            // instead of a branch keeps the loop free of mispredictions.
+            uint64_t take = ((item->matchBits.load(std::memory_order_relaxed) & bit) != 0) | all;
+            sumBytes += item->length & (0 - take);
+            sumPackets += take;
         }
         k += run;
     }
+    flush();
 }

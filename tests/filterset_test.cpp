@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <csignal>
 #include <random>
+#include <sys/resource.h>
 #include <string>
 #include <vector>
 
@@ -365,4 +367,30 @@ TEST_F(FsTest, WriteThenReadKeepsEveryField) {
     ResetFilterEntries(entries_, FilterSetMax);
     ASSERT_EQ(1, FilterSetLoadFilterSet(path.c_str(), entries_, FilterSetMax));
     EXPECT_EQ(1, entries_[0].autoScale);
+}
+
+// A save that cannot be written in full used to truncate the old file and
+// still report success.
+TEST_F(FsTest, FailedSaveKeepsTheOldFileAndSaysSo) {
+    FilterEntry e[FilterSetMax];
+    ResetFilterEntries(e, FilterSetMax);
+    strcpy(e[0].filterText, "tcp");
+    std::string path = dir_ + "/keep.fs";
+    ASSERT_EQ(1, FilterSetSaveFilterSet(path.c_str(), e, 1));
+    std::string old = TestFileRead(path);
+
+    for (int i = 0; i < FilterSetMax; ++i) memset(e[i].filterText, 'x', 200);
+    rlimit saved;
+    ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
+    sighandler_t oldHandler = signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG
+    rlimit small = saved;
+    small.rlim_cur = 1000;  // smaller than the new set
+    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+    int result = FilterSetSaveFilterSet(path.c_str(), e, FilterSetMax);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(old, TestFileRead(path));
+    EXPECT_EQ(0, system(("test $(ls -A '" + dir_ + "' | grep -c keep) -eq 1").c_str()));
 }

@@ -455,18 +455,22 @@ TEST_F(RawsharkMngrTest, RejectedAndKilledFiltersStopAloneAndOthersGoOn) {
         RawsharkMngrWritePacket(&packets[k].header, packets[k].data.data());
     }
     ASSERT_TRUE(WaitFor([] { return RawsharkMngrEntry(3)->counter.cursor.load() == 1000; }, 60));
-    // Killed from outside, as a crash would; its pipe then fails with EPIPE.
+    // Killed from outside, as a crash would. Packets keep coming at once:
+    // until its reader sees the end, writes to it fail with EPIPE (logged,
+    // never a signal).
     ASSERT_EQ(kill(RawsharkMngrEntry(3)->console.process, SIGKILL), 0);
-    ASSERT_TRUE(WaitFor([] { return RawsharkMngrEntry(3)->ReaderState.load() == ReaderEnded; }, 30));
     for (; k < packets.size(); ++k) {
         PacketRingStore(&packets[k].header, packets[k].data.data());
         RawsharkMngrWritePacket(&packets[k].header, packets[k].data.data());
     }
+    ASSERT_TRUE(WaitFor([] { return RawsharkMngrEntry(3)->ReaderState.load() == ReaderEnded; }, 30));
     ASSERT_TRUE(WaitFor([] { return RawsharkMngrEntry(0)->counter.cursor.load() == 2000; }, 60));
     EXPECT_EQ(RawsharkMngrEntry(1)->counter.cursor.load(), 0u);
     EXPECT_EQ(RawsharkMngrEntry(1)->counter.matchedPackets.load(), 0u);
     EXPECT_EQ(RawsharkMngrEntry(2)->counter.matchedPackets.load(), 2000u);
-    EXPECT_EQ(RawsharkMngrEntry(3)->counter.cursor.load(), 1000u);
+    uint64_t frozen = RawsharkMngrEntry(3)->counter.cursor.load();
+    EXPECT_GE(frozen, 1000u);
+    EXPECT_LT(frozen, 2000u);
     EXPECT_EQ(Message(0), "");
 
     uint64_t expectUdp = 0;

@@ -1,0 +1,252 @@
+// replay.cpp - the replay front end's logic: interface list, tool command
+// line, output reader and the Start / timer / Stop / Exit steps.
+//
+//   interfaces     ReplayListInterfaces, the lister hook, item and address texts
+//   tool           path, command line, argument vector
+//   time           tick count, time label
+//   output reader  marker scan across reads, the reader thread
+//   steps          Start, timer tick, end of the tool (Stop, Exit)
+#include "replay/replay.h"
+
+#include <pcap/pcap.h>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+#include "shell/common.h"
+
+const char kReplayToolName[] = "tarvo";
+const char kReplayStartText[] = "Start Transmission";
+
+ReplayRecord* ReplayMain() {
+    static ReplayRecord record;
+    return &record;
+}
+
+// ---------------------------------------------------------------- interfaces
+
+int ReplayListInterfaces(int capacity, InterfaceInfo* table) {
+    char errbuf[PCAP_ERRBUF_SIZE];
+    pcap_if_t* all = nullptr;
+    if (pcap_findalldevs(&all, errbuf) == -1) return -1;
+    if (!all) return 0;
+
+    int count = 0;
+    for (pcap_if_t* dev = all; dev; dev = dev->next, ++count) {
+        if (count >= capacity) continue;  // counted, not stored
+        InterfaceInfo* info = &table[count];
+        memset(info, 0, sizeof *info);
+
+        // A device that does not open keeps link type 0 and is still listed.
+        pcap_t* probe = pcap_open_live(dev->name, kReplaySnapLength, 0, 1, errbuf);
+        if (probe) {
+            info->linkType = pcap_datalink(probe);
+            pcap_close(probe);
+        }
+        TextCopy(info->name, sizeof info->name, dev->name);
+        TextCopy(info->description, sizeof info->description, dev->description ? dev->description : "");
+
+        // Linux lists a link-layer (AF_PACKET) entry first; the address is
+        // taken from the first entry after those, and only when it is IPv4.
+        pcap_addr_t* a = dev->addresses;
+        while (a && a->addr && a->addr->sa_family == AF_PACKET) a = a->next;
+        if (a && a->addr && a->netmask && a->addr->sa_family == AF_INET && a->netmask->sa_family == AF_INET) {
+            info->address = reinterpret_cast<const sockaddr_in*>(a->addr)->sin_addr.s_addr;
+            info->netmask = reinterpret_cast<const sockaddr_in*>(a->netmask)->sin_addr.s_addr;
+        }
+    }
+    pcap_freealldevs(all);
+    return count;
+}
+
+static std::atomic<ReplayListFn> InterfaceLister{nullptr};
+
+void ReplaySetInterfaceLister(ReplayListFn lister) { InterfaceLister.store(lister, std::memory_order_relaxed); }
+
+int ReplayLoadInterfaces(ReplayRecord* record) {
+    ReplayListFn lister = InterfaceLister.load(std::memory_order_relaxed);
+    if (!lister) lister = &ReplayListInterfaces;
+    int found = lister(kReplayMaxInterfaces, record->interfaces);
+    record->interfaceCount = std::clamp(found, 0, kReplayMaxInterfaces);
+    return found;
+}
+
+void ReplayInterfaceText(const InterfaceInfo* info, char* out, size_t size) {
+    if (info->description[0]) {
+        snprintf(out, size, "%s: %s", info->description, info->name);
+    } else {
+        snprintf(out, size, "%s", info->name);
+    }
+}
+
+void ReplayAddressText(uint32_t address, char* out, size_t size) {
+    if (address == 0) {
+        snprintf(out, size, "IP address: unknown");
+        return;
+    }
+    // The address is stored as on the wire: first octet in the lowest byte.
+    const uint8_t* b = reinterpret_cast<const uint8_t*>(&address);
+    snprintf(out, size, "IP address: %d.%d.%d.%d", b[0], b[1], b[2], b[3]);
+}
+
+// ---------------------------------------------------------------- tool
+
+int ReplayToolPath(char* out, size_t size) { return ProgramFilePath(kReplayToolName, out, size); }
+
+int ReplayCommandLine(const char* tool, const char* pcap, const char* device, char* out, size_t size) {
+    int n = snprintf(out, size, "%s \"%s\" %s s", tool, pcap, device);
+    return n >= 0 && static_cast<size_t>(n) < size;
+}
+
+void ReplayArgv(const char* tool, const char* pcap, const char* device, const char* argv[5]) {
+    argv[0] = tool;
+    argv[1] = pcap;
+    argv[2] = device;
+    argv[3] = "s";
+    argv[4] = nullptr;
+}
+
+// ---------------------------------------------------------------- time
+
+uint32_t ReplayTickCount() {
+    int64_t ms = PerfCounter() / (PerfFrequency() / 1000);
+    return static_cast<uint32_t>(static_cast<uint64_t>(ms));
+}
+
+void ReplayTimeText(uint32_t elapsedMs, char* out, size_t size) {
+    snprintf(out, size, "%d.%03d", static_cast<int>(elapsedMs / 1000), static_cast<int>(elapsedMs % 1000));
+}
+
+// ---------------------------------------------------------------- output reader
+
+int ReplayScanChunk(ReplayMarkerScan* scan, const char* chunk, size_t length) {
+    const size_t textLength = sizeof kReplayStartText - 1;
+    const size_t keep = textLength - 1;  // a longer tail would hold a whole marker, found already
+    static_assert(sizeof kReplayStartText - 2 <= sizeof scan->tail);
+
+    // The text across the previous chunk's end: its tail and our first bytes.
+    char joint[2 * sizeof scan->tail];
+    size_t head = std::min(length, keep);
+    memcpy(joint, scan->tail, scan->tailLength);
+    memcpy(joint + scan->tailLength, chunk, head);
+    size_t jointLength = scan->tailLength + head;
+    int found = memmem(joint, jointLength, kReplayStartText, textLength) != nullptr ||
+                memmem(chunk, length, kReplayStartText, textLength) != nullptr;
+
+    if (length >= keep) {
+        memcpy(scan->tail, chunk + length - keep, keep);
+        scan->tailLength = keep;
+    } else {  // the whole chunk is in joint; keep its last bytes
+        size_t n = std::min(jointLength, keep);
+        memmove(scan->tail, joint + jointLength - n, n);
+        scan->tailLength = n;
+    }
+    return found;
+}
+
+void ReplayOutputReader(ReplayRecord* record, int output) {
+    char buffer[kReplayReadSize + 1];
+    ReplayMarkerScan scan{};
+    for (;;) {
+        ssize_t n = read(output, buffer, kReplayReadSize);
+        if (n > 0) {
+            buffer[n] = '\0';
+            if (ReplayScanChunk(&scan, buffer, static_cast<size_t>(n))) {
+                // The elapsed time restarts from 0.000 now.
+                record->startTick.store(ReplayTickCount(), std::memory_order_relaxed);
+            }
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        // End of file: the tool and every process of its group have gone.
+        // A failed read ends the reader too; the descriptor stays open until
+        // the dialog thread has joined us.
+        return;
+    }
+}
+
+// ---------------------------------------------------------------- steps
+
+int ReplayStart(ReplayRecord* record, int selection, const char* pcapPath, const char** message) {
+    *message = nullptr;
+    // One tool and one reader at a time; Start is disabled while one runs.
+    if (record->child.process != 0 || record->reader.joinable()) return 0;
+
+    char tool[kPathMax];
+    if (!ReplayToolPath(tool, sizeof tool) || !FileExists(tool)) {
+        *message = "tarvo file is not found.";
+        return 0;
+    }
+    if (selection < 0 || selection >= record->interfaceCount) {
+        *message = "Select Interface.";
+        return 0;
+    }
+    if (!pcapPath || !pcapPath[0] || !FileExists(pcapPath)) {
+        *message = "pcap file is not found.";
+        return 0;
+    }
+
+    record->startTick.store(ReplayTickCount(), std::memory_order_relaxed);
+    const char* device = record->interfaces[selection].name;
+    char commandLine[3 * kPathMax];
+    if (!ReplayCommandLine(tool, pcapPath, device, commandLine, sizeof commandLine)) {
+        TextCopy(commandLine, sizeof commandLine, tool);  // only shown in the log
+    }
+    const char* argv[5];
+    ReplayArgv(tool, pcapPath, device, argv);
+    // A tool that cannot be started leaves the record empty: the dialog is
+    // Running with nothing to watch until Stop.
+    if (ChildConsoleNewArgv(commandLine, argv, &record->child)) {
+        record->reader = std::thread(ReplayOutputReader, record, record->child.output);
+    }
+    return 1;
+}
+
+int ReplayToolEnded(const ReplayRecord* record) {
+    const ChildConsole& c = record->child;
+    if (c.process == 0) return 0;
+    if (c.reaped) return 1;
+    siginfo_t info;
+    memset(&info, 0, sizeof info);
+    int r;
+    do {
+        r = waitid(P_PID, static_cast<id_t>(c.process), &info, WEXITED | WNOHANG | WNOWAIT);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) return errno == ECHILD;  // no longer ours to wait for: gone
+    return info.si_pid == c.process;
+}
+
+int ReplayTick(ReplayRecord* record, char* label, size_t size) {
+    if (record->child.process == 0) return kReplayTickIdle;
+    if (ReplayToolEnded(record)) {
+        ReplayEndTool(record);
+        return kReplayTickEnded;
+    }
+    uint32_t elapsed = ReplayTickCount() - record->startTick.load(std::memory_order_relaxed);
+    ReplayTimeText(elapsed, label, size);
+    return kReplayTickTime;
+}
+
+int ReplayEndTool(ReplayRecord* record) {
+    ChildConsole* c = &record->child;
+    // The kill takes the tool's whole process group: anything the tool
+    // started holds the output pipe too, and the reader sees end of file
+    // only once every holder is gone. ReplayToolEnded leaves the tool
+    // unreaped, so its group id still names only its own group here.
+    ChildConsoleKill(c);
+    if (record->reader.joinable()) record->reader.join();
+    return ChildConsoleRelease(c);
+}
+
+int ReplayStop(ReplayRecord* record) { return ReplayEndTool(record); }
+
+int ReplayExit(ReplayRecord* record) { return ReplayEndTool(record); }
