@@ -155,7 +155,7 @@ TEST_F(CaptureOptsTest, AcceptedOkCopiesEverythingAndRecordsTheFilterOnce) {
 
     // the beginning of an existing entry and an empty filter are not recorded
     ASSERT_EQ(FilterHistoryRead(history_.c_str(), &items_), 2);
-    strcpy(form.captureFilter, "TCP port");
+    strcpy(form.captureFilter, "udp");  // begins "udp port 9"
     ASSERT_EQ(CaptureOptsOk(&form, list_, 3, items_, history_.c_str(), &settings_), CaptureOptsAccepted);
     form.captureFilter[0] = '\0';
     ASSERT_EQ(CaptureOptsOk(&form, list_, 3, items_, history_.c_str(), &settings_), CaptureOptsAccepted);
