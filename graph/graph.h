@@ -7,6 +7,9 @@
 //   offline  columns are C microseconds wide ending with the one holding R,
 //            counts folded from the packet store
 // UI thread only. A frame allocates nothing unless the width changed.
+//
+// Column j of the sample buffer (0 = newest) is drawn at x = W - 1 - j. Text
+// goes only through the surface's DrawText.
 #pragma once
 
 #include <cstdint>
@@ -19,19 +22,64 @@ struct LegendRect {
     int32_t left, top, right, bottom;
 };
 
+constexpr int kLegendLabelSize = 512;
+
 // The 27 suffixes of the full-scale text by decimal exponent: "", "0", "00",
 // "K", "0K", ... "00Y".
 extern const char* const ScaleSuffixes[27];
 
-// Live frame. Returns 1, or 0 when the sample buffer could not be allocated
-// (the frame then holds background, grid and axis only).
+// The legend text of each filter position, written by GraphDrawTrace; a slot
+// keeps its text in frames in which its filter is not drawn.
+extern char LegendLabels[FilterSetMax][kLegendLabelSize];
+
+// The time base of one frame, the only thing in which the two programs'
+// frames differ.
+struct GraphTimeBase {
+    int32_t offline;        // 0: live (lumo), 1: offline (lumo_offline)
+    int64_t now;            // live: the frame's PerfCounter reading
+    int64_t columnWidth;    // offline: C, microseconds per column (>= 1)
+    int64_t rightEdgeTime;  // offline: R, capture-file microseconds of the rightmost column
+};
+
+// ---------------------------------------------------------------- frames
+
+// Live frame: "now" is read once from PerfCounter; counts come from the
+// rawshark manager (the total counter when it has no entry), at most
+// settings->binCount of them per filter, older columns reading zero.
+// Returns 1, or 0 when the sample buffer could not be allocated (the frame
+// then holds background, grid and axis only).
 int GraphDraw(DrawSurface* surface, const Settings* settings, const FilterEntry* entries, int count,
               int selected, LegendRect* legendRects, const int* filterVisible);
 
-// Offline frame with column width C and right-edge time R (microseconds).
+// Offline frame with column width C and right-edge time R (microseconds);
+// counts are folded from the packet store, every filter of the set drawn
+// ("all" traffic when count is 0). A C below 1 is taken as 1. Result as
+// GraphDraw.
 int GraphDrawOffline(DrawSurface* surface, const Settings* settings, const FilterEntry* entries,
                      int count, int selected, LegendRect* legendRects, const int* filterVisible,
                      int64_t columnWidth, int64_t rightEdgeTime);
+
+// ---------------------------------------------------------------- pieces
+
+// Computes the full scale of buffer[0..W) for the entry (bps and pps over a
+// column of `interval` microseconds), draws the stepped trace in the entry's
+// colour when visible is non-zero, and writes the label ("50K bps : tcp",
+// or "error: " + errorText when that is not empty) into
+// LegendLabels[index]. A fixed scale of 0 or less is drawn as a full scale
+// of 1; its label still shows the stored scale.
+void GraphDrawTrace(DrawSurface* surface, const uint64_t* buffer, int W, int64_t interval,
+                    const FilterEntry* entry, int index, const char* errorText, int visible);
+
+// Draws the legend rows of entries[0..count): colour box (outlined when the
+// filter is hidden), LegendLabels[i] at (20, 4 + 16 i) whose measured box
+// becomes legendRects[i], the selected one underlined.
+void GraphDrawLegend(DrawSurface* surface, const FilterEntry* entries, int count, int selected,
+                     LegendRect* legendRects, const int* filterVisible);
+
+// Ten grid rows plus the bottom row in line_color, then the labelled columns
+// of the time base in char_color (live: from the first stored packet, given
+// by PacketRingFirstStamp, up to base->now).
+void GraphDrawTimeAxis(DrawSurface* surface, const Settings* settings, const GraphTimeBase* base);
 
 // The label text of time T (microseconds) for label step L into out (at
 // least 32 bytes): S, M:SS or H:MM:SS with the decimals the step needs.
@@ -39,3 +87,7 @@ void GraphFormatTime(int64_t T, int64_t L, int offline, char* out);
 
 // The label step for a column duration (microseconds), or 0 for none.
 int64_t LabelInterval(int64_t columnDuration, int offline);
+
+// Width the sample buffer is allocated for (0 before the first frame).
+// Tests.
+int GraphSampleBufferWidth();

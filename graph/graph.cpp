@@ -1,0 +1,495 @@
+// graph.cpp - one frame of the traffic graph, for both time bases.
+//
+//   sample buffer       one value per column, re-allocated on a width change
+//   units and scale     64-bit unit conversion, the 1-2-5 full-scale rule
+//   trace spans         the stepped trace as one vertical run per column,
+//                       painted band by band in a frame
+//   GraphDrawTrace      label text and the stepped trace
+//   GraphDrawLegend     colour boxes, labels, their rectangles, underline
+//   frame               GraphDraw (live) and GraphDrawOffline share
+//                       GraphRender; only reading the counts differs
+#include "graph/graph.h"
+
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "pipeline/packetring.h"
+#include "pipeline/packetstore.h"
+#include "pipeline/rawsharkmngr.h"
+#include "platform/platform.h"
+#include "shell/debuglog.h"
+
+const char* const ScaleSuffixes[27] = {
+    "",  "0",  "00",  "K", "0K", "00K", "M", "0M", "00M", "G", "0G", "00G", "T", "0T",
+    "00T", "P", "0P", "00P", "E", "0E", "00E", "Z", "0Z", "00Z", "Y", "0Y", "00Y",
+};
+
+char LegendLabels[FilterSetMax][kLegendLabelSize];
+
+namespace {
+
+// The counters' ring size when the settings do not say.
+constexpr int kDefaultBinCount = 65536;
+
+constexpr uint32_t kAllColor = 0x00ff00;
+
+struct GraphModule {
+    uint64_t* sampleBuffer;  // SampleBuffer: element j = the column j before the newest
+    int32_t sampleWidth;     // elements it holds (and columns of each span row)
+    // The frame's traces waiting to be painted, in drawing order: trace k
+    // covers rows spanTop[k * W + x] .. spanBottom[k * W + x] of column x.
+    int32_t* spanTop;
+    int32_t* spanBottom;
+    // Offline: row i (W values) holds filter i's bytes and packets per column.
+    uint64_t* foldBytes;
+    uint64_t* foldPackets;
+    uint32_t spanColor[FilterSetMax];
+    int32_t spanFirstRow[FilterSetMax];  // rows trace k touches at all
+    int32_t spanLastRow[FilterSetMax];
+    int32_t spanCount;
+};
+GraphModule Graph;
+
+// ---------------------------------------------------------------- sample buffer
+
+void FreeBuffers() {
+    free(Graph.sampleBuffer);
+    free(Graph.spanTop);
+    free(Graph.spanBottom);
+    free(Graph.foldBytes);
+    free(Graph.foldPackets);
+    Graph.sampleBuffer = nullptr;
+    Graph.spanTop = Graph.spanBottom = nullptr;
+    Graph.foldBytes = Graph.foldPackets = nullptr;
+    Graph.sampleWidth = 0;
+}
+
+// The sample buffer, the span rows and the fold rows for a frame of the
+// given width; all are made anew only when the width changed.
+int EnsureSampleBuffer(int width) {
+    if (Graph.sampleBuffer && Graph.sampleWidth == width) return 1;
+    FreeBuffers();
+    size_t w = static_cast<size_t>(width);
+    Graph.sampleBuffer = static_cast<uint64_t*>(malloc(w * sizeof(uint64_t)));
+    Graph.spanTop = static_cast<int32_t*>(malloc(w * FilterSetMax * sizeof(int32_t)));
+    Graph.spanBottom = static_cast<int32_t*>(malloc(w * FilterSetMax * sizeof(int32_t)));
+    Graph.foldBytes = static_cast<uint64_t*>(malloc(w * FilterSetMax * sizeof(uint64_t)));
+    Graph.foldPackets = static_cast<uint64_t*>(malloc(w * FilterSetMax * sizeof(uint64_t)));
+    if (!Graph.sampleBuffer || !Graph.spanTop || !Graph.spanBottom || !Graph.foldBytes ||
+        !Graph.foldPackets) {
+        DebugLog("%s(%d),GraphDraw() err,malloc() failed,width=%d", __FILE__, __LINE__, width);
+        FreeBuffers();
+        return 0;
+    }
+    Graph.sampleWidth = width;
+    return 1;
+}
+
+// ---------------------------------------------------------------- units and scale
+
+// A raw count (bytes or packets of one column) in the entry's unit: 64-bit,
+// multiply first, then divide by the column duration, truncating. Unknown
+// units (and a duration below 1, which no setting produces) plot 0.
+int64_t ToUnit(uint64_t raw, int32_t unit, int64_t interval) {
+    switch (unit) {
+        case UnitByte:
+        case UnitPacket:
+            return static_cast<int64_t>(raw);
+        case UnitBps:
+            if (interval <= 0) return 0;
+            return static_cast<int64_t>(raw * 8000000u) / interval;
+        case UnitPps:
+            if (interval <= 0) return 0;
+            return static_cast<int64_t>(raw * 1000000u) / interval;
+        default:
+            return 0;
+    }
+}
+
+const char* UnitWord(int32_t unit) {
+    switch (unit) {
+        case UnitByte: return "bytes";
+        case UnitBps: return "bps";
+        case UnitPacket: return "packets";
+        case UnitPps: return "pps";
+        default: return "";
+    }
+}
+
+// The full scale F of the entry and its text. Automatic: the smallest value
+// of the 1-2-5 series at or above the column maximum, by the logarithm in
+// double precision (a maximum on a series value may take the next one as the
+// rounding of log10 falls). Fixed: the stored scale, drawn as 1 when it is 0
+// or less so that no division by zero or sign flip reaches the trace.
+double FullScale(const uint64_t* buffer, int W, int64_t interval, const FilterEntry* entry,
+                 char* text, size_t size) {
+    if (!entry->autoScale) {
+        snprintf(text, size, "%" PRId64, entry->scale);
+        return entry->scale > 0 ? static_cast<double>(entry->scale) : 1.0;
+    }
+    int64_t maxRaw = 0;
+    for (int j = 0; j < W; ++j) {
+        int64_t v = static_cast<int64_t>(buffer[j]);
+        if (v > maxRaw) maxRaw = v;
+    }
+    int64_t m = ToUnit(static_cast<uint64_t>(maxRaw), entry->unit, interval);
+    double d = m > 0 ? static_cast<double>(m) : 1.0;
+    double lg = log10(d);
+    double e = floor(lg);
+    double f = lg - e;
+    int exponent = static_cast<int>(e);
+    double scale;
+    char digit;
+    if (f == 0) {
+        scale = pow(10.0, e);
+        digit = '1';
+    } else if (f <= log10(2.0)) {
+        scale = 2 * pow(10.0, e);
+        digit = '2';
+    } else if (f <= log10(5.0)) {
+        scale = 5 * pow(10.0, e);
+        digit = '5';
+    } else {
+        scale = pow(10.0, e + 1);
+        digit = '1';
+        ++exponent;
+    }
+    // an int64 maximum stays below 10^19, so the exponent is at most 19
+    snprintf(text, size, "%c%s", digit, ScaleSuffixes[exponent]);
+    return scale;
+}
+
+// Row of a value: 0 on the bottom row, F on the top row, above F off the
+// top. Rows beyond -1 and H are pulled in to -1 and H: they stay off the
+// buffer, so the clipped joins write the same pixels, and the conversion
+// to int never overflows.
+int RowOf(int64_t value, double fullScale, int H) {
+    double q = static_cast<double>(value) / fullScale * static_cast<double>(H - 1);
+    if (q > static_cast<double>(H)) q = static_cast<double>(H);
+    if (q < -1.0) q = -1.0;
+    return H - 1 - static_cast<int>(q);
+}
+
+// ---------------------------------------------------------------- trace spans
+
+// The stepped trace as it lands on the buffer. Point j (x = W - 1 - j) is
+// joined to point j - 1 by a vertical run in the column of the higher of
+// the two, so column x holds its own point and the runs down to whichever
+// neighbour lies lower: one run from y_j to the largest of y_(j-1), y_j,
+// y_(j+1). emit(x, top, bottom) gets each column's run clipped to the rows
+// (top > bottom when it lies off the buffer).
+template <typename Emit>
+void TraceSpans(const uint64_t* buffer, int W, int H, int32_t unit, int64_t interval, double fullScale,
+                Emit emit) {
+    if (W <= 0) return;
+    int previous = 0;
+    int current = RowOf(ToUnit(buffer[0], unit, interval), fullScale, H);
+    for (int j = 0; j < W; ++j) {
+        int next = j + 1 < W ? RowOf(ToUnit(buffer[j + 1], unit, interval), fullScale, H) : current;
+        int bottom = current;
+        if (j > 0 && previous > bottom) bottom = previous;
+        if (next > bottom) bottom = next;
+        emit(W - 1 - j, current < 0 ? 0 : current, bottom > H - 1 ? H - 1 : bottom);
+        previous = current;
+        current = next;
+    }
+}
+
+// Paints the frame's waiting traces in their order. The buffer is walked in
+// bands of rows small enough to stay in cache: a column run touches one
+// cache line per row, and painting every trace over one band before moving
+// to the next turns 16 passes over the whole picture into one.
+void PaintSpans(DrawSurface* surface) {
+    int W = surface->width;
+    int H = surface->height;
+    size_t stride = static_cast<size_t>(W);
+    int band = 65536 / W;
+    if (band < 8) band = 8;
+    for (int first = 0; first < H; first += band) {
+        int last = first + band - 1 < H - 1 ? first + band - 1 : H - 1;
+        for (int k = 0; k < Graph.spanCount; ++k) {
+            const int32_t* top = Graph.spanTop + static_cast<size_t>(k) * stride;
+            const int32_t* bottom = Graph.spanBottom + static_cast<size_t>(k) * stride;
+            uint32_t color = Graph.spanColor[k];
+            if (Graph.spanLastRow[k] < first || Graph.spanFirstRow[k] > last) continue;
+            for (int x = 0; x < W; ++x) {
+                int lo = top[x] > first ? top[x] : first;
+                int hi = bottom[x] < last ? bottom[x] : last;
+                if (lo > hi) continue;
+                uint32_t* p = surface->pixels + static_cast<size_t>(lo) * stride + x;
+                for (int y = lo; y <= hi; ++y, p += stride) *p = color;
+            }
+        }
+    }
+    Graph.spanCount = 0;
+}
+
+// The full scale and the legend label of a trace (the label goes into
+// LegendLabels[index]).
+double TraceLabel(const uint64_t* buffer, int W, int64_t interval, const FilterEntry* entry, int index,
+                  const char* errorText) {
+    char scaleText[32];
+    double fullScale = FullScale(buffer, W, interval, entry, scaleText, sizeof scaleText);
+    char label[kLegendLabelSize];
+    if (errorText && errorText[0]) {
+        snprintf(label, sizeof label, "error: %.255s", errorText);
+    } else {
+        snprintf(label, sizeof label, "%s %s : %.255s", scaleText, UnitWord(entry->unit),
+                 entry->filterText);
+    }
+    if (index >= 0 && index < FilterSetMax) memcpy(LegendLabels[index], label, strlen(label) + 1);
+    return fullScale;
+}
+
+// GraphDrawTrace for a frame: the label at once, the trace queued for
+// PaintSpans.
+void QueueTrace(DrawSurface* surface, const uint64_t* buffer, const FilterEntry* entry, int index,
+                const char* errorText, int visible, int64_t interval) {
+    int W = surface->width;
+    double fullScale = TraceLabel(buffer, W, interval, entry, index, errorText);
+    if (!visible || Graph.spanCount >= FilterSetMax) return;
+    size_t row = static_cast<size_t>(Graph.spanCount) * static_cast<size_t>(W);
+    int32_t* top = Graph.spanTop + row;
+    int32_t* bottom = Graph.spanBottom + row;
+    int firstRow = surface->height;
+    int lastRow = -1;
+    TraceSpans(buffer, W, surface->height, entry->unit, interval, fullScale,
+               [&](int x, int lo, int hi) {
+                   top[x] = lo;
+                   bottom[x] = hi;
+                   if (lo > hi) return;
+                   if (lo < firstRow) firstRow = lo;
+                   if (hi > lastRow) lastRow = hi;
+               });
+    Graph.spanFirstRow[Graph.spanCount] = firstRow;
+    Graph.spanLastRow[Graph.spanCount] = lastRow;
+    Graph.spanColor[Graph.spanCount++] = entry->color;
+}
+
+// ---------------------------------------------------------------- frame
+
+// Everything one frame reads besides the filters and settings.
+struct FrameInput {
+    const GraphTimeBase* base;
+    int64_t interval;  // column duration: S live, C offline
+    int bins;          // columns read from the counters (live: at most their size)
+    int64_t first;     // offline: the store's items in the visible columns
+    int64_t last;
+};
+
+// Offline: folds the store's items of the window into the columns of
+// filters 0..count-1 in one pass, bytes and packets (what PacketStoreAccumulate
+// gives per filter; one pass instead of one per filter, since a frame of
+// many filters over a large file is bound by walking the items).
+void FoldStore(const FrameInput* in, int W, int count) {
+    size_t cells = static_cast<size_t>(count) * static_cast<size_t>(W);
+    memset(Graph.foldBytes, 0, cells * sizeof(uint64_t));
+    memset(Graph.foldPackets, 0, cells * sizeof(uint64_t));
+    int64_t w = in->interval;
+    int64_t E = in->base->rightEdgeTime / w;
+    uint32_t wanted = count >= 16 ? 0xffffu : (1u << count) - 1;
+    // items mostly follow each other in time: the bin of the previous item
+    // is kept and the division done only when an item leaves it
+    int cached = 0;
+    int64_t binStart = 0;
+    int64_t j = -1;
+    for (int64_t k = in->first; k <= in->last;) {
+        const PacketItem* item = PacketStoreItem(k);
+        if (!item) break;
+        int64_t run = kPacketStoreChunkItems - k % kPacketStoreChunkItems;  // items in k's chunk
+        if (run > in->last - k + 1) run = in->last - k + 1;
+        for (int64_t r = 0; r < run; ++r, ++item) {
+            uint32_t bits = item->matchBits.load(std::memory_order_relaxed) & wanted;
+            if (!bits) continue;
+            int64_t t = item->time;
+            if (!cached || t < binStart || t - binStart >= w) {
+                int64_t bin = t / w;
+                // an item out of time order may lie outside the window
+                j = (bin <= E && E - bin < W) ? E - bin : -1;
+                cached = t >= 0;
+                binStart = bin * w;
+            }
+            if (j < 0) continue;
+            uint64_t length = item->length;
+            do {
+                int i = __builtin_ctz(bits);
+                size_t cell = static_cast<size_t>(i) * static_cast<size_t>(W) + static_cast<size_t>(j);
+                Graph.foldBytes[cell] += length;
+                Graph.foldPackets[cell] += 1;
+                bits &= bits - 1;
+            } while (bits);
+        }
+        k += run;
+    }
+}
+
+// Filter i's counts (bytes, or packets for the packet units) and its last
+// rawshark message. Returns null when the live manager has no entry i
+// (nothing is then drawn for it).
+const uint64_t* ReadFilter(const FrameInput* in, int i, int32_t unit, int W, char* message) {
+    int packets = unit == UnitPacket || unit == UnitPps;
+    if (in->base->offline) {
+        RawsharkMngrLastMessage(i, message);
+        size_t row = static_cast<size_t>(i) * static_cast<size_t>(W);
+        return (packets ? Graph.foldPackets : Graph.foldBytes) + row;
+    }
+    uint64_t* buffer = Graph.sampleBuffer;
+    int exists = packets ? RawsharkMngrReadPackets(i, in->base->now, buffer, in->bins, message)
+                         : RawsharkMngrReadBytes(i, in->base->now, buffer, in->bins, message);
+    if (!exists) return nullptr;
+    for (int j = in->bins; j < W; ++j) buffer[j] = 0;
+    return buffer;
+}
+
+void DrawFilter(DrawSurface* surface, const FrameInput* in, const FilterEntry* entries, int i,
+                const int* filterVisible) {
+    char message[256];
+    message[0] = '\0';
+    int W = surface->width;
+    const uint64_t* buffer = ReadFilter(in, i, entries[i].unit, W, message);
+    if (!buffer) return;
+    int visible = filterVisible ? filterVisible[i] : 1;
+    QueueTrace(surface, buffer, &entries[i], i, message, visible, in->interval);
+}
+
+// The trace of all traffic, drawn when there is no filter: green, automatic
+// scale, bps; its legend row gets a rectangle of its own so the window's
+// rectangles stay as they were.
+void DrawAll(DrawSurface* surface, const FrameInput* in) {
+    static const int kVisible[1] = {1};
+    FilterEntry all;
+    memset(&all, 0, sizeof all);
+    snprintf(all.filterText, sizeof all.filterText, "all");
+    all.color = kAllColor;
+    all.autoScale = 1;
+    all.unit = UnitBps;
+    int W = surface->width;
+    uint64_t* buffer = Graph.sampleBuffer;
+    if (in->base->offline) {
+        PacketStoreAccumulate(-1, in->base->rightEdgeTime, in->interval, W, in->first, in->last,
+                              buffer, nullptr);
+    } else {
+        TotalCounterReadBytes(in->base->now, buffer, in->bins);
+        for (int j = in->bins; j < W; ++j) buffer[j] = 0;
+    }
+    QueueTrace(surface, buffer, &all, 0, "", 1, in->interval);
+    PaintSpans(surface);
+    LegendRect own;
+    GraphDrawLegend(surface, &all, 1, -1, &own, kVisible);
+}
+
+int GraphRender(DrawSurface* surface, const Settings* settings, const FilterEntry* entries,
+                int count, int selected, LegendRect* legendRects, const int* filterVisible,
+                const GraphTimeBase* base) {
+    if (!surface || !surface->pixels || surface->width <= 0 || surface->height <= 0) return 0;
+    const DrawText* text = surface->text;
+    if (text && text->begin) text->begin(text->context, surface);
+
+    int result = 0;
+    int W = surface->width;
+    FrameInput in;
+    memset(&in, 0, sizeof in);
+    in.base = base;
+    in.interval = base->offline ? base->columnWidth : settings->samplingInterval;
+    in.last = -1;
+    int binCount = settings->binCount > 0 ? settings->binCount : kDefaultBinCount;
+    in.bins = W < binCount ? W : binCount;
+
+    DrawSurfaceFill(surface, settings->backColor);
+    GraphDrawTimeAxis(surface, settings, base);
+    if (EnsureSampleBuffer(W)) {
+        if (count < 0) count = 0;
+        if (count > FilterSetMax) count = FilterSetMax;
+        if (selected < 0 || selected >= count) selected = -1;
+        if (base->offline) {
+            PacketStoreFindRange(base->rightEdgeTime, in.interval, W, &in.first, &in.last);
+            if (count > 0) FoldStore(&in, W, count);
+        }
+        int empty = base->offline ? count == 0 : RawsharkMngrCount() == 0;
+        if (empty) {
+            DrawAll(surface, &in);
+        } else {
+            // last to first, so that lower-numbered filters lie on top; the
+            // selected one last of all
+            for (int i = count - 1; i >= 0; --i) {
+                if (i != selected) DrawFilter(surface, &in, entries, i, filterVisible);
+            }
+            if (selected >= 0) DrawFilter(surface, &in, entries, selected, filterVisible);
+            PaintSpans(surface);
+            GraphDrawLegend(surface, entries, count, selected, legendRects, filterVisible);
+        }
+        result = 1;
+    }
+
+    if (text && text->end) text->end(text->context, surface);
+    return result;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- operations
+
+int GraphSampleBufferWidth() { return Graph.sampleWidth; }
+
+void GraphDrawTrace(DrawSurface* surface, const uint64_t* buffer, int W, int64_t interval,
+                    const FilterEntry* entry, int index, const char* errorText, int visible) {
+    double fullScale = TraceLabel(buffer, W, interval, entry, index, errorText);
+    if (!visible || !surface->pixels) return;
+    uint32_t color = entry->color;
+    TraceSpans(buffer, W, surface->height, entry->unit, interval, fullScale, [&](int x, int lo, int hi) {
+        if (lo <= hi) DrawSurfaceLine(surface, color, x, lo, x, hi);
+    });
+}
+
+void GraphDrawLegend(DrawSurface* surface, const FilterEntry* entries, int count, int selected,
+                     LegendRect* legendRects, const int* filterVisible) {
+    if (count > FilterSetMax) count = FilterSetMax;
+    const DrawText* text = surface->text;
+    for (int i = 0; i < count; ++i) {
+        uint32_t color = entries[i].color;
+        int top = 6 + 16 * i;
+        int bottom = 14 + 16 * i;
+        if (!filterVisible || filterVisible[i]) {
+            for (int y = top; y <= bottom; ++y) {
+                for (int x = 6; x <= 14; ++x) DrawSurfacePixelAt(surface, x, y) = color;
+            }
+        } else {
+            DrawSurfaceLine(surface, color, 6, top, 6, bottom);
+            DrawSurfaceLine(surface, color, 14, top, 14, bottom);
+            DrawSurfaceLine(surface, color, 6, top, 14, top);
+            DrawSurfaceLine(surface, color, 6, bottom, 14, bottom);
+        }
+        LegendRect* rect = &legendRects[i];
+        rect->left = 20;
+        rect->top = 4 + 16 * i;
+        int width = 0;
+        int height = 0;
+        if (text && text->measure) text->measure(text->context, surface, LegendLabels[i], &width, &height);
+        rect->right = rect->left + width;
+        rect->bottom = rect->top + height;
+        if (text && text->draw) text->draw(text->context, surface, rect->left, rect->top, color, LegendLabels[i]);
+        if (i == selected) DrawSurfaceLine(surface, color, rect->left, rect->bottom, rect->right, rect->bottom);
+    }
+}
+
+int GraphDraw(DrawSurface* surface, const Settings* settings, const FilterEntry* entries, int count,
+              int selected, LegendRect* legendRects, const int* filterVisible) {
+    GraphTimeBase base;
+    memset(&base, 0, sizeof base);
+    base.now = PerfCounter();
+    return GraphRender(surface, settings, entries, count, selected, legendRects, filterVisible, &base);
+}
+
+int GraphDrawOffline(DrawSurface* surface, const Settings* settings, const FilterEntry* entries,
+                     int count, int selected, LegendRect* legendRects, const int* filterVisible,
+                     int64_t columnWidth, int64_t rightEdgeTime) {
+    GraphTimeBase base;
+    memset(&base, 0, sizeof base);
+    base.offline = 1;
+    base.columnWidth = columnWidth < 1 ? 1 : columnWidth;
+    base.rightEdgeTime = rightEdgeTime;
+    return GraphRender(surface, settings, entries, count, selected, legendRects, filterVisible, &base);
+}
