@@ -23,6 +23,7 @@
 
 #include "filterset/captureoptsdlg_qt.h"
 #include "filterset/filtersetdlg_qt.h"
+#include "graph/drawtext_qt.h"
 #include "platform/platform.h"
 #include "shell/debuglog.h"
 #include "shell/filedialogs_qt.h"
@@ -76,6 +77,8 @@ GraphWindow::GraphWindow(const GraphWindowConfig& config, Settings* settings)
     setWindowIcon(ProgramIcon());
     memset(&surface_, 0, sizeof surface_);
     MainWndViewInit(&view_);
+    // Every surface made from now on draws its text through Qt.
+    DrawSurfaceSetDefaultText(DrawTextQt());
 
     auto* central = new QWidget(this);
     central->setObjectName("centralArea");
