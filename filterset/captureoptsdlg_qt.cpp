@@ -30,6 +30,13 @@ static const char* const kSwitchTexts[4] = {
 };
 static const char* const kSwitchNames[4] = {"macCheck", "networkCheck", "transportCheck", "dnsCheck"};
 
+// A static text with an object name, as every control has one.
+static QLabel* NamedLabel(const char* text, const char* name, QWidget* parent) {
+    auto* label = new QLabel(QString::fromUtf8(text), parent);
+    label->setObjectName(name);
+    return label;
+}
+
 static QRegularExpressionValidator* DigitsOnly(QObject* parent) {
     return new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), parent);
 }
@@ -50,6 +57,7 @@ CaptureOptionsDialog::CaptureOptionsDialog(QWidget* owner, Settings* settings,
 
     if (!offline_) {
         auto* group = new QGroupBox(QStringLiteral("WinPcap"), this);
+        group->setObjectName("captureGroup");
         auto* grid = new QGridLayout(group);
         interfaceCombo_ = new QComboBox(group);
         interfaceCombo_->setObjectName("interfaceCombo");
@@ -72,23 +80,24 @@ CaptureOptionsDialog::CaptureOptionsDialog(QWidget* owner, Settings* settings,
         captureFilterCombo_->lineEdit()->setMaxLength(255);
         captureFilterCombo_->setMinimumWidth(300);
 
-        grid->addWidget(new QLabel(QStringLiteral("Interface:"), group), 0, 0);
+        grid->addWidget(NamedLabel("Interface:", "interfaceLabel", group), 0, 0);
         grid->addWidget(interfaceCombo_, 0, 1, 1, 3);
         grid->addWidget(addressLabel_, 1, 0, 1, 4);
         grid->addWidget(promiscuousCheck_, 2, 0, 1, 4);
         auto* limitRow = new QHBoxLayout;
         limitRow->addWidget(limitCheck_);
         limitRow->addWidget(limitEdit_);
-        limitRow->addWidget(new QLabel(QStringLiteral("bytes"), group));
+        limitRow->addWidget(NamedLabel("bytes", "bytesLabel", group));
         limitRow->addStretch(1);
         grid->addLayout(limitRow, 3, 0, 1, 4);
-        grid->addWidget(new QLabel(QStringLiteral("Capture Filter:"), group), 4, 0);
+        grid->addWidget(NamedLabel("Capture Filter:", "captureFilterLabel", group), 4, 0);
         grid->addWidget(captureFilterCombo_, 4, 1, 1, 2);
         grid->setColumnStretch(3, 1);
         column->addWidget(group);
     }
 
     auto* rawsharkGroup = new QGroupBox(QStringLiteral("Rawshark"), this);
+    rawsharkGroup->setObjectName("rawsharkGroup");
     auto* rgrid = new QGridLayout(rawsharkGroup);
     rawsharkPathEdit_ = new QLineEdit(rawsharkGroup);
     rawsharkPathEdit_->setObjectName("rawsharkPathEdit");
@@ -98,7 +107,7 @@ CaptureOptionsDialog::CaptureOptionsDialog(QWidget* owner, Settings* settings,
     browse->setObjectName("browseButton");
     browse->setAutoDefault(false);
     browse->setMaximumWidth(32);
-    rgrid->addWidget(new QLabel(QStringLiteral("rawshark path:"), rawsharkGroup), 0, 0);
+    rgrid->addWidget(NamedLabel("rawshark path:", "rawsharkPathLabel", rawsharkGroup), 0, 0);
     rgrid->addWidget(rawsharkPathEdit_, 0, 1);
     rgrid->addWidget(browse, 0, 2);
     for (int k = 0; k < 4; ++k) {
@@ -110,15 +119,16 @@ CaptureOptionsDialog::CaptureOptionsDialog(QWidget* owner, Settings* settings,
 
     auto* bottom = new QHBoxLayout;
     auto* viewGroup = new QGroupBox(QStringLiteral("View"), this);
+    viewGroup->setObjectName("viewGroup");
     auto* vrow = new QHBoxLayout(viewGroup);
     samplingEdit_ = new QLineEdit(viewGroup);
     samplingEdit_->setObjectName("samplingEdit");
     samplingEdit_->setValidator(DigitsOnly(samplingEdit_));
     samplingEdit_->setMaxLength(255);
     samplingEdit_->setMaximumWidth(100);
-    vrow->addWidget(new QLabel(QStringLiteral("Sampling Interval: "), viewGroup));
+    vrow->addWidget(NamedLabel("Sampling Interval: ", "samplingLabel", viewGroup));
     vrow->addWidget(samplingEdit_);
-    vrow->addWidget(new QLabel(QStringLiteral("micro seconds"), viewGroup));
+    vrow->addWidget(NamedLabel("micro seconds", "microSecondsLabel", viewGroup));
     bottom->addWidget(viewGroup);
     bottom->addStretch(1);
     auto* ok = new QPushButton(QStringLiteral("OK"), this);

@@ -48,6 +48,13 @@ void SetFieldColor(QWidget* field, int fieldColor) {
     field->update();
 }
 
+// A static text with an object name, as every control has one.
+static QLabel* NamedLabel(const char* text, const char* name, QWidget* parent) {
+    auto* label = new QLabel(QString::fromUtf8(text), parent);
+    label->setObjectName(name);
+    return label;
+}
+
 static QRegularExpressionValidator* DigitsOnly(QObject* parent) {
     return new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), parent);
 }
@@ -84,15 +91,15 @@ FilterConfigDialog::FilterConfigDialog(QWidget* owner, FilterEntry* edited, cons
     cancel->setAutoDefault(false);
 
     auto* grid = new QGridLayout(this);
-    grid->addWidget(new QLabel(QStringLiteral("Filter"), this), 0, 0);
+    grid->addWidget(NamedLabel("Filter", "filterLabel", this), 0, 0);
     grid->addWidget(filterCombo_, 0, 1, 1, 3);
-    grid->addWidget(new QLabel(QStringLiteral("Scale"), this), 1, 0);
+    grid->addWidget(NamedLabel("Scale", "scaleLabel", this), 1, 0);
     grid->addWidget(scaleEdit_, 1, 1);
     grid->addWidget(autoScaleCheck_, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("Unit"), this), 2, 0);
+    grid->addWidget(NamedLabel("Unit", "unitLabel", this), 2, 0);
     grid->addWidget(unitCombo_, 2, 1);
     grid->addWidget(ok, 2, 3);
-    grid->addWidget(new QLabel(QStringLiteral("Color\n(RGB)"), this), 3, 0);
+    grid->addWidget(NamedLabel("Color\n(RGB)", "colorLabel", this), 3, 0);
     grid->addWidget(colorEdit_, 3, 1);
     grid->addWidget(autoColorCheck_, 3, 2);
     grid->addWidget(cancel, 3, 3);

@@ -1,5 +1,7 @@
 #!/bin/sh
-# What `make run` starts once the build is done.
+# What `make run` starts once the build is done: the live grapher, when a
+# display is available; without one, the bundled sample capture drawn into a
+# PNG by lumo_offline's export.
 set -eu
 cd "$(dirname "$0")/.."
 bin=build/bin
@@ -12,12 +14,23 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -x "$bin/lumo_off
     "$bin/capgen" --sample "$out/sample.pcap"
     "$bin/lumo_offline" --filter-set resources/samples/sample.fs \
         --export-png "$out/sample.png" --export-csv "$out/sample.csv" "$out/sample.pcap"
-    echo "No display: the sample capture $out/sample.pcap is drawn in $(pwd)/$out/sample.png"
-    echo "(counts per 50 ms interval in $(pwd)/$out/sample.csv)."
+    echo "run: no display, so lumo_offline drew the sample capture $out/sample.pcap"
+    echo "     into $(pwd)/$out/sample.png (counts per 50 ms in $(pwd)/$out/sample.csv)."
     exit 0
 fi
 
-if [ -x "$bin/lumo" ]; then
-    exec "$bin/lumo"
+if [ ! -x "$bin/lumo" ]; then
+    echo "run: $bin/lumo is not built yet; everything else is built in $bin."
+    exit 0
 fi
-echo "lumo: the core library and tools are built in $bin; the programs come in later changes."
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "run: no display (\$DISPLAY and \$WAYLAND_DISPLAY are unset); lumo is built in $bin." >&2
+    exit 1
+fi
+# Capturing needs root or two capabilities on the program (see README).
+if [ "$(id -u)" -ne 0 ] && ! { command -v getcap >/dev/null 2>&1 &&
+        getcap "$bin/lumo" | grep -q cap_net_raw; }; then
+    echo "run: lumo may not capture: run as root or grant it capabilities:" >&2
+    echo "     sudo setcap cap_net_raw,cap_net_admin+eip $bin/lumo" >&2
+fi
+exec "$bin/lumo"

@@ -23,6 +23,7 @@
 
 #include "filterset/captureoptsdlg_qt.h"
 #include "filterset/filtersetdlg_qt.h"
+#include "graph/drawtext_qt.h"
 #include "platform/platform.h"
 #include "shell/debuglog.h"
 #include "shell/filedialogs_qt.h"
@@ -76,6 +77,8 @@ GraphWindow::GraphWindow(const GraphWindowConfig& config, Settings* settings)
     setWindowIcon(ProgramIcon());
     memset(&surface_, 0, sizeof surface_);
     MainWndViewInit(&view_);
+    // Every surface made from now on draws its text through Qt.
+    DrawSurfaceSetDefaultText(DrawTextQt());
 
     auto* central = new QWidget(this);
     central->setObjectName("centralArea");
@@ -146,6 +149,7 @@ int GraphWindow::CreateAndShow() {
         destroyed_ = 1;  // nothing of this run is saved
         return 0;
     }
+    created_ = 1;
     show();
     return 1;
 }
@@ -265,22 +269,29 @@ void GraphWindow::RedrawNow() {
     surfaceWidget_->repaint();
 }
 
+// Sizes before creation are left to OnCreate, which makes the first surface
+// once the pipeline the renderer reads exists.
 void GraphWindow::HandleResize(int width, int height) {
-    if (destroyed_) return;
+    if (!created_ || destroyed_) return;
     OnSurfaceResize(width, height);
 }
 
 void GraphWindow::HandleLeftButtonDown(int x, int y) {
+    if (!created_ || destroyed_) return;
     MainWndLeftButtonDown(&view_, x, y);
     OnLegendClick();
 }
 
 void GraphWindow::HandleLeftDoubleClick(int x, int y) {
+    if (!created_ || destroyed_) return;
     if (MainWndLegendHit(&view_, x, y)) return;
     SendCommand(CmdEditFilterSet);
 }
 
-void GraphWindow::HandleWheel(int delta, int x, int y) { OnWheel(delta, x, y); }
+void GraphWindow::HandleWheel(int delta, int x, int y) {
+    if (!created_ || destroyed_) return;
+    OnWheel(delta, x, y);
+}
 
 void GraphWindow::dragEnterEvent(QDragEnterEvent* event) {
     if (event->mimeData()->hasUrls()) event->acceptProposedAction();

@@ -182,7 +182,8 @@ private:
     DrawSurface surface_;
     int surfaceValid_ = 0;
     int startupFilterSetLoaded_ = 0;
-    int destroyed_ = 0;
+    int created_ = 0;    // OnCreate succeeded: input and resizes are handled
+    int destroyed_ = 0;  // closed (or creation refused): nothing runs any more
     GraphSurfaceWidget* surfaceWidget_;
     QVBoxLayout* centralLayout_;
     QMap<int, QAction*> actions_;

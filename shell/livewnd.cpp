@@ -14,11 +14,10 @@ constexpr int kInterfaceMax = 16;
 
 static const char* const kStartupFilterSet = "startupfilterset.fs";
 
-// The window's interface table and the listing behind it.
+// The window's interface table.
 struct LiveWndState {
     InterfaceInfo interfaces[kInterfaceMax];
     int interfaceCount;
-    LiveWndInterfaceLister lister;
 };
 static LiveWndState LiveWnd;
 
@@ -26,8 +25,6 @@ const InterfaceInfo* LiveWndInterfaces(int* count) {
     *count = LiveWnd.interfaceCount;
     return LiveWnd.interfaces;
 }
-
-void LiveWndSetInterfaceLister(LiveWndInterfaceLister lister) { LiveWnd.lister = lister; }
 
 void LiveWndStartChecker(const Settings* settings) {
     char library[kPathMax];
@@ -55,8 +52,7 @@ int LiveWndStartPipeline(MainWndView* view, Settings* settings, int* startupLoad
     *startupLoaded = MainWndLoadStartupFilterSet(view, settings, kStartupFilterSet);
 
     memset(LiveWnd.interfaces, 0, sizeof LiveWnd.interfaces);
-    LiveWndInterfaceLister list = LiveWnd.lister ? LiveWnd.lister : &CaptureGetInterfaceList;
-    int n = list(kInterfaceMax, LiveWnd.interfaces);
+    int n = CaptureGetInterfaceList(kInterfaceMax, LiveWnd.interfaces);
     if (n == -1) {
         LiveWnd.interfaceCount = 0;
         *errorText = "pcap_findalldevs() error";

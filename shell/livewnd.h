@@ -18,12 +18,6 @@
 // Options dialog, which does not list them again.
 const InterfaceInfo* LiveWndInterfaces(int* count);
 
-// Replaces the interface listing used by LiveWndStartPipeline (nullptr: the
-// capture module's CaptureGetInterfaceList again). Tests only: lets a test
-// present an empty or failing list without touching the machine.
-using LiveWndInterfaceLister = int (*)(int max, InterfaceInfo* table);
-void LiveWndSetInterfaceLister(LiveWndInterfaceLister lister);
-
 // Creation step 1: starts the display-filter checker with the library beside
 // rawshark when the rawshark path names a folder.
 void LiveWndStartChecker(const Settings* settings);

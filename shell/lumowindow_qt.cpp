@@ -108,10 +108,19 @@ void LumoWindow::DumpStart() {
     }
 }
 
+// A dump whose last records could not be written when it was closed is
+// reported too: the file is shorter than the user expects.
 void LumoWindow::DumpStop() {
+    const int wasDumping = dumping_;
     CaptureFileStop();
     dumping_ = 0;
     SetDumpMenuState(0);
+    char reason[260];
+    reason[0] = '\0';
+    if (wasDumping && CaptureFileFailed(reason, sizeof reason)) {
+        DebugLog("%s(%d),CaptureFileFailed() err,%s", __FILE__, __LINE__, reason);
+        ShowBox(reason[0] ? reason : "fwrite() error", MsgIconError);
+    }
 }
 
 void LumoWindow::OnRedrawTimer() {

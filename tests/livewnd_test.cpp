@@ -1,0 +1,233 @@
+// livewnd_test.cpp - the live window's pipeline order without a window: the
+// start-up failures with their texts, the interface choice, the release of
+// what a failed start took, and (as root) real capture on "lo" through real
+// rawshark processes across filter restarts, full restarts and teardown while
+// traffic flows (run under ThreadSanitizer too).
+#include "shell/livewnd.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <cstring>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+#include "capture/capture.h"
+#include "filterset/dfilter.h"
+#include "pipeline/packetring.h"
+#include "pipeline/rawsharkmngr.h"
+#include "platform/platform.h"
+#include "support/testdir.h"
+
+namespace {
+
+// A UDP socket bound to a free port on 127.0.0.1 (so the datagrams sent to
+// it are delivered, not answered with port-unreachable).
+struct UdpSink {
+    int fd = -1;
+    int port = 0;
+    UdpSink() {
+        fd = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        socklen_t len = sizeof a;
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+    }
+    ~UdpSink() { close(fd); }
+};
+
+void SendUdp(int port, int count) {
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    const char payload[64] = "lumo test datagram";
+    for (int i = 0; i < count; ++i) {
+        sendto(fd, payload, sizeof payload, 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    close(fd);
+}
+
+uint64_t Matched(int n) {
+    RawsharkEntry* entry = RawsharkMngrEntry(n);
+    return entry ? entry->counter.matchedPackets.load() : 0;
+}
+
+bool WaitFor(const std::function<bool()>& done, int ms) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return done();
+}
+
+InterfaceInfo Fake(const char* name) {
+    InterfaceInfo info;
+    memset(&info, 0, sizeof info);
+    strcpy(info.name, name);
+    info.linkType = 1;
+    return info;
+}
+
+int NoInterface(int, InterfaceInfo*) { return 0; }
+int LibraryFails(int, InterfaceInfo*) { return -1; }
+// 20 devices of which the first max are filled; "lo" is at position 3.
+int TwentyInterfaces(int max, InterfaceInfo* table) {
+    for (int i = 0; i < max && i < 20; ++i) {
+        table[i] = Fake(i == 3 ? "lo" : ("fake" + std::to_string(i)).c_str());
+        table[i].address = 0x0100007f + static_cast<uint32_t>(i);
+    }
+    return 20;
+}
+
+class LiveWndTest : public testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = TestDirNew();
+        setenv("LUMO_HOME", dir_.c_str(), 1);
+        memset(&settings_, 0, sizeof settings_);
+        settings_.binCount = 65536;
+        settings_.samplingInterval = 50000;
+        settings_.drawInterval = 20;
+        settings_.capture.promiscuousMode = 0;
+        settings_.capture.timeout = 10;
+        strcpy(settings_.capture.iface.name, "lo");
+        strcpy(settings_.rawshark.rawsharkPath, "/usr/bin/rawshark");
+        MainWndViewInit(&view_);
+    }
+    void TearDown() override {
+        LiveWndTeardown();
+        CaptureSetInterfaceListHook(nullptr);
+        unsetenv("LUMO_HOME");
+    }
+    // Writes the start-up filter set of the data folder.
+    void StartupSet(const std::string& lines) {
+        ASSERT_TRUE(TestFileWrite(dir_ + "/startupfilterset.fs", lines));
+    }
+    int Start() {
+        const char* error = nullptr;
+        if (!LiveWndInitCounters(&settings_, &error)) return 0;
+        int loaded = 0;
+        error_ = "";
+        int ok = LiveWndStartPipeline(&view_, &settings_, &loaded, &error);
+        if (!ok) error_ = error;
+        return ok;
+    }
+
+    std::string dir_;
+    Settings settings_;
+    MainWndView view_;
+    std::string error_;
+};
+
+TEST_F(LiveWndTest, StartFailsWithTheDesignedTextsAndReleasesWhatItTook) {
+    CaptureSetInterfaceListHook(&NoInterface);
+    EXPECT_EQ(Start(), 0);
+    EXPECT_EQ(error_, "Network Interface is not found.");
+    LiveWndTeardown();
+
+    CaptureSetInterfaceListHook(&LibraryFails);
+    EXPECT_EQ(Start(), 0);
+    EXPECT_EQ(error_, "pcap_findalldevs() error");
+    LiveWndTeardown();
+
+    // a rawshark that cannot be started: the list and the counter are released
+    CaptureSetInterfaceListHook(&TwentyInterfaces);
+    StartupSet("\"udp\",packet,0,0x00ff00\r\n");
+    ASSERT_TRUE(TestFileWrite(dir_ + "/rawshark", "not a program"));
+    strcpy(settings_.rawshark.rawsharkPath, (dir_ + "/rawshark").c_str());
+    EXPECT_EQ(Start(), 0);
+    EXPECT_EQ(error_, "RawsharkMngrListEdit() error");
+    EXPECT_EQ(RawsharkMngrCount(), 0);
+    EXPECT_EQ(TotalCounterGet()->packets, nullptr);
+}
+
+TEST_F(LiveWndTest, SavedInterfaceIsChosenElseTheFirstAndOnlySixteenCount) {
+    CaptureSetInterfaceListHook(&TwentyInterfaces);
+    ASSERT_EQ(Start(), 1) << error_;
+    int count = 0;
+    const InterfaceInfo* list = LiveWndInterfaces(&count);
+    EXPECT_EQ(count, 16);
+    EXPECT_STREQ(list[15].name, "fake15");
+    EXPECT_STREQ(settings_.capture.iface.name, "lo");
+    EXPECT_EQ(settings_.capture.iface.address, 0x0100007fu + 3);
+    LiveWndTeardown();
+
+    strcpy(settings_.capture.iface.name, "gone9");
+    ASSERT_EQ(Start(), 1) << error_;
+    EXPECT_STREQ(settings_.capture.iface.name, "fake0");
+    LiveWndTeardown();
+
+    strcpy(settings_.capture.iface.name, "LO");  // case-sensitive
+    ASSERT_EQ(Start(), 1) << error_;
+    EXPECT_STREQ(settings_.capture.iface.name, "fake0");
+}
+
+TEST_F(LiveWndTest, EmptyRawsharkPathStartsCaptureWithoutFilters) {
+    CaptureSetInterfaceListHook(&TwentyInterfaces);
+    StartupSet("\"udp\",packet,0,0x00ff00\r\n");
+    settings_.rawshark.rawsharkPath[0] = '\0';
+    const char* error = nullptr;
+    ASSERT_TRUE(LiveWndInitCounters(&settings_, &error));
+    int loaded = 1;
+    ASSERT_EQ(LiveWndStartPipeline(&view_, &settings_, &loaded, &error), 1);
+    EXPECT_EQ(loaded, 0);
+    EXPECT_EQ(view_.filters.count, 0);
+    EXPECT_EQ(RawsharkMngrCount(), 0);
+}
+
+// Root: the whole live pipeline on "lo" with two real rawshark filters, then
+// a filter restart and a full restart while datagrams keep flowing.
+TEST_F(LiveWndTest, LoopbackTrafficReachesBothFiltersAcrossRestarts) {
+    if (geteuid() != 0) GTEST_SKIP() << "capturing on \"lo\" needs root (cap_net_raw)";
+    UdpSink a, b;
+    StartupSet("\"udp.dstport == " + std::to_string(a.port) + "\",packet\r\n" +
+               "\"udp.dstport == " + std::to_string(b.port) + "\",packet\r\n");
+    ASSERT_EQ(Start(), 1) << error_;
+    ASSERT_EQ(view_.filters.count, 2);
+    ASSERT_EQ(RawsharkMngrCount(), 2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the capture opens
+
+    SendUdp(a.port, 20);
+    SendUdp(b.port, 10);
+    EXPECT_TRUE(WaitFor([] { return Matched(0) == 20 && Matched(1) == 10; }, 5000))
+        << Matched(0) << " " << Matched(1);
+
+    // traffic keeps flowing while the set changes and the pipeline restarts
+    std::atomic<bool> stop{false};
+    std::thread sender([&] {
+        while (!stop.load()) {
+            SendUdp(a.port, 5);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    const char* error = nullptr;
+    strcpy(view_.filters.entries[1].filterText, ("udp.dstport == " + std::to_string(a.port)).c_str());
+    ASSERT_EQ(LiveWndFilterRestart(&view_, &settings_, &error), 1);
+    EXPECT_TRUE(WaitFor([] { return Matched(1) > 0; }, 5000));
+    settings_.samplingInterval = 100000;
+    ASSERT_EQ(LiveWndFullRestart(&view_, &settings_, &error), 1);
+    EXPECT_TRUE(WaitFor([] { return Matched(0) > 0 && Matched(1) > 0; }, 5000));
+    LiveWndTeardown();
+    stop.store(true);
+    sender.join();
+    EXPECT_EQ(RawsharkMngrCount(), 0);
+
+    // after the teardown nothing flows any more
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(CaptureLinkType(), -1);
+}
+
+}  // namespace
