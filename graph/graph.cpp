@@ -50,6 +50,7 @@ struct GraphModule {
     int32_t spanFirstRow[FilterSetMax];  // rows trace k touches at all
     int32_t spanLastRow[FilterSetMax];
     int32_t spanCount;
+    const char (*offlineMessages)[256];  // GraphSetOfflineMessages; null: the rawshark manager's
 };
 GraphModule Graph;
 
@@ -332,7 +333,11 @@ void FoldStore(const FrameInput* in, int W, int count) {
 const uint64_t* ReadFilter(const FrameInput* in, int i, int32_t unit, int W, char* message) {
     int packets = unit == UnitPacket || unit == UnitPps;
     if (in->base->offline) {
-        RawsharkMngrLastMessage(i, message);
+        if (Graph.offlineMessages) {
+            snprintf(message, 256, "%s", Graph.offlineMessages[i]);
+        } else {
+            RawsharkMngrLastMessage(i, message);
+        }
         size_t row = static_cast<size_t>(i) * static_cast<size_t>(W);
         return (packets ? Graph.foldPackets : Graph.foldBytes) + row;
     }
@@ -482,6 +487,8 @@ int GraphDraw(DrawSurface* surface, const Settings* settings, const FilterEntry*
     base.now = PerfCounter();
     return GraphRender(surface, settings, entries, count, selected, legendRects, filterVisible, &base);
 }
+
+void GraphSetOfflineMessages(const char (*messages)[256]) { Graph.offlineMessages = messages; }
 
 int GraphDrawOffline(DrawSurface* surface, const Settings* settings, const FilterEntry* entries,
                      int count, int selected, LegendRect* legendRects, const int* filterVisible,

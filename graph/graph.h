@@ -59,6 +59,12 @@ int GraphDrawOffline(DrawSurface* surface, const Settings* settings, const Filte
                      int count, int selected, LegendRect* legendRects, const int* filterVisible,
                      int64_t columnWidth, int64_t rightEdgeTime);
 
+// Offline: where a frame takes filter i's last "rawshark:" line. The
+// capture-file reader releases its processes when a run ends, so lumo_offline
+// hands in the lines it kept (FilterSetMax texts of 256 bytes, valid while
+// set); nullptr, the default, asks the rawshark manager. UI thread.
+void GraphSetOfflineMessages(const char (*messages)[256]);
+
 // ---------------------------------------------------------------- pieces
 
 // Computes the full scale of buffer[0..W) for the entry (bps and pps over a

@@ -68,6 +68,9 @@ int OfflineWindow::OnCreate() {
     }
     if (initialFilterSet_[0]) LoadFilterSetFile(initialFilterSet_);
     MainWndViewReset(View());
+    // The reader releases its processes at the end of each run; the legend
+    // shows a refused filter's "rawshark:" line from what the run kept.
+    GraphSetOfflineMessages(OfflineJob.lastMessages);
     const int width = ClientWidth();
     OfflineViewInit(&timeView_, settings->samplingInterval, width);
     if (RecreateSurface(width, SurfaceWidget()->height())) Render();
@@ -122,6 +125,9 @@ void OfflineWindow::ReloadCaptureFile() {
     // Start waits for the previous run's thread and empties the store.
     CaptureFileReadStart(&OfflineJob);
     RunReadingDialog(this, &OfflineJob, kOfflineCaption);
+    // The dialog ends after the run; should its loop be cut short (the
+    // application quitting), the graph still waits for the whole run.
+    CaptureFileReadFinish(&OfflineJob);
     reading_ = 0;
     if (!SurfaceValid()) return;
     OfflineViewFitFile(&timeView_, PacketStoreLastTime(), Surface()->width);
@@ -190,6 +196,7 @@ void OfflineWindow::OnDroppedFile(const char* path) {
 }
 
 void OfflineWindow::OnDestroy() {
+    GraphSetOfflineMessages(nullptr);
     // Each run releases its processes itself; only its thread may be left.
     CaptureFileReadFinish(&OfflineJob);
     DfilterStopChildProcess();

@@ -27,6 +27,7 @@
 
 #include "graph/drawsurface.h"
 #include "graph/drawtext_qt.h"
+#include "graph/graph.h"
 #include "offline/capgen.h"
 #include "offline/offlineapp_qt.h"
 #include "offline/offlinewindow_qt.h"
@@ -66,6 +67,10 @@ protected:
         if (window) {
             window->close();
             delete window;
+            // Closing told the application to quit, which makes every later
+            // modal loop return at once until an application loop has run.
+            QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+            QApplication::exec();
         }
         PacketStoreReset();
     }
@@ -94,6 +99,8 @@ protected:
     void Drop(const std::string& path) {
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+        QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window, &enter);
         QDropEvent event(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(window, &event);
         // The drop is handled from the event loop; the reading runs there.
@@ -256,6 +263,20 @@ TEST_F(OfflineWindowTest, LegendClickRedrawsAtOnce) {
     EXPECT_EQ(pixel(10, 10), DefaultFilterColors[0]);
 }
 
+// Fault: the run releases its rawshark processes before the graph is drawn,
+// so a filter that rawshark refused showed a plain label over zero traffic.
+TEST_F(OfflineWindowTest, RefusedFilterShowsItsRawsharkLineInTheLegend) {
+    ModalWatcher watcher;
+    std::string fs = dir + "/bad.fs";
+    std::ofstream(fs, std::ios::binary) << "\"udp\",bps,,\r\n\"tcp.port ==\",bps,,\r\n";
+    Open(600, fs.c_str());
+    std::string file = dir + "/a.pcap";
+    WriteStamped(file, {0, 1000, 2000});
+    Read(file);
+    EXPECT_EQ(std::string(LegendLabels[0]).find("error"), std::string::npos) << LegendLabels[0];
+    EXPECT_EQ(std::string(LegendLabels[1]).rfind("error: rawshark:", 0), 0u) << LegendLabels[1];
+}
+
 TEST_F(OfflineWindowTest, FailedReadsShowTheirMessageAndLeaveAnEmptyGraph) {
     ModalWatcher watcher;
     Open(600);
@@ -379,7 +400,9 @@ TEST_F(OfflineWindowTest, NormalExitSavesSettingsAndTheStartupFilterSet) {
     snprintf(args.capture, sizeof args.capture, "%s", file.c_str());
     int64_t packets = -1;
     int filters = -1;
-    QTimer::singleShot(0, [&] {
+    // A timer, not a zero-delay call: events pumped from inside a posted
+    // call would not include the reading the window posted before it.
+    QTimer::singleShot(20, [&] {
         PumpUntil([&] { return LumoOfflineMainWindow() && PacketStoreCount() == 2; }, 20000);
         packets = PacketStoreCount();
         filters = LumoOfflineMainWindow()->View()->filters.count;
