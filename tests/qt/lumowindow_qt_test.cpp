@@ -217,6 +217,7 @@ TEST_F(LumoWindowTest, RefusedStartShowsOneBoxReturnsZeroAndSavesNothing) {
     for (const auto& c : cases) {
         CaptureSetInterfaceListHook(c.hook);
         ModalWatcher watcher;
+        watcher.screenshotPrefix = "refused_start";
         EXPECT_EQ(LumoRun(), 0);
         ASSERT_EQ(watcher.shown.size(), 1u) << c.text;
         EXPECT_EQ(watcher.shown[0].text, c.text);
@@ -284,6 +285,7 @@ TEST_F(LumoWindowTest, FilterCommandsNeedRawsharkAndOpenConfigurationOtherwise) 
     WriteIni("");
     WriteStartupSet(5001, 5002);
     ModalWatcher watcher;
+    watcher.screenshotPrefix = "prerequisite";
     RunLumo([&](LumoWindow* window) {
         strcpy(window->AppSettings()->rawshark.rawsharkPath, (dir_ + "/missing/rawshark").c_str());
         window->SendCommand(CmdEditFilterSet);
