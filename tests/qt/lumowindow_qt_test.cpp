@@ -410,12 +410,29 @@ TEST_F(LumoWindowTest, LoopbackTrafficShowsInCountersLegendAndTracesAndDumps) {
         EXPECT_EQ(window->Dumping(), 0);
         EXPECT_TRUE(window->CommandAction(CmdDumpStart)->isEnabled());
         EXPECT_FALSE(window->CommandAction(CmdDumpStop)->isEnabled());
+
+        // Configuration with a new sampling interval: the full restart
+        // rebuilds the pipeline and the traffic is counted again
+        watcher.Then([](QDialog* dialog) {
+            dialog->findChild<QLineEdit*>("samplingEdit")->setText("100000");
+            dialog->findChild<QPushButton*>("okButton")->click();
+        });
+        window->View()->filterVisible[1] = 0;
+        window->SendCommand(CmdConfiguration);
+        EXPECT_EQ(window->AppSettings()->samplingInterval, 100000);
+        EXPECT_EQ(window->View()->filterVisible[1], 1);
+        EXPECT_TRUE(window->RedrawTimer()->isActive());
+        ASSERT_EQ(RawsharkMngrCount(), 2);
+        QTest::qWait(300);
+        SendUdp(b.port, 5, 100);
+        EXPECT_TRUE(PumpUntil([] { return Matched(1) == 5; }, 2000)) << Matched(1);
     });
     EXPECT_EQ(rc, 0);
     int records = 0, linkType = 0;
     EXPECT_EQ(PcapRecordsToPort(dump, a.port, &records, &linkType), 17);
     EXPECT_EQ(linkType, 1);
     EXPECT_EQ(IniValue(Ini(), "nic_name"), "lo");
+    EXPECT_EQ(IniValue(Ini(), "sampling_interval"), "100000");
 }
 
 TEST_F(LumoWindowTest, DumpThatFailsToWriteIsReportedAndTheMenuResets) {
