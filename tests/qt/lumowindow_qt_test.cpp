@@ -370,7 +370,7 @@ TEST_F(LumoWindowTest, LoopbackTrafficShowsInCountersLegendAndTracesAndDumps) {
     int rc = RunLumo([&](LumoWindow* window) {
         ASSERT_STREQ(window->AppSettings()->capture.iface.name, "lo");
         ASSERT_EQ(RawsharkMngrCount(), 2);
-        QTest::qWait(300);  // the capture opens
+        ASSERT_TRUE(PumpUntil([] { return CaptureLinkType() != -1; }, 10000)) << "the capture did not open";
 
         // two bursts a few sampling intervals apart, so that their spikes
         // stand in different columns
@@ -423,7 +423,7 @@ TEST_F(LumoWindowTest, LoopbackTrafficShowsInCountersLegendAndTracesAndDumps) {
         EXPECT_EQ(window->View()->filterVisible[1], 1);
         EXPECT_TRUE(window->RedrawTimer()->isActive());
         ASSERT_EQ(RawsharkMngrCount(), 2);
-        QTest::qWait(300);
+        ASSERT_TRUE(PumpUntil([] { return CaptureLinkType() != -1; }, 10000));
         SendUdp(b.port, 5, 100);
         EXPECT_TRUE(PumpUntil([] { return Matched(1) == 5; }, 2000)) << Matched(1);
     });
@@ -445,7 +445,7 @@ TEST_F(LumoWindowTest, DumpThatFailsToWriteIsReportedAndTheMenuResets) {
     WriteStartupSet(a.port, b.port);
     ModalWatcher watcher;
     RunLumo([&](LumoWindow* window) {
-        QTest::qWait(300);
+        ASSERT_TRUE(PumpUntil([] { return CaptureLinkType() != -1; }, 10000)) << "the capture did not open";
         watcher.Then(ModalWatcher::ChooseFile(QString::fromStdString(small + "/full.pcap")));
         window->SendCommand(CmdDumpStart);
         ASSERT_EQ(window->Dumping(), 1);
