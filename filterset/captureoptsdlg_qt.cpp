@@ -62,7 +62,7 @@ CaptureOptionsDialog::CaptureOptionsDialog(QWidget* owner, Settings* settings,
         interfaceCombo_ = new QComboBox(group);
         interfaceCombo_->setObjectName("interfaceCombo");
         interfaceCombo_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-        interfaceCombo_->setMinimumContentsLength(40);
+        interfaceCombo_->setMinimumContentsLength(28);
         addressLabel_ = new QLabel(QStringLiteral("IP address: "), group);
         addressLabel_->setObjectName("addressLabel");
         promiscuousCheck_ = new QCheckBox(QStringLiteral("Capture packets in promiscuous mode"), group);
@@ -78,7 +78,7 @@ CaptureOptionsDialog::CaptureOptionsDialog(QWidget* owner, Settings* settings,
         captureFilterCombo_->setEditable(true);
         captureFilterCombo_->setInsertPolicy(QComboBox::NoInsert);
         captureFilterCombo_->lineEdit()->setMaxLength(255);
-        captureFilterCombo_->setMinimumWidth(300);
+        captureFilterCombo_->setMinimumWidth(260);
 
         grid->addWidget(NamedLabel("Interface:", "interfaceLabel", group), 0, 0);
         grid->addWidget(interfaceCombo_, 0, 1, 1, 3);
@@ -102,7 +102,7 @@ CaptureOptionsDialog::CaptureOptionsDialog(QWidget* owner, Settings* settings,
     rawsharkPathEdit_ = new QLineEdit(rawsharkGroup);
     rawsharkPathEdit_->setObjectName("rawsharkPathEdit");
     rawsharkPathEdit_->setMaxLength(kPathMax - 1);
-    rawsharkPathEdit_->setMinimumWidth(320);
+    rawsharkPathEdit_->setMinimumWidth(280);
     auto* browse = new QPushButton(QStringLiteral("..."), rawsharkGroup);
     browse->setObjectName("browseButton");
     browse->setAutoDefault(false);

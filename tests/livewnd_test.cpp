@@ -198,7 +198,7 @@ TEST_F(LiveWndTest, LoopbackTrafficReachesBothFiltersAcrossRestarts) {
     ASSERT_EQ(Start(), 1) << error_;
     ASSERT_EQ(view_.filters.count, 2);
     ASSERT_EQ(RawsharkMngrCount(), 2);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the capture opens
+    ASSERT_TRUE(WaitFor([] { return CaptureLinkType() != -1; }, 10000)) << "the capture did not open";
 
     SendUdp(a.port, 20);
     SendUdp(b.port, 10);

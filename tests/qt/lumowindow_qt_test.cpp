@@ -217,6 +217,7 @@ TEST_F(LumoWindowTest, RefusedStartShowsOneBoxReturnsZeroAndSavesNothing) {
     for (const auto& c : cases) {
         CaptureSetInterfaceListHook(c.hook);
         ModalWatcher watcher;
+        watcher.screenshotPrefix = "refused_start";
         EXPECT_EQ(LumoRun(), 0);
         ASSERT_EQ(watcher.shown.size(), 1u) << c.text;
         EXPECT_EQ(watcher.shown[0].text, c.text);
@@ -284,6 +285,7 @@ TEST_F(LumoWindowTest, FilterCommandsNeedRawsharkAndOpenConfigurationOtherwise) 
     WriteIni("");
     WriteStartupSet(5001, 5002);
     ModalWatcher watcher;
+    watcher.screenshotPrefix = "prerequisite";
     RunLumo([&](LumoWindow* window) {
         strcpy(window->AppSettings()->rawshark.rawsharkPath, (dir_ + "/missing/rawshark").c_str());
         window->SendCommand(CmdEditFilterSet);
@@ -368,7 +370,7 @@ TEST_F(LumoWindowTest, LoopbackTrafficShowsInCountersLegendAndTracesAndDumps) {
     int rc = RunLumo([&](LumoWindow* window) {
         ASSERT_STREQ(window->AppSettings()->capture.iface.name, "lo");
         ASSERT_EQ(RawsharkMngrCount(), 2);
-        QTest::qWait(300);  // the capture opens
+        ASSERT_TRUE(PumpUntil([] { return CaptureLinkType() != -1; }, 10000)) << "the capture did not open";
 
         // two bursts a few sampling intervals apart, so that their spikes
         // stand in different columns
@@ -408,12 +410,29 @@ TEST_F(LumoWindowTest, LoopbackTrafficShowsInCountersLegendAndTracesAndDumps) {
         EXPECT_EQ(window->Dumping(), 0);
         EXPECT_TRUE(window->CommandAction(CmdDumpStart)->isEnabled());
         EXPECT_FALSE(window->CommandAction(CmdDumpStop)->isEnabled());
+
+        // Configuration with a new sampling interval: the full restart
+        // rebuilds the pipeline and the traffic is counted again
+        watcher.Then([](QDialog* dialog) {
+            dialog->findChild<QLineEdit*>("samplingEdit")->setText("100000");
+            dialog->findChild<QPushButton*>("okButton")->click();
+        });
+        window->View()->filterVisible[1] = 0;
+        window->SendCommand(CmdConfiguration);
+        EXPECT_EQ(window->AppSettings()->samplingInterval, 100000);
+        EXPECT_EQ(window->View()->filterVisible[1], 1);
+        EXPECT_TRUE(window->RedrawTimer()->isActive());
+        ASSERT_EQ(RawsharkMngrCount(), 2);
+        ASSERT_TRUE(PumpUntil([] { return CaptureLinkType() != -1; }, 10000));
+        SendUdp(b.port, 5, 100);
+        EXPECT_TRUE(PumpUntil([] { return Matched(1) == 5; }, 2000)) << Matched(1);
     });
     EXPECT_EQ(rc, 0);
     int records = 0, linkType = 0;
     EXPECT_EQ(PcapRecordsToPort(dump, a.port, &records, &linkType), 17);
     EXPECT_EQ(linkType, 1);
     EXPECT_EQ(IniValue(Ini(), "nic_name"), "lo");
+    EXPECT_EQ(IniValue(Ini(), "sampling_interval"), "100000");
 }
 
 TEST_F(LumoWindowTest, DumpThatFailsToWriteIsReportedAndTheMenuResets) {
@@ -426,7 +445,7 @@ TEST_F(LumoWindowTest, DumpThatFailsToWriteIsReportedAndTheMenuResets) {
     WriteStartupSet(a.port, b.port);
     ModalWatcher watcher;
     RunLumo([&](LumoWindow* window) {
-        QTest::qWait(300);
+        ASSERT_TRUE(PumpUntil([] { return CaptureLinkType() != -1; }, 10000)) << "the capture did not open";
         watcher.Then(ModalWatcher::ChooseFile(QString::fromStdString(small + "/full.pcap")));
         window->SendCommand(CmdDumpStart);
         ASSERT_EQ(window->Dumping(), 1);

@@ -51,6 +51,8 @@ struct ShownDialog {
     int icon = -1;     // QMessageBox::Icon, message boxes only
 };
 
+inline void SaveScreenshotOf(QWidget* widget, const std::string& name);
+
 // Records every modal dialog that is shown and answers it with the next
 // queued action (by default: a message box gets OK, any other dialog is
 // cancelled). Actions run from the dialog's own event loop.
@@ -64,6 +66,10 @@ public:
     void Then(Action action) { actions_.push_back(std::move(action)); }
 
     std::vector<ShownDialog> shown;
+
+    // When set, every dialog is saved as a picture (prefix_N) before it is
+    // answered.
+    std::string screenshotPrefix;
 
     static void Ok(QDialog* dialog) {
         if (auto* box = qobject_cast<QMessageBox*>(dialog)) {
@@ -103,8 +109,12 @@ protected:
             actions_.pop_front();
         }
         QPointer<QDialog> guarded(dialog);
-        QTimer::singleShot(0, dialog, [guarded, action] {
-            if (guarded) action(guarded);
+        const std::string picture =
+            screenshotPrefix.empty() ? "" : screenshotPrefix + "_" + std::to_string(shown.size() - 1);
+        QTimer::singleShot(0, dialog, [guarded, action, picture] {
+            if (!guarded) return;
+            if (!picture.empty()) SaveScreenshotOf(guarded, picture);
+            action(guarded);
         });
         return false;
     }
@@ -122,8 +132,10 @@ private:
 
 // Saves a picture of widget as LUMO_TEST_TMP/screenshots/name.png for a
 // person to look at; nothing compares it.
-inline void SaveScreenshot(QWidget* widget, const char* name) {
+inline void SaveScreenshotOf(QWidget* widget, const std::string& name) {
     const QString folder = QStringLiteral(LUMO_TEST_TMP "/screenshots");
     QDir().mkpath(folder);
-    widget->grab().save(folder + "/" + name + ".png");
+    widget->grab().save(folder + "/" + QString::fromStdString(name) + ".png");
 }
+
+inline void SaveScreenshot(QWidget* widget, const char* name) { SaveScreenshotOf(widget, name); }
