@@ -177,7 +177,7 @@ int RunFilterConfigDialog(QWidget* owner, FilterEntry* edited, const char* capti
 // ---------------------------------------------------------------- Filter Set Configuration
 
 FilterSetConfigDialog::FilterSetConfigDialog(QWidget* owner, FilterSet* applied, const char* caption)
-    : QDialog(owner), applied_(applied), caption_(QString::fromUtf8(caption)), captionBytes_(caption) {
+    : QDialog(owner), applied_(applied), captionBytes_(caption) {
     setObjectName("filterSetConfigDialog");
     setWindowTitle(QStringLiteral("Filter Set Configuration"));
 

@@ -101,7 +101,6 @@ private:
     FilterSet* applied_;
     FilterSet working_;
     FilterEntry editedEntry_;
-    QString caption_;
     QByteArray captionBytes_;
     QTableWidget* list_;
     QPushButton* newButton_;

@@ -406,6 +406,10 @@ TEST_F(LumoWindowTest, LoopbackTrafficShowsInCountersLegendAndTracesAndDumps) {
         const uint64_t before = Matched(0);
         SendUdp(a.port, 17, 100);
         ASSERT_TRUE(PumpUntil([&] { return Matched(0) == before + 17; }, 2000));
+        // The capture thread appends a packet to the dump after handing it to
+        // rawshark, so a verdict can come back before the last append: give
+        // the thread a moment before Stop.
+        Pump(500);
         window->SendCommand(CmdDumpStop);
         EXPECT_EQ(window->Dumping(), 0);
         EXPECT_TRUE(window->CommandAction(CmdDumpStart)->isEnabled());
