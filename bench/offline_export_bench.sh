@@ -7,7 +7,7 @@
 #   export with 0 filters / tcpdump -r FILE -w /dev/null
 #   peak memory per stored packet for a capture of 10 million packets
 #
-# Usage: bench/offline_export.sh [BUILD_DIR]   (default build)
+# Usage: bench/offline_export_bench.sh [BUILD_DIR]   (default build)
 # Env: PACKETS (default 200000), BIG_PACKETS (default 10000000), RUNS (3).
 set -eu
 cd "$(dirname "$0")/.."
@@ -64,7 +64,8 @@ best_time() {
     best=""
     i=0
     while [ "$i" -lt "$runs" ]; do
-        t=$( { /usr/bin/time -f "%e" "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -n 1)
+        /usr/bin/time -f "%e" -o "$work/time" "$@" >/dev/null 2>&1 || true
+        t=$(tail -n 1 "$work/time")
         if [ -z "$best" ] || awk "BEGIN{exit !($t < $best)}"; then best=$t; fi
         i=$((i + 1))
     done
@@ -99,7 +100,10 @@ echo "0 filters beside tcpdump -r FILE -w /dev/null: ${ours0}s / ${dump}s = $(ra
 small="$work/small.pcap"
 "$bin/capgen" --small --packets 1 "$small"
 "$bin/capgen" --small --packets "$big" --mean-gap-us 10 "$work/big.pcap"
-rss() { { /usr/bin/time -f "%M" "$@" >/dev/null 2>/dev/null; } 2>&1 | tail -n 1; }
+rss() {
+    /usr/bin/time -f "%M" -o "$work/rss" "$@" >/dev/null 2>&1 || true
+    tail -n 1 "$work/rss"
+}
 base=$(rss "$bin/lumo_offline" --filter-set "$work/set0.fs" --interval 1000000 --export-csv /dev/null "$small")
 peak=$(rss "$bin/lumo_offline" --filter-set "$work/set0.fs" --interval 1000000 --export-csv /dev/null "$work/big.pcap")
 echo
