@@ -54,6 +54,19 @@ TEST_F(OfflineProgramTest, HelpVersionAndBadArguments) {
     EXPECT_NE(out.find("unknown option --bogus"), std::string::npos) << out;
     EXPECT_EQ(RunProgram(home, "--export-png o.png " + OfflineShellQuote(dir + "/missing.pcap"), &out), 1);
     EXPECT_NE(out.find("Error opening the input file: "), std::string::npos) << out;
+    // The filter check of the export refuses a filter before reading.
+    std::string bad = dir + "/bad.fs";
+    std::ofstream(bad, std::ios::binary) << "\"udp\",bps,,\r\n\"tcp.port ==\",bps,,\r\n";
+    std::string file = dir + "/one.pcap";
+    CapGenMixedParams p;
+    CapGenMixedDefaults(&p);
+    p.packets = 10;
+    ASSERT_EQ(CapGenMixed(file.c_str(), CapGenPcap, &p), 1);
+    EXPECT_EQ(RunProgram(home, "--filter-set " + OfflineShellQuote(bad) + " --export-csv " +
+                                   OfflineShellQuote(dir + "/o.csv") + " " + OfflineShellQuote(file),
+                         &out),
+              1);
+    EXPECT_NE(out.find("filter 2 is not a valid display filter: tcp.port =="), std::string::npos) << out;
     EXPECT_TRUE(std::filesystem::is_empty(home));
 }
 

@@ -9,6 +9,7 @@
 #include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QScrollBar>
@@ -134,6 +135,16 @@ TEST_F(OfflineWindowTest, ReadFitsTenSecondsInThousandPixelsAtLevelThirteen) {
     // The reading dialog stood and no box was shown.
     ASSERT_EQ(watcher.shown.size(), 1u);
     EXPECT_EQ(watcher.shown[0].objectName, "readingDialog");
+    // The program's title and its File menu: Open, a separator, Exit.
+    EXPECT_EQ(window->windowTitle(), "Lumo_offline");
+    QMenu* fileMenu = window->findChild<QMenu*>("fileMenu");
+    ASSERT_NE(fileMenu, nullptr);
+    QList<QAction*> items = fileMenu->actions();
+    ASSERT_EQ(items.size(), 3);
+    EXPECT_EQ(items[0]->text(), "Open(&O)");
+    EXPECT_EQ(items[0], window->CommandAction(CmdOpenCaptureFile));
+    EXPECT_TRUE(items[1]->isSeparator());
+    EXPECT_EQ(items[2]->text(), "Exit(&X)");
 }
 
 TEST_F(OfflineWindowTest, FileOfZeroDurationGivesLevelZero) {
@@ -329,6 +340,8 @@ TEST_F(OfflineWindowTest, ReadingDialogIgnoresEnterAndEscAndASecondOpenIsRefused
         EXPECT_EQ(label->text(), "Reading Capture File ...");
         EXPECT_NE(dialog->findChild<QProgressBar*>("readingProgress"), nullptr);
         Pump(600);  // past the first poll
+        // The reader waits in its open: the size is unknown, the bar busy.
+        EXPECT_EQ(dialog->findChild<QProgressBar*>("readingProgress")->maximum(), 0);
         QTest::keyClick(dialog, Qt::Key_Return);
         QTest::keyClick(dialog, Qt::Key_Enter);
         QTest::keyClick(dialog, Qt::Key_Escape);
