@@ -267,7 +267,7 @@ void FilterSetConfigDialog::RebuildRows() {
     for (int i = 0; i < working_.count; ++i) SetRow(i, &working_.entries[i], 1);
 }
 
-// Edit and Delete follow the selection (the design polls it every 50 ms).
+// Edit and Delete follow the selection at once, not on a 50 ms poll.
 void FilterSetConfigDialog::UpdateButtons() {
     const bool selected = SelectedRow() >= 0;
     editButton_->setEnabled(selected);
