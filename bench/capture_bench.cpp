@@ -34,6 +34,7 @@
 #include "pipeline/rawsharkmngr.h"
 #include "platform/platform.h"
 #include "shell/common.h"
+#include "tests/support/udp.h"
 
 namespace {
 
@@ -49,22 +50,6 @@ struct TrialResult {
     uint64_t dropped = 0;
     double achieved = 0;   // pps the generator reached
     bool Clean() const { return dropped == 0 && handled >= sent; }
-};
-
-struct UdpPort {
-    int fd = -1;
-    int port = 0;
-    UdpPort() {
-        fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-    }
-    ~UdpPort() { close(fd); }
 };
 
 // Sends `rate` datagrams per second for `seconds` to 127.0.0.1:port, in
@@ -140,7 +125,7 @@ uint64_t CounterSum(int entry) {
 TrialResult CaptureTrial(int filters, double rate) {
     static const char* kFilters[4] = {"udp", "ip", "udp.length > 8", "frame.len > 0"};
     TrialResult r;
-    UdpPort sink;
+    UdpSink sink;
 
     RawsharkBlock rawshark{};
     PlatformFindRawshark(rawshark.rawsharkPath, sizeof rawshark.rawsharkPath);
@@ -189,7 +174,7 @@ TrialResult CaptureTrial(int filters, double rate) {
 
 TrialResult TcpdumpTrial(double rate) {
     TrialResult r;
-    UdpPort sink;
+    UdpSink sink;
     int err[2];
     if (pipe(err) != 0) return r;
     std::string filter = "udp and port " + std::to_string(sink.port);

@@ -26,6 +26,7 @@
 #include "filterset/dfilter.h"
 #include "pipeline/childconsole.h"
 #include "platform/platform.h"
+#include "bench/ratio_reporter.h"
 
 namespace {
 
@@ -112,24 +113,11 @@ BENCHMARK(BM_DfilterCheckSed)->Name("DfilterCheck/sed")->Unit(benchmark::kMicros
 BENCHMARK(BM_StartUpDravik)->Name("StartUp/dravik")->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_StartUpTshark)->Name("StartUp/tshark")->Unit(benchmark::kMillisecond)->Iterations(5);
 
-// Keeps each run's wall time per iteration (seconds) for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> seconds;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.iterations > 0 && !run.error_occurred)
-                seconds[run.benchmark_name()] = run.real_accumulated_time / static_cast<double>(run.iterations);
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    RatioReporter reporter(RatioReporter::kWallTime);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     auto& s = reporter.seconds;
     auto ratio = [&](const char* what, const char* a, const char* b, double bSeconds) {

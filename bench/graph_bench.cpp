@@ -32,6 +32,7 @@
 #include "pipeline/packetstore.h"
 #include "pipeline/rawsharkmngr.h"
 #include "platform/platform.h"
+#include "bench/ratio_reporter.h"
 
 namespace {
 
@@ -179,24 +180,13 @@ BENCHMARK(BM_LiveFrame)->Name("LiveFrame/bursty/qt")->Args({1, 1})->Unit(benchma
 BENCHMARK(BM_LiveFrame)->Name("LiveFrame/bursty/notext")->Args({1, 0})->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_OfflineFrame)->Name("OfflineFrame/qt")->Unit(benchmark::kMillisecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> seconds;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.iterations > 0 && !run.error_occurred)
-                seconds[run.benchmark_name()] = run.cpu_accumulated_time / static_cast<double>(run.iterations);
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    RatioReporter reporter(RatioReporter::kCpuTime);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     auto& s = reporter.seconds;
     auto ratio = [&](const char* what, const char* a) {

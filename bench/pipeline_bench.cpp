@@ -26,6 +26,7 @@
 #include "pipeline/packetring.h"
 #include "pipeline/packetstore.h"
 #include "platform/platform.h"
+#include "bench/ratio_reporter.h"
 
 namespace {
 
@@ -198,23 +199,11 @@ BENCHMARK(BM_CounterReference)->Name("Counter/Reference")->Unit(benchmark::kMicr
 BENCHMARK(BM_StoreAccumulate16)->Name("Store/Accumulate16")->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StoreSumReference)->Name("Store/SumReference")->Unit(benchmark::kMillisecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> seconds;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.iterations > 0 && !run.error_occurred)
-                seconds[run.benchmark_name()] = run.cpu_accumulated_time / static_cast<double>(run.iterations);
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    RatioReporter reporter(RatioReporter::kCpuTime);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     auto& s = reporter.seconds;
     auto ratio = [&](const char* what, const char* a, const char* b) {

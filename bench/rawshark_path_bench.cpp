@@ -31,6 +31,7 @@
 #include "pipeline/packetstore.h"
 #include "pipeline/rawsharkmngr.h"
 #include "platform/platform.h"
+#include "bench/ratio_reporter.h"
 
 namespace {
 
@@ -178,23 +179,11 @@ BENCHMARK(BM_OfflinePath)
     ->Iterations(1)
     ->UseRealTime();
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> seconds;
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.iterations > 0 && !run.error_occurred)
-                seconds[run.benchmark_name()] = run.real_accumulated_time / static_cast<double>(run.iterations);
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    RatioReporter reporter(RatioReporter::kWallTime);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     auto& s = reporter.seconds;
     const std::string alone = "RawsharkAlone/iterations:1/real_time";

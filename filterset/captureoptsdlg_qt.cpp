@@ -30,17 +30,6 @@ static const char* const kSwitchTexts[4] = {
 };
 static const char* const kSwitchNames[4] = {"macCheck", "networkCheck", "transportCheck", "dnsCheck"};
 
-// A static text with an object name, as every control has one.
-static QLabel* NamedLabel(const char* text, const char* name, QWidget* parent) {
-    auto* label = new QLabel(QString::fromUtf8(text), parent);
-    label->setObjectName(name);
-    return label;
-}
-
-static QRegularExpressionValidator* DigitsOnly(QObject* parent) {
-    return new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), parent);
-}
-
 CaptureOptionsDialog::CaptureOptionsDialog(QWidget* owner, Settings* settings,
                                            const InterfaceInfo* list, int count, int offline,
                                            const char* caption, const char* fileCaption)

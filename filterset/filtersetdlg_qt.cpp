@@ -48,14 +48,15 @@ void SetFieldColor(QWidget* field, int fieldColor) {
     field->update();
 }
 
-// A static text with an object name, as every control has one.
-static QLabel* NamedLabel(const char* text, const char* name, QWidget* parent) {
+// A text with an object name, as every control has one.
+QLabel* NamedLabel(const char* text, const char* name, QWidget* parent) {
     auto* label = new QLabel(QString::fromUtf8(text), parent);
     label->setObjectName(name);
     return label;
 }
 
-static QRegularExpressionValidator* DigitsOnly(QObject* parent) {
+// Lets an edit field take digits only.
+QRegularExpressionValidator* DigitsOnly(QObject* parent) {
     return new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), parent);
 }
 

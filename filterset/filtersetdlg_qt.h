@@ -12,6 +12,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QLabel>
+#include <QRegularExpressionValidator>
 #include <QString>
 #include <string>
 #include <vector>
@@ -40,6 +42,12 @@ QColor FieldBackground(int fieldColor);
 
 // Paints an edit field's (or an editable combo box's) background.
 void SetFieldColor(QWidget* field, int fieldColor);
+
+// A static text with an object name, as every control has one.
+QLabel* NamedLabel(const char* text, const char* name, QWidget* parent);
+
+// A validator that lets an edit field take digits only.
+QRegularExpressionValidator* DigitsOnly(QObject* parent);
 
 class FilterConfigDialog : public QDialog {
     Q_OBJECT

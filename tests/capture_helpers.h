@@ -22,42 +22,10 @@
 #include "shell/common.h"
 #include "shell/debuglog.h"
 #include "tests/support/testdir.h"
+#include "tests/support/udp.h"
 
 #define SKIP_UNLESS_ROOT() \
     if (geteuid() != 0) GTEST_SKIP() << "live capture on lo needs root (cap_net_raw, cap_net_admin)"
-
-// A UDP socket bound to 127.0.0.1 on a free port. It takes the datagrams the
-// tests send (never read), so the kernel answers none with ICMP.
-struct UdpSink {
-    int fd = -1;
-    int port = 0;
-    UdpSink() {
-        fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-    }
-    ~UdpSink() { close(fd); }
-};
-
-// Sends count datagrams of payload bytes each to 127.0.0.1:port.
-inline void SendUdp(int port, int count, int payload, int gapUs = 0) {
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    std::vector<char> data(static_cast<size_t>(payload), 'x');
-    for (int i = 0; i < count; ++i) {
-        sendto(fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        if (gapUs) std::this_thread::sleep_for(std::chrono::microseconds(gapUs));
-    }
-    close(fd);
-}
 
 inline CaptureBlock LoopbackBlock(const std::string& filter, int timeout = 10) {
     CaptureBlock block{};

@@ -25,39 +25,9 @@
 #include "pipeline/rawsharkmngr.h"
 #include "platform/platform.h"
 #include "support/testdir.h"
+#include "support/udp.h"
 
 namespace {
-
-// A UDP socket bound to a free port on 127.0.0.1 (so the datagrams sent to
-// it are delivered, not answered with port-unreachable).
-struct UdpSink {
-    int fd = -1;
-    int port = 0;
-    UdpSink() {
-        fd = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-    }
-    ~UdpSink() { close(fd); }
-};
-
-void SendUdp(int port, int count) {
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    const char payload[64] = "lumo test datagram";
-    for (int i = 0; i < count; ++i) {
-        sendto(fd, payload, sizeof payload, 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    }
-    close(fd);
-}
 
 uint64_t Matched(int n) {
     RawsharkEntry* entry = RawsharkMngrEntry(n);

@@ -32,39 +32,11 @@
 #include "shell/filedialogs.h"
 #include "shell/lumoapp_qt.h"
 #include "shell/lumowindow_qt.h"
+#include "../support/udp.h"
 
 namespace {
 
 // ---------------------------------------------------------------- helpers
-
-struct UdpSink {
-    int fd = -1;
-    int port = 0;
-    UdpSink() {
-        fd = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-    }
-    ~UdpSink() { close(fd); }
-};
-
-void SendUdp(int port, int count, int size = 64) {
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    std::string payload(static_cast<size_t>(size), 'x');
-    for (int i = 0; i < count; ++i) {
-        sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    }
-    close(fd);
-}
 
 uint64_t Matched(int n) {
     RawsharkEntry* entry = RawsharkMngrEntry(n);
