@@ -202,26 +202,50 @@ void TraceSpans(const uint64_t* buffer, int W, int H, int32_t unit, int64_t inte
 // Paints the frame's waiting traces in their order. The buffer is walked in
 // bands of rows small enough to stay in cache: a column run touches one
 // cache line per row, and painting every trace over one band before moving
-// to the next turns 16 passes over the whole picture into one.
+// to the next turns 16 passes over the whole picture into one. Within a
+// band each column takes the traces from the last to the first and writes
+// only the rows no later trace has covered, so every pixel gets at most
+// one write however much the traces overlap, and ends in the colour of the
+// last trace over it.
 void PaintSpans(DrawSurface* surface) {
     int W = surface->width;
     int H = surface->height;
     size_t stride = static_cast<size_t>(W);
     int band = 65536 / W;
     if (band < 8) band = 8;
+    if (band > 64) band = 64;  // one bit a row of the band
     for (int first = 0; first < H; first += band) {
         int last = first + band - 1 < H - 1 ? first + band - 1 : H - 1;
-        for (int k = 0; k < Graph.spanCount; ++k) {
-            const int32_t* top = Graph.spanTop + static_cast<size_t>(k) * stride;
-            const int32_t* bottom = Graph.spanBottom + static_cast<size_t>(k) * stride;
-            uint32_t color = Graph.spanColor[k];
+        int rows = last - first + 1;
+        uint64_t full = rows == 64 ? ~0ull : (1ull << rows) - 1;
+        int traces[FilterSetMax];
+        int count = 0;
+        for (int k = Graph.spanCount - 1; k >= 0; --k) {
             if (Graph.spanLastRow[k] < first || Graph.spanFirstRow[k] > last) continue;
-            for (int x = 0; x < W; ++x) {
-                int lo = top[x] > first ? top[x] : first;
-                int hi = bottom[x] < last ? bottom[x] : last;
+            traces[count++] = k;
+        }
+        if (count == 0) continue;
+        for (int x = 0; x < W; ++x) {
+            uint64_t covered = 0;
+            for (int t = 0; t < count && covered != full; ++t) {
+                int k = traces[t];
+                size_t cell = static_cast<size_t>(k) * stride + static_cast<size_t>(x);
+                int lo = Graph.spanTop[cell] > first ? Graph.spanTop[cell] : first;
+                int hi = Graph.spanBottom[cell] < last ? Graph.spanBottom[cell] : last;
                 if (lo > hi) continue;
-                uint32_t* p = surface->pixels + static_cast<size_t>(lo) * stride + x;
-                for (int y = lo; y <= hi; ++y, p += stride) *p = color;
+                int n = hi - lo + 1;
+                uint64_t run = (n == 64 ? ~0ull : (1ull << n) - 1) << (lo - first);
+                uint64_t fresh = run & ~covered;
+                covered |= run;
+                uint32_t color = Graph.spanColor[k];
+                while (fresh) {
+                    int r = __builtin_ctzll(fresh);
+                    uint64_t rest = ~(fresh >> r);
+                    int length = rest ? __builtin_ctzll(rest) : 64 - r;
+                    uint32_t* p = surface->pixels + static_cast<size_t>(first + r) * stride + x;
+                    for (int y = 0; y < length; ++y, p += stride) *p = color;
+                    fresh &= length + r >= 64 ? 0 : ~0ull << (r + length);
+                }
             }
         }
     }

@@ -324,27 +324,34 @@ TEST_F(OfflineFrame, FrameEqualsTheDesignedDrawingSequence) {
                         GraphTestEntry("c", UnitByte, kBlue), GraphTestEntry("d", UnitPps, 0xffff00),
                         GraphTestEntry("e", UnitBps, 0xff00ff, 0, 1)};
     int visible[5] = {1, 1, 0, 1, 1};
-    const int W = 600, H = 250, selected = 3;  // three bands of rows, the last one short
-    const int64_t C = 20000, R = 20000 * 1500 - 7000000;
-    TestSurface frame(W, H), manual(W, H);
-    LegendRect rects[5] = {}, manualRects[5] = {};
-    ASSERT_EQ(GraphDrawOffline(&frame.s, &settings, e, 5, selected, rects, visible, C, R), 1);
+    const int selected = 3;
+    // bands of 64 rows with a short last one; one band taller than the
+    // picture; the 8-row bands of a very wide picture
+    const std::pair<int, int> sizes[] = {{600, 250}, {40, 30}, {9000, 21}};
+    for (auto [W, H] : sizes) {
+        const int64_t C = 12000000 / W, R = 20000 * 1500 - 7000000;
+        TestSurface frame(W, H), manual(W, H);
+        LegendRect rects[5] = {}, manualRects[5] = {};
+        ASSERT_EQ(GraphDrawOffline(&frame.s, &settings, e, 5, selected, rects, visible, C, R), 1);
 
-    GraphTimeBase base{1, 0, C, R};
-    DrawSurfaceFill(&manual.s, settings.backColor);
-    GraphDrawTimeAxis(&manual.s, &settings, &base);
-    int64_t first, last;
-    PacketStoreFindRange(R, C, W, &first, &last);
-    std::vector<uint64_t> buffer(W);
-    for (int i : {4, 2, 1, 0, 3}) {
-        int packets = e[i].unit == UnitPacket || e[i].unit == UnitPps;
-        PacketStoreAccumulate(i, R, C, W, first, last, packets ? nullptr : buffer.data(),
-                              packets ? buffer.data() : nullptr);
-        GraphDrawTrace(&manual.s, buffer.data(), W, C, &e[i], i, "", visible[i]);
+        GraphTimeBase base{1, 0, C, R};
+        DrawSurfaceFill(&manual.s, settings.backColor);
+        GraphDrawTimeAxis(&manual.s, &settings, &base);
+        int64_t first, last;
+        PacketStoreFindRange(R, C, W, &first, &last);
+        std::vector<uint64_t> buffer(W);
+        for (int i : {4, 2, 1, 0, 3}) {
+            int packets = e[i].unit == UnitPacket || e[i].unit == UnitPps;
+            PacketStoreAccumulate(i, R, C, W, first, last, packets ? nullptr : buffer.data(),
+                                  packets ? buffer.data() : nullptr);
+            GraphDrawTrace(&manual.s, buffer.data(), W, C, &e[i], i, "", visible[i]);
+        }
+        GraphDrawLegend(&manual.s, e, 5, selected, manualRects, visible);
+        ASSERT_EQ(0, memcmp(frame.s.pixels, manual.s.pixels, sizeof(uint32_t) * W * H)) << W << "x" << H;
+        if (W == 600) {
+            EXPECT_GT(frame.Lit(0xff00ff).size(), 100u);  // the clipped fixed-scale trace is there
+        }
     }
-    GraphDrawLegend(&manual.s, e, 5, selected, manualRects, visible);
-    ASSERT_EQ(0, memcmp(frame.s.pixels, manual.s.pixels, sizeof(uint32_t) * W * H));
-    EXPECT_EQ(frame.Lit(0xff00ff).size() > 100, true);  // the clipped fixed-scale trace is there
 }
 
 }  // namespace
