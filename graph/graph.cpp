@@ -43,6 +43,7 @@ struct GraphModule {
     // covers rows spanTop[k * W + x] .. spanBottom[k * W + x] of column x.
     int32_t* spanTop;
     int32_t* spanBottom;
+    uint64_t* spanCovered;  // PaintSpans: per column, the band's rows a later trace took
     // Offline: row i (W values) holds filter i's bytes and packets per column.
     uint64_t* foldBytes;
     uint64_t* foldPackets;
@@ -60,10 +61,12 @@ void FreeBuffers() {
     free(Graph.sampleBuffer);
     free(Graph.spanTop);
     free(Graph.spanBottom);
+    free(Graph.spanCovered);
     free(Graph.foldBytes);
     free(Graph.foldPackets);
     Graph.sampleBuffer = nullptr;
     Graph.spanTop = Graph.spanBottom = nullptr;
+    Graph.spanCovered = nullptr;
     Graph.foldBytes = Graph.foldPackets = nullptr;
     Graph.sampleWidth = 0;
 }
@@ -77,9 +80,10 @@ int EnsureSampleBuffer(int width) {
     Graph.sampleBuffer = static_cast<uint64_t*>(malloc(w * sizeof(uint64_t)));
     Graph.spanTop = static_cast<int32_t*>(malloc(w * FilterSetMax * sizeof(int32_t)));
     Graph.spanBottom = static_cast<int32_t*>(malloc(w * FilterSetMax * sizeof(int32_t)));
+    Graph.spanCovered = static_cast<uint64_t*>(malloc(w * sizeof(uint64_t)));
     Graph.foldBytes = static_cast<uint64_t*>(malloc(w * FilterSetMax * sizeof(uint64_t)));
     Graph.foldPackets = static_cast<uint64_t*>(malloc(w * FilterSetMax * sizeof(uint64_t)));
-    if (!Graph.sampleBuffer || !Graph.spanTop || !Graph.spanBottom || !Graph.foldBytes ||
+    if (!Graph.sampleBuffer || !Graph.spanTop || !Graph.spanBottom || !Graph.spanCovered || !Graph.foldBytes ||
         !Graph.foldPackets) {
         DebugLog("%s(%d),GraphDraw() err,malloc() failed,width=%d", __FILE__, __LINE__, width);
         FreeBuffers();
@@ -203,9 +207,9 @@ void TraceSpans(const uint64_t* buffer, int W, int H, int32_t unit, int64_t inte
 // bands of rows small enough to stay in cache: a column run touches one
 // cache line per row, and painting every trace over one band before moving
 // to the next turns 16 passes over the whole picture into one. Within a
-// band each column takes the traces from the last to the first and writes
-// only the rows no later trace has covered, so every pixel gets at most
-// one write however much the traces overlap, and ends in the colour of the
+// band the traces come from the last to the first, and each column writes
+// only the rows no later trace has taken, so every pixel gets at most one
+// write however much the traces overlap, and ends in the colour of the
 // last trace over it.
 void PaintSpans(DrawSurface* surface) {
     int W = surface->width;
@@ -214,37 +218,32 @@ void PaintSpans(DrawSurface* surface) {
     int band = 65536 / W;
     if (band < 8) band = 8;
     if (band > 64) band = 64;  // one bit a row of the band
+    uint64_t* covered = Graph.spanCovered;
     for (int first = 0; first < H; first += band) {
         int last = first + band - 1 < H - 1 ? first + band - 1 : H - 1;
-        int rows = last - first + 1;
-        uint64_t full = rows == 64 ? ~0ull : (1ull << rows) - 1;
-        int traces[FilterSetMax];
-        int count = 0;
+        int any = 0;
         for (int k = Graph.spanCount - 1; k >= 0; --k) {
             if (Graph.spanLastRow[k] < first || Graph.spanFirstRow[k] > last) continue;
-            traces[count++] = k;
-        }
-        if (count == 0) continue;
-        for (int x = 0; x < W; ++x) {
-            uint64_t covered = 0;
-            for (int t = 0; t < count && covered != full; ++t) {
-                int k = traces[t];
-                size_t cell = static_cast<size_t>(k) * stride + static_cast<size_t>(x);
-                int lo = Graph.spanTop[cell] > first ? Graph.spanTop[cell] : first;
-                int hi = Graph.spanBottom[cell] < last ? Graph.spanBottom[cell] : last;
+            if (!any) memset(covered, 0, stride * sizeof(uint64_t));
+            any = 1;
+            const int32_t* top = Graph.spanTop + static_cast<size_t>(k) * stride;
+            const int32_t* bottom = Graph.spanBottom + static_cast<size_t>(k) * stride;
+            uint32_t color = Graph.spanColor[k];
+            for (int x = 0; x < W; ++x) {
+                int lo = top[x] > first ? top[x] : first;
+                int hi = bottom[x] < last ? bottom[x] : last;
                 if (lo > hi) continue;
                 int n = hi - lo + 1;
                 uint64_t run = (n == 64 ? ~0ull : (1ull << n) - 1) << (lo - first);
-                uint64_t fresh = run & ~covered;
-                covered |= run;
-                uint32_t color = Graph.spanColor[k];
+                uint64_t fresh = run & ~covered[x];
+                covered[x] |= run;
                 while (fresh) {
                     int r = __builtin_ctzll(fresh);
                     uint64_t rest = ~(fresh >> r);
                     int length = rest ? __builtin_ctzll(rest) : 64 - r;
                     uint32_t* p = surface->pixels + static_cast<size_t>(first + r) * stride + x;
                     for (int y = 0; y < length; ++y, p += stride) *p = color;
-                    fresh &= length + r >= 64 ? 0 : ~0ull << (r + length);
+                    fresh &= r + length >= 64 ? 0 : ~0ull << (r + length);
                 }
             }
         }
