@@ -83,8 +83,8 @@ int EnsureSampleBuffer(int width) {
     Graph.spanCovered = static_cast<uint64_t*>(malloc(w * sizeof(uint64_t)));
     Graph.foldBytes = static_cast<uint64_t*>(malloc(w * FilterSetMax * sizeof(uint64_t)));
     Graph.foldPackets = static_cast<uint64_t*>(malloc(w * FilterSetMax * sizeof(uint64_t)));
-    if (!Graph.sampleBuffer || !Graph.spanTop || !Graph.spanBottom || !Graph.spanCovered || !Graph.foldBytes ||
-        !Graph.foldPackets) {
+    if (!Graph.sampleBuffer || !Graph.spanTop || !Graph.spanBottom || !Graph.spanCovered ||
+        !Graph.foldBytes || !Graph.foldPackets) {
         DebugLog("%s(%d),GraphDraw() err,malloc() failed,width=%d", __FILE__, __LINE__, width);
         FreeBuffers();
         return 0;
