@@ -32,7 +32,6 @@
 // because standard error shares the requester's pipe with the answers and
 // stray text there could crowd an answer out of its read buffer.
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -41,92 +40,13 @@
 #include <glib.h>
 
 #include <epan/dfilter/dfilter.h>
-#include <epan/epan.h>
-#include <epan/prefs.h>
-#include <wiretap/wtap.h>
-#include <wsutil/filesystem.h>
-#include <wsutil/privileges.h>
-#include <wsutil/report_message.h>
-#include <wsutil/wslog.h>
+
+#include "tools/engine/engine.h"
 
 // Longest line that is compiled. Far beyond any real filter (the graphers
 // send at most 255 characters) and small enough that the filter compiler's
 // recursion stays well inside the stack.
 constexpr size_t kMaxFilterLine = 65536;
-
-static bool Answering = false;
-
-// ---------------------------------------------------------------- diagnostics
-
-static void Diagnostic(const char* format, va_list args) {
-    if (Answering) return;
-    fputs("dravik: ", stderr);
-    vfprintf(stderr, format, args);
-    fputc('\n', stderr);
-}
-
-static void DiagnosticF(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    Diagnostic(format, args);
-    va_end(args);
-}
-
-static void LogWriter(const char*, enum ws_log_level, struct timespec, const char*, long, const char*,
-                      const char* format, va_list args, void*) {
-    Diagnostic(format, args);
-}
-
-static void ReportOpenFailure(const char* name, int err, gboolean forWriting) {
-    DiagnosticF("cannot open \"%s\" for %s: %s", name, forWriting ? "writing" : "reading", g_strerror(err));
-}
-
-static void ReportReadFailure(const char* name, int err) {
-    DiagnosticF("cannot read \"%s\": %s", name, g_strerror(err));
-}
-
-static void ReportWriteFailure(const char* name, int err) {
-    DiagnosticF("cannot write \"%s\": %s", name, g_strerror(err));
-}
-
-static void ReportCfileOpen(const char* name, int err, gchar*) { ReportOpenFailure(name, err, FALSE); }
-static void ReportCfileDumpOpen(const char* name, int err, gchar*, int) { ReportOpenFailure(name, err, TRUE); }
-static void ReportCfileRead(const char* name, int err, gchar*) { ReportReadFailure(name, err); }
-static void ReportCfileWrite(const char*, const char* name, int err, gchar*, guint32, int) {
-    ReportWriteFailure(name, err);
-}
-static void ReportCfileClose(const char* name, int err, gchar*) { ReportWriteFailure(name, err); }
-
-static const report_message_routines ReportRoutines = {
-    Diagnostic,        Diagnostic,      ReportOpenFailure,   ReportReadFailure,
-    ReportWriteFailure, ReportCfileOpen, ReportCfileDumpOpen, ReportCfileRead,
-    ReportCfileWrite,  ReportCfileClose,
-};
-
-// ---------------------------------------------------------------- start-up
-
-// Brings the engine up in the order rawshark uses. Epan plugins are loaded
-// because some protocols (opcua, profinet, ...) live there; wiretap plugins
-// are not, a filter check never reads a file. Returns 1, or 0 after a
-// diagnostic.
-static int EngineStart(const char* argv0) {
-    ws_log_init_with_writer("dravik", LogWriter, Diagnostic);
-    init_report_message("dravik", &ReportRoutines);
-    init_process_policies();
-    char* failure = configuration_init(argv0, nullptr);
-    if (failure) {
-        // Only the data-file folders may be wrong; the engine still starts.
-        DiagnosticF("cannot find the program folder: %s", failure);
-        g_free(failure);
-    }
-    wtap_init(FALSE);
-    if (!epan_init(nullptr, nullptr, TRUE)) {
-        DiagnosticF("epan_init() failed");
-        return 0;
-    }
-    epan_load_settings();
-    return 1;
-}
 
 // ---------------------------------------------------------------- answers
 
@@ -204,9 +124,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "dravik: unexpected argument \"%s\"; usage: dravik [-p PATH]\n", argv[optind]);
         return 1;
     }
-    if (!EngineStart(argv[0])) return 1;
-    fflush(stderr);
-    Answering = true;
+    if (!EngineStart("dravik", argv[0])) return 1;
+    EngineQuiet();
     // The engine is not torn down at the end: the process ends right after,
     // and a teardown would only delay the exit of a checker being replaced.
     return AnswerLines();

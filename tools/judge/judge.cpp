@@ -1,0 +1,402 @@
+// lumo_judge - judges every display filter of a filter set on one dissection
+// per packet.
+//
+//   lumo_judge -d encap:N -n [-N LETTERS] [-o NAME:VALUE]... -R "F1" -R "F2" ...
+//
+// Options as rawshark takes them: -d encap:N gives the link-layer type of
+// every record, -n turns name resolution off before -N turns the chosen kinds
+// back on, -o sets one preference (applied after the preferences files), -R
+// gives one filter, in filter order, at most kMaxFilters. "-l" and "-r -"
+// are accepted for the same command shape and change nothing.
+//
+// Input on standard input: the record stream rawshark reads, a 16-byte
+// little-endian record header (seconds, microseconds, captured length, wire
+// length) followed by the captured bytes, with no file header.
+//
+// Output on standard output, one line per record, in record order:
+//   K characters '0' or '1' (filter i's verdict at position i), then LF.
+// Before any verdict, once for each filter that does not compile:
+//   lumo_judge: filter I: MESSAGE          (I counts the -R options from 1)
+// and that filter's verdict is '0' for every record; the others are judged
+// as usual. Every other line begins with "lumo_judge:" too. Output is
+// flushed whenever no further input is waiting, so live verdicts leave at
+// once and a file's leave in blocks.
+//
+// Every record gets its line, whatever its bytes: a malformed frame is what
+// the dissectors say of it (they catch their own exceptions), a record whose
+// wire length is 0 is judged like any other, and a record longer than
+// kMaxRecord is read through and judged '0' for every filter. A record cut
+// short by the end of input is judged on the bytes that arrived. The
+// program exits at end of input: 0, or 1 when the input ended inside a
+// record, after bad usage or a failed start, or when the output cannot be
+// written (the requester has gone).
+//
+// Standard error joins standard output in the requester's pipe, so once
+// judging starts it is pointed at /dev/null: a library message must never
+// land inside a verdict line.
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include <glib.h>
+
+#include <epan/addr_resolv.h>
+#include <epan/dfilter/dfilter.h>
+#include <epan/epan.h>
+#include <epan/epan_dissect.h>
+#include <epan/frame_data.h>
+#include <epan/packet.h>
+#include <epan/prefs.h>
+#include <epan/tvbuff.h>
+#include <wiretap/pcap-encap.h>
+#include <wiretap/wtap.h>
+
+#include "tools/engine/engine.h"
+
+constexpr int kMaxFilters = 16;
+// Longest record that is dissected: far beyond any link's frame (libpcap
+// itself stops at 256 KiB); the bytes of a longer one are read and dropped.
+constexpr uint32_t kMaxRecord = 16u << 20;
+constexpr size_t kReadBlock = 256 * 1024;
+constexpr int kHeaderSize = 16;
+
+// The frames the engine may ask for by number while it dissects: the time
+// reference, the previous displayed and the previous captured frame, as a
+// single pass over a file keeps them.
+struct packet_provider_data {
+    const frame_data* ref;
+    const frame_data* prevDis;
+    const frame_data* prevCap;
+};
+
+namespace {
+
+struct JudgeArgs {
+    int encap;                       // wiretap encapsulation of -d encap:N
+    bool noResolution;               // -n
+    std::string letters;             // -N
+    std::vector<std::string> prefs;  // -o, in order
+    std::vector<std::string> filters;
+};
+
+struct JudgeRecord {
+    packet_provider_data provider;
+    frame_data refFrame, prevDisFrame, prevCapFrame;
+    nstime_t elapsed;
+    guint32 cumBytes;
+    guint32 count;  // records judged so far
+    int fileType;
+    epan_t* session;
+    epan_dissect_t edt;
+    dfilter_t* codes[kMaxFilters];
+    bool compiled[kMaxFilters];
+    int filterCount;
+    int encap;
+    std::vector<unsigned char> input;  // bytes read and not yet judged, from `start`
+    size_t start;
+};
+
+JudgeRecord Judge;
+
+const nstime_t* FrameTs(packet_provider_data* prov, guint32 number) {
+    for (const frame_data* f : {prov->ref, prov->prevDis, prov->prevCap}) {
+        if (f && f->num == number) return &f->abs_ts;
+    }
+    return nullptr;
+}
+
+const char* InterfaceName(packet_provider_data*, guint32) { return "unknown"; }
+const char* InterfaceDescription(packet_provider_data*, guint32) { return nullptr; }
+
+const packet_provider_funcs kProviderFuncs = {FrameTs, InterfaceName, InterfaceDescription, nullptr};
+
+// ---------------------------------------------------------------- arguments
+
+int Usage(const char* what) {
+    fprintf(stderr,
+            "lumo_judge: %s\n"
+            "lumo_judge: usage: lumo_judge -d encap:N [-n] [-N LETTERS] [-o NAME:VALUE]... -R FILTER...\n",
+            what);
+    return 0;
+}
+
+// Parses the command line; the engine is up already (-d needs wiretap).
+int ParseArgs(int argc, char** argv, JudgeArgs* args) {
+    args->encap = WTAP_ENCAP_UNKNOWN;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "-n") {
+            args->noResolution = true;
+            continue;
+        }
+        if (a == "-l") continue;
+        if (a != "-d" && a != "-N" && a != "-o" && a != "-R" && a != "-r") {
+            return Usage(("unknown option \"" + a + "\"").c_str());
+        }
+        if (i + 1 >= argc) return Usage((a + " needs a value").c_str());
+        std::string v = argv[++i];
+        if (a == "-d") {
+            char* end = nullptr;
+            long dlt = v.rfind("encap:", 0) == 0 ? strtol(v.c_str() + 6, &end, 10) : -1;
+            if (!end || end == v.c_str() + 6 || *end || dlt < 0) {
+                return Usage(("invalid link type \"" + v + "\"").c_str());
+            }
+            args->encap = wtap_pcap_encap_to_wtap_encap(static_cast<int>(dlt));
+            if (args->encap == WTAP_ENCAP_UNKNOWN) return Usage(("unknown link type \"" + v + "\"").c_str());
+        } else if (a == "-N") {
+            args->letters = v;
+        } else if (a == "-o") {
+            args->prefs.push_back(v);
+        } else if (a == "-r") {
+            if (v != "-") return Usage("only standard input (-r -) can be read");
+        } else {
+            if (static_cast<int>(args->filters.size()) == kMaxFilters) {
+                return Usage("at most 16 filters (-R)");
+            }
+            args->filters.push_back(v);
+        }
+    }
+    if (args->encap == WTAP_ENCAP_UNKNOWN) return Usage("-d encap:N is required");
+    return 1;
+}
+
+// Name resolution and preferences in rawshark's order: the files (loaded at
+// start-up), then -n and -N, then -o, then every module told of the changes.
+int ApplyOptions(const JudgeArgs* args) {
+    if (args->noResolution) disable_name_resolution();
+    if (!args->letters.empty()) {
+        char bad = string_to_name_resolve(args->letters.c_str(), &gbl_resolv_flags);
+        if (bad != '\0') {
+            return Usage((std::string("unknown name resolution letter '") + bad + "'").c_str());
+        }
+    }
+    for (const std::string& p : args->prefs) {
+        char* message = nullptr;
+        std::vector<char> text(p.begin(), p.end());
+        text.push_back('\0');
+        prefs_set_pref_e result = prefs_set_pref(text.data(), &message);
+        g_free(message);
+        if (result != PREFS_SET_OK) return Usage(("preference \"" + p + "\" is not valid").c_str());
+    }
+    prefs_apply_all();
+    return 1;
+}
+
+// One line for each filter that does not compile; a line break in the
+// compiler's reason would break the one-line rule, so it becomes a blank.
+void CompileFilters(const JudgeArgs* args) {
+    Judge.filterCount = static_cast<int>(args->filters.size());
+    for (int i = 0; i < Judge.filterCount; ++i) {
+        gchar* error = nullptr;
+        Judge.codes[i] = nullptr;
+        Judge.compiled[i] = dfilter_compile(args->filters[i].c_str(), &Judge.codes[i], &error);
+        if (!Judge.compiled[i]) {
+            std::string reason = error ? error : "the filter does not compile";
+            for (char& c : reason) {
+                if (c == '\n' || c == '\r') c = ' ';
+            }
+            printf("lumo_judge: filter %d: %s\n", i + 1, reason.c_str());
+        }
+        g_free(error);
+    }
+}
+
+// ---------------------------------------------------------------- judging
+
+uint32_t Le32(const unsigned char* p) {
+    return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+// Dissects one record once with the tree primed for every filter and
+// writes its verdict line. data holds caplen bytes (nullptr: judge nothing,
+// every verdict '0').
+void JudgeOne(const unsigned char* header, const unsigned char* data, uint32_t caplen) {
+    char line[kMaxFilters + 1];
+    int k = Judge.filterCount;
+    Judge.count++;
+    if (!data) {
+        memset(line, '0', static_cast<size_t>(k));
+    } else {
+        wtap_rec rec;
+        wtap_rec_init(&rec);
+        rec.rec_type = REC_TYPE_PACKET;
+        rec.presence_flags = WTAP_HAS_TS | WTAP_HAS_CAP_LEN;
+        rec.tsprec = WTAP_TSPREC_USEC;
+        rec.ts.secs = static_cast<time_t>(Le32(header));
+        rec.ts.nsecs = static_cast<int>(Le32(header + 4) * 1000u);
+        rec.rec_header.packet_header.caplen = caplen;
+        rec.rec_header.packet_header.len = Le32(header + 12);
+        rec.rec_header.packet_header.pkt_encap = Judge.encap;
+        // What the capture-file library sets for an Ethernet record of a pcap
+        // file: the frame check sequence is not known to be there.
+        if (Judge.encap == WTAP_ENCAP_ETHERNET) rec.rec_header.packet_header.pseudo_header.eth.fcs_len = -1;
+
+        frame_data fdata;
+        frame_data_init(&fdata, Judge.count, &rec, 0, Judge.cumBytes);
+        for (int i = 0; i < k; ++i) {
+            if (Judge.codes[i]) epan_dissect_prime_with_dfilter(&Judge.edt, Judge.codes[i]);
+        }
+        prime_epan_dissect_with_postdissector_wanted_hfids(&Judge.edt);
+        frame_data_set_before_dissect(&fdata, &Judge.elapsed, &Judge.provider.ref, Judge.provider.prevDis);
+        if (Judge.provider.ref == &fdata) {
+            Judge.refFrame = fdata;
+            Judge.provider.ref = &Judge.refFrame;
+        }
+        // The reported length is the wire length, as for a frame read from a
+        // file; the dissectors throw (and catch) past the captured bytes.
+        tvbuff_t* tvb = tvb_new_real_data(data, caplen, static_cast<gint>(rec.rec_header.packet_header.len > G_MAXINT
+                                                                              ? G_MAXINT
+                                                                              : rec.rec_header.packet_header.len));
+        epan_dissect_run(&Judge.edt, Judge.fileType, &rec, tvb, &fdata, nullptr);
+        frame_data_set_after_dissect(&fdata, &Judge.cumBytes);
+        Judge.prevDisFrame = fdata;
+        Judge.provider.prevDis = &Judge.prevDisFrame;
+        Judge.prevCapFrame = fdata;
+        Judge.provider.prevCap = &Judge.prevCapFrame;
+        for (int i = 0; i < k; ++i) {
+            int passed = 0;
+            if (Judge.compiled[i]) passed = Judge.codes[i] ? dfilter_apply_edt(Judge.codes[i], &Judge.edt) : 1;
+            line[i] = passed ? '1' : '0';
+        }
+        epan_dissect_reset(&Judge.edt);  // frees the tvb chain
+        frame_data_destroy(&fdata);
+        wtap_rec_cleanup(&rec);
+    }
+    line[k] = '\n';
+    fwrite(line, 1, static_cast<size_t>(k + 1), stdout);
+}
+
+// Reads what is there (at least one byte unless at end of input) onto the
+// end of the input. Flushes the verdicts first when nothing is waiting, so a
+// live requester never waits for a full buffer. Returns bytes read, 0 at end
+// of input, -1 on a read error or a failed write.
+ssize_t ReadMore(size_t want) {
+    pollfd p = {0, POLLIN, 0};
+    int ready;
+    do {
+        ready = poll(&p, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    if (ready == 0 && fflush(stdout) != 0) return -1;
+    std::vector<unsigned char>& in = Judge.input;
+    size_t have = in.size();
+    in.resize(have + want);
+    ssize_t got;
+    do {
+        got = read(0, in.data() + have, want);
+    } while (got < 0 && errno == EINTR);
+    in.resize(have + (got > 0 ? static_cast<size_t>(got) : 0));
+    return got;
+}
+
+// Makes at least `need` bytes available from Judge.start, keeping the
+// buffer compact. Returns 1, 0 at end of input (fewer bytes held), -1 on an
+// error.
+int Fill(size_t need) {
+    std::vector<unsigned char>& in = Judge.input;
+    if (in.size() - Judge.start >= need) return 1;
+    if (Judge.start > 0) {
+        in.erase(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(Judge.start));
+        Judge.start = 0;
+    }
+    while (in.size() < need) {
+        size_t want = need - in.size();
+        if (want < kReadBlock) want = kReadBlock;
+        ssize_t got = ReadMore(want);
+        if (got == 0) return 0;
+        if (got < 0) return -1;
+    }
+    return 1;
+}
+
+// Reads and drops `count` bytes. Returns 1, 0 at end of input, -1 on error.
+int Skip(uint64_t count) {
+    while (count > 0) {
+        size_t held = Judge.input.size() - Judge.start;
+        size_t take = held < count ? held : static_cast<size_t>(count);
+        Judge.start += take;
+        count -= take;
+        if (count == 0) break;
+        int r = Fill(1);
+        if (r <= 0) return r;
+    }
+    return 1;
+}
+
+// Judges every record of standard input. Returns the exit code.
+int JudgeStream() {
+    Judge.input.reserve(2 * kReadBlock);
+    Judge.start = 0;
+    for (;;) {
+        int r = Fill(kHeaderSize);
+        size_t held = Judge.input.size() - Judge.start;
+        if (r < 0) return 1;
+        if (r == 0) {
+            if (held == 0) break;  // end of input between records: the normal end
+            printf("lumo_judge: input ends inside a record header (%zu of 16 bytes)\n", held);
+            fflush(stdout);
+            return 1;
+        }
+        unsigned char header[kHeaderSize];
+        memcpy(header, Judge.input.data() + Judge.start, kHeaderSize);
+        Judge.start += kHeaderSize;
+        uint32_t caplen = Le32(header + 8);
+        if (caplen > kMaxRecord) {
+            printf("lumo_judge: record %u holds %u bytes, more than %u: not judged\n", Judge.count + 1, caplen,
+                   kMaxRecord);
+            int s = Skip(caplen);
+            if (s < 0) return 1;
+            JudgeOne(header, nullptr, 0);
+            if (s == 0) {
+                fflush(stdout);
+                return 1;
+            }
+            continue;
+        }
+        r = Fill(caplen);
+        if (r < 0) return 1;
+        size_t got = Judge.input.size() - Judge.start;
+        if (r == 0) {
+            printf("lumo_judge: input ends inside record %u (%zu of %u bytes)\n", Judge.count + 1, got, caplen);
+            JudgeOne(header, Judge.input.data() + Judge.start, static_cast<uint32_t>(got));
+            fflush(stdout);
+            return 1;
+        }
+        JudgeOne(header, Judge.input.data() + Judge.start, caplen);
+        Judge.start += caplen;
+        if (ferror(stdout)) return 1;
+    }
+    return fflush(stdout) != 0 || ferror(stdout) ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    static char outBuffer[64 * 1024];
+    setvbuf(stdout, outBuffer, _IOFBF, sizeof outBuffer);
+    if (!EngineStart("lumo_judge", argv[0])) return 1;
+    JudgeArgs args;
+    if (!ParseArgs(argc, argv, &args) || !ApplyOptions(&args)) return 1;
+    Judge.encap = args.encap;
+    Judge.fileType = wtap_pcap_file_type_subtype();
+    CompileFilters(&args);
+    if (fflush(stdout) != 0) return 1;
+
+    EngineQuiet();
+    int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+        dup2(null, 2);
+        close(null);
+    }
+    Judge.session = epan_new(&Judge.provider, &kProviderFuncs);
+    epan_dissect_init(&Judge.edt, Judge.session, TRUE, FALSE);
+    // The engine is not torn down at the end: the process ends right after,
+    // and a teardown would only delay the exit of a judge being replaced.
+    return JudgeStream();
+}
