@@ -188,6 +188,31 @@ int ChildConsoleKill(ChildConsole* console) {
     return Reap(console, 0);
 }
 
+void ChildConsoleTerminate(const ChildConsole* console) {
+    if (console->process == 0) return;
+    kill(-console->process, SIGKILL);
+    kill(console->process, SIGKILL);
+}
+
+int ChildConsoleEndStatus(const ChildConsole* console, int waitMs, int* status) {
+    if (console->process == 0) return 0;
+    for (int waited = 0;; waited += 5) {
+        siginfo_t info;
+        memset(&info, 0, sizeof info);
+        // WNOWAIT leaves the child a zombie: only the owner reaps, so the pid
+        // cannot be reused under a thread still looking at it.
+        int r = waitid(P_PID, static_cast<id_t>(console->process), &info, WEXITED | WNOHANG | WNOWAIT);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return 0;
+        if (info.si_pid == console->process) {
+            *status = info.si_code == CLD_EXITED ? W_EXITCODE(info.si_status, 0) : info.si_status;
+            return 1;
+        }
+        if (waited >= waitMs) return 0;
+        usleep(5000);
+    }
+}
+
 int ChildConsoleExited(ChildConsole* console) {
     if (console->process == 0) return 0;
     if (console->reaped) return 1;

@@ -37,6 +37,17 @@ int ChildConsoleNewArgv(const char* commandLine, const char* const* argv, ChildC
 // child or it is dead and reaped, 0 when the kill failed.
 int ChildConsoleKill(ChildConsole* console);
 
+// Sends SIGKILL to the child and its process group without reaping it, so
+// that its pid stays its own until the owner's ChildConsoleKill or Release.
+// Any thread (the packet source stops a child that takes nothing).
+void ChildConsoleTerminate(const ChildConsole* console);
+
+// Waits up to waitMs for the child to end without reaping it (the owner
+// still does) and fills *status with its wait status. Returns 1, or 0 when
+// it has not ended in time or was reaped already. The child's reader thread,
+// after its end of file.
+int ChildConsoleEndStatus(const ChildConsole* console, int waitMs, int* status);
+
 // Non-zero when the child has ended by itself (reaps it without blocking).
 int ChildConsoleExited(ChildConsole* console);
 

@@ -2,19 +2,23 @@
 // what a verdict does in each program.
 //
 //   messages      RawsharkMessageStore / Load (the lock-free LastMessage)
-//   command       RawsharkMngrBuildCommand, preferences
+//   command       RawsharkMngrBuildCommand, RawsharkMngrBuildJudgeCommand, preferences
 //   verdicts      RawsharkMngrParseLines, RawsharkMngrTakeRead, the reader thread
 //   list          RawsharkMngrListEdit(Offline), RawsharkMngrListClear
-//   packets       RawsharkMngrWritePacket
+//   packets       RawsharkMngrWritePacket, the bounded write
 //   reading       RawsharkMngrCount, ReadBytes/Packets, AllDone, LastMessage
 #include "pipeline/rawsharkmngr.h"
 
 #include <cerrno>
 #include <chrono>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <new>
+#include <poll.h>
 #include <sys/uio.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "pipeline/packetstore.h"
@@ -25,17 +29,29 @@
 namespace {
 
 struct RawsharkMngrRecord {
-    // FilterSetMax entries, allocated by the first build and kept for the
-    // life of the process, so a late reader never meets freed memory.
+    // FilterSetMax entries and the judge's after them, allocated by the
+    // first build and kept for the life of the process, so a late reader
+    // never meets freed memory.
     RawsharkEntry* entries;
-    std::atomic<int32_t> count;  // entries of the current list
-    RawsharkCommand command;     // RawsharkCommandLine: one build at a time
+    std::atomic<int32_t> count;        // entries of the current list
+    std::atomic<int32_t> judgeActive;  // 1: entries[FilterSetMax] is the list's lumo_judge
+    std::atomic<int32_t> clearing;     // 1 while a teardown kills the processes
+    RawsharkCommand command;           // RawsharkCommandLine: one build at a time
 };
 
 RawsharkMngrRecord RawsharkMngr;  // constant-initialised, all zero
 
 constexpr char kMessagePrefix[] = "rawshark:";
 constexpr int kMessagePrefixLength = 9;
+constexpr char kJudgeName[] = "lumo_judge";
+constexpr char kJudgePrefix[] = "lumo_judge:";
+constexpr int kJudgePrefixLength = 11;
+constexpr char kJudgeFilterPrefix[] = "lumo_judge: filter ";
+constexpr int kJudgeFilterPrefixLength = 19;
+
+RawsharkEntry* JudgeEntry() { return &RawsharkMngr.entries[FilterSetMax]; }
+
+bool IsJudge(const RawsharkEntry* entry) { return entry->servedCount > 0; }
 // What a line longer than the buffer keeps of its end: enough for the
 // verdict rule, which looks at the last three characters (and a CR).
 constexpr int kLongLineTail = 8;
@@ -88,6 +104,13 @@ static int AddArg(RawsharkCommand* command, const char* arg) {
     return 1;
 }
 
+// The -N letters of the block ("C" is never passed: rawshark 4.0 rejects it,
+// and the judge takes the same switches).
+static void ResolutionLetters(const RawsharkBlock* rawshark, char* letters, size_t size) {
+    snprintf(letters, size, "%s%s%s", rawshark->macResolution ? "m" : "", rawshark->networkResolution ? "n" : "",
+             rawshark->transportResolution ? "t" : "");
+}
+
 int RawsharkMngrBuildCommand(const RawsharkBlock* rawshark, int linkType, const char* filterText,
                              RawsharkCommand* command) {
     command->text[0] = '\0';
@@ -99,8 +122,7 @@ int RawsharkMngrBuildCommand(const RawsharkBlock* rawshark, int linkType, const 
     // letter left "-N" is left out too, or rawshark would take the next
     // option ("-R") as its argument.
     char letters[8];
-    snprintf(letters, sizeof letters, "%s%s%s", rawshark->macResolution ? "m" : "",
-             rawshark->networkResolution ? "n" : "", rawshark->transportResolution ? "t" : "");
+    ResolutionLetters(rawshark, letters, sizeof letters);
     char resolution[16] = "";
     if (letters[0]) snprintf(resolution, sizeof resolution, "-N %s", letters);
 
@@ -123,6 +145,43 @@ int RawsharkMngrBuildCommand(const RawsharkBlock* rawshark, int linkType, const 
              AddArg(command, "-l") && AddArg(command, "-r") && AddArg(command, "-") && AddArg(command, "-n");
     if (ok && letters[0]) ok = AddArg(command, "-N") && AddArg(command, letters);
     if (ok && filterText && filterText[0]) ok = AddArg(command, "-R") && AddArg(command, filterText);
+    return ok;
+}
+
+// Appends formatted text to the command's text. 0 when it does not fit
+// (the text is then as it was).
+static int AddText(RawsharkCommand* command, const char* format, ...) {
+    size_t have = strlen(command->text);
+    va_list args;
+    va_start(args, format);
+    int n = vsnprintf(command->text + have, sizeof command->text - have, format, args);
+    va_end(args);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof command->text - have) {
+        command->text[have] = '\0';
+        return 0;
+    }
+    return 1;
+}
+
+int RawsharkMngrBuildJudgeCommand(const RawsharkBlock* rawshark, const char* judgePath, int linkType, int count,
+                                  const FilterEntry* entries, RawsharkCommand* command) {
+    command->text[0] = '\0';
+    command->argc = 0;
+    command->used = 0;
+    command->argv[0] = nullptr;
+    char letters[8], encap[32];
+    ResolutionLetters(rawshark, letters, sizeof letters);
+    snprintf(encap, sizeof encap, "encap:%d", linkType);
+    int ok = AddText(command, "%s -d %s -n ", judgePath, encap) && AddArg(command, judgePath) &&
+             AddArg(command, "-d") && AddArg(command, encap) && AddArg(command, "-n");
+    if (ok && letters[0]) ok = AddText(command, "-N %s ", letters) && AddArg(command, "-N") && AddArg(command, letters);
+    if (!ok) return 0;
+    RawsharkMngrAppendPreferences(command);
+    for (int i = 0; ok && i < count; ++i) {
+        const char* text = entries[i].filterText;
+        if (!text[0]) continue;
+        ok = AddText(command, "-R \"%s\" ", text) && AddArg(command, "-R") && AddArg(command, text);
+    }
     return ok;
 }
 
@@ -193,8 +252,40 @@ static void ApplyVerdict(RawsharkEntry* entry, int matched) {
     entry->cursor.store(k + 1, std::memory_order_release);
 }
 
+// A "lumo_judge: filter I: ..." line (or its first 255 characters) is the
+// message of the I-th served entry; another "lumo_judge:" line is the
+// judge's own. Judge reader only.
+static void JudgeMessage(RawsharkEntry* judge, const char* line, int size) {
+    if (size >= kJudgeFilterPrefixLength && memcmp(line, kJudgeFilterPrefix, kJudgeFilterPrefixLength) == 0) {
+        int n = 0, at = kJudgeFilterPrefixLength;
+        while (at < size && line[at] >= '0' && line[at] <= '9' && n <= FilterSetMax) n = n * 10 + (line[at++] - '0');
+        if (at < size && line[at] == ':' && n >= 1 && n <= judge->servedCount) {
+            RawsharkMessageStore(&RawsharkMngr.entries[judge->served[n - 1]].LastMessage, line, size);
+            return;
+        }
+    }
+    RawsharkMessageStore(&judge->LastMessage, line, size);
+}
+
+// One complete line of the judge: exactly servedCount verdicts, or a
+// message; anything else (and any line longer than the buffer) is ignored.
+static void JudgeLine(RawsharkEntry* judge, const char* line, int size, int longLine) {
+    if (longLine) return;
+    if (size >= kJudgePrefixLength && memcmp(line, kJudgePrefix, kJudgePrefixLength) == 0) {
+        JudgeMessage(judge, line, size);
+        return;
+    }
+    int k = judge->servedCount;
+    if (size != k) return;
+    for (int p = 0; p < k; ++p) {
+        if (line[p] != '0' && line[p] != '1') return;
+    }
+    for (int p = 0; p < k; ++p) ApplyVerdict(&RawsharkMngr.entries[judge->served[p]], line[p] == '1');
+}
+
 int RawsharkMngrParseLines(const char* buffer, int length, RawsharkEntry* entry) {
     int consumed = 0;
+    bool judge = IsJudge(entry);
     while (consumed < length) {
         const char* line = buffer + consumed;
         const char* lf = static_cast<const char*>(memchr(line, '\n', static_cast<size_t>(length - consumed)));
@@ -205,7 +296,11 @@ int RawsharkMngrParseLines(const char* buffer, int length, RawsharkEntry* entry)
 
         int longLine = entry->longLine;
         entry->longLine = 0;
-        if (longLine == 2) continue;  // the end of a "rawshark:" line already taken
+        if (longLine == 2) continue;  // the end of a message line already taken
+        if (judge) {
+            JudgeLine(entry, line, size, longLine);
+            continue;
+        }
 
         // The message test comes first: a verdict line starts with a frame
         // number, so no verdict is lost, and an error text that happens to
@@ -233,6 +328,11 @@ void RawsharkMngrTakeRead(RawsharkEntry* entry, int got) {
     // followed to its end instead.
     if (entry->longLine == 2) {
         entry->fill = 0;
+    } else if (entry->longLine == 0 && IsJudge(entry) &&
+               memcmp(entry->buffer, kJudgePrefix, kJudgePrefixLength) == 0) {
+        JudgeMessage(entry, entry->buffer, kRawsharkMessageSize - 1);
+        entry->longLine = 2;
+        entry->fill = 0;
     } else if (entry->longLine == 0 && memcmp(entry->buffer, kMessagePrefix, kMessagePrefixLength) == 0) {
         RawsharkMessageStore(&entry->LastMessage, entry->buffer, kRawsharkMessageSize - 1);
         entry->longLine = 2;
@@ -244,7 +344,54 @@ void RawsharkMngrTakeRead(RawsharkEntry* entry, int got) {
     }
 }
 
+// What an ended process leaves in the messages of the entries it judged,
+// unless a teardown ended it: a process the packet source stopped says so
+// (its own entry, or every entry the judge served); a judge that ended by
+// itself says how, with its last note; a rawshark that ended by itself
+// keeps its last "rawshark:" line. Reader thread, before ReaderEnded.
+static void TellEnd(RawsharkEntry* entry) {
+    if (RawsharkMngr.clearing.load(std::memory_order_acquire)) return;
+    bool judge = IsJudge(entry);
+    char text[kRawsharkMessageSize];
+    if (entry->stalled.load(std::memory_order_acquire)) {
+        snprintf(text, sizeof text, "%s not responding for %d s, stopped", judge ? kJudgeName : "rawshark",
+                 kRawsharkStallMs / 1000);
+    } else if (judge) {
+        int status = 0;
+        char how[64] = "";
+        if (ChildConsoleEndStatus(&entry->console, 1000, &status)) {
+            if (WIFEXITED(status)) {
+                snprintf(how, sizeof how, " (exit code %d)", WEXITSTATUS(status));
+            } else if (WIFSIGNALED(status)) {
+                snprintf(how, sizeof how, " (killed by signal %d)", WTERMSIG(status));
+            }
+        }
+        char note[kRawsharkMessageSize];
+        RawsharkMessageLoad(&entry->LastMessage, note);
+        const char* detail = note[0] ? note + kJudgePrefixLength : "";
+        while (*detail == ' ') ++detail;
+        snprintf(text, sizeof text, "%s ended%s%s%.200s", kJudgeName, how, detail[0] ? ": " : "", detail);
+    } else {
+        return;
+    }
+    if (!judge) {
+        RawsharkMessageStore(&entry->LastMessage, text, static_cast<int>(strlen(text)));
+        return;
+    }
+    for (int p = 0; p < entry->servedCount; ++p) {
+        RawsharkMessageStore(&RawsharkMngr.entries[entry->served[p]].LastMessage, text, static_cast<int>(strlen(text)));
+    }
+}
+
+// The judge stands for its served entries: they run and end with its reader.
+static void SetServedState(RawsharkEntry* entry, int32_t state) {
+    for (int p = 0; p < entry->servedCount; ++p) {
+        RawsharkMngr.entries[entry->served[p]].ReaderState.store(state, std::memory_order_release);
+    }
+}
+
 void RawsharkMngrReadThread(RawsharkEntry* entry) {
+    SetServedState(entry, ReaderRunning);
     entry->ReaderState.store(ReaderRunning, std::memory_order_release);
     for (;;) {
         int fd = entry->console.output;
@@ -264,6 +411,8 @@ void RawsharkMngrReadThread(RawsharkEntry* entry) {
         }
         RawsharkMngrTakeRead(entry, static_cast<int>(got));
     }
+    TellEnd(entry);
+    SetServedState(entry, ReaderEnded);
     // Nothing of the entry is touched after this store.
     entry->ReaderState.store(ReaderEnded, std::memory_order_release);
 }
@@ -275,6 +424,7 @@ static void EntryReset(RawsharkEntry* entry, int mode, int index) {
     memset(&entry->console, 0, sizeof entry->console);
     entry->mode = mode;
     entry->index = index;
+    entry->servedCount = 0;
     entry->fill = 0;
     entry->longLine = 0;
     entry->counter.cursor.store(0, std::memory_order_relaxed);
@@ -286,33 +436,96 @@ static void EntryReset(RawsharkEntry* entry, int mode, int index) {
     entry->counter.size = 0;
     entry->cursor.store(0, std::memory_order_relaxed);
     entry->ReaderState.store(ReaderNotStarted, std::memory_order_relaxed);
+    entry->stalled.store(0, std::memory_order_relaxed);
     RawsharkMessageStore(&entry->LastMessage, "", 0);
+}
+
+// The reader's pipe is closed only after the reader has ended: closing a
+// descriptor another thread is blocked on is unsafe.
+static void JoinReader(RawsharkEntry* entry) {
+    if (entry->thread.joinable()) {
+        while (entry->ReaderState.load(std::memory_order_acquire) != ReaderEnded) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        entry->thread.join();
+    }
+    ChildConsoleRelease(&entry->console);
 }
 
 void RawsharkMngrListClear() {
     int count = RawsharkMngr.count.load(std::memory_order_relaxed);
+    bool judge = RawsharkMngr.judgeActive.load(std::memory_order_relaxed) != 0;
+    RawsharkMngr.clearing.store(1, std::memory_order_release);
     // Readers of the list stop looking at the entries first.
     RawsharkMngr.count.store(0, std::memory_order_release);
+    RawsharkMngr.judgeActive.store(0, std::memory_order_release);
     RawsharkEntry* entries = RawsharkMngr.entries;
     // Kill every process first, so their readers see end of file together.
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i <= FilterSetMax; ++i) {
+        if (i >= count && !(i == FilterSetMax && judge)) continue;
         if (entries[i].console.process && !ChildConsoleKill(&entries[i].console)) {
             DebugLog("%s(%d),RawsharkMngrListClear() err,kill failed,index=%d", __FILE__, __LINE__, i);
         }
     }
+    // The judge's reader writes into the entries it serves: it ends first.
+    if (judge) JoinReader(JudgeEntry());
     for (int i = 0; i < count; ++i) {
-        RawsharkEntry* entry = &entries[i];
-        if (entry->thread.joinable()) {
-            // The reader's pipe is closed only after the reader has ended:
-            // closing a descriptor another thread is blocked on is unsafe.
-            while (entry->ReaderState.load(std::memory_order_acquire) != ReaderEnded) {
-                std::this_thread::sleep_for(std::chrono::microseconds(200));
-            }
-            entry->thread.join();
-        }
-        ChildConsoleRelease(&entry->console);
-        SampleCounterFree(&entry->counter);
+        JoinReader(&entries[i]);
+        SampleCounterFree(&entries[i].counter);
     }
+    RawsharkMngr.clearing.store(0, std::memory_order_release);
+}
+
+// A judging process's input may not block the packet source for good: it
+// is written without blocking, with a bounded wait for room (WriteRecord).
+static void SetInputNonBlocking(const RawsharkEntry* entry) {
+    int flags = fcntl(entry->console.input, F_GETFL);
+    if (flags < 0 || fcntl(entry->console.input, F_SETFL, flags | O_NONBLOCK) < 0) {
+        DebugLog("%s(%d),fcntl(O_NONBLOCK) err,errno=%d", __FILE__, __LINE__, errno);
+    }
+}
+
+// Starts the process of entry (rawshark, or the judge) and its reader.
+// Returns 1, or 0 with the process released.
+static int StartChild(RawsharkEntry* entry, const RawsharkCommand* command) {
+    if (!ChildConsoleNewArgv(command->text, command->argv, &entry->console)) return 0;
+    SetInputNonBlocking(entry);
+    try {
+        entry->thread = std::thread(RawsharkMngrReadThread, entry);
+    } catch (...) {
+        DebugLog("%s(%d),CreateThread() err,errno=%d", __FILE__, __LINE__, errno);
+        ChildConsoleRelease(&entry->console);
+        return 0;
+    }
+    return 1;
+}
+
+int RawsharkMngrJudgeAvailable() {
+    char path[kPathMax];
+    return ProgramFilePath(kJudgeName, path, sizeof path) && FileExists(path);
+}
+
+// The one-pass half of a build: one judge for every non-empty filter.
+// Returns 1 (also when every filter is empty: there is nothing to judge).
+static int StartJudge(int mode, const RawsharkBlock* rawshark, int linkType, int count) {
+    RawsharkEntry* judge = JudgeEntry();
+    EntryReset(judge, mode, -1);
+    FilterEntry filters[FilterSetMax];
+    for (int i = 0; i < count; ++i) {
+        filters[i] = RawsharkMngr.entries[i].filter;  // texts already cut to fit
+        if (filters[i].filterText[0]) judge->served[judge->servedCount++] = i;
+    }
+    if (judge->servedCount == 0) return 1;
+    char path[kPathMax];
+    RawsharkCommand* command = &RawsharkMngr.command;
+    if (!ProgramFilePath(kJudgeName, path, sizeof path) ||
+        !RawsharkMngrBuildJudgeCommand(rawshark, path, linkType, count, filters, command)) {
+        DebugLog("%s(%d),RawsharkMngrListEdit() err,command line too long", __FILE__, __LINE__);
+        return 0;
+    }
+    if (!StartChild(judge, command)) return 0;
+    RawsharkMngr.judgeActive.store(1, std::memory_order_release);
+    return 1;
 }
 
 static int ListBuild(int mode, const RawsharkBlock* rawshark, int linkType, int count, const FilterEntry* filters,
@@ -324,11 +537,17 @@ static int ListBuild(int mode, const RawsharkBlock* rawshark, int linkType, int 
         return 0;
     }
     if (!RawsharkMngr.entries) {
-        RawsharkMngr.entries = new (std::nothrow) RawsharkEntry[FilterSetMax]();
+        RawsharkMngr.entries = new (std::nothrow) RawsharkEntry[FilterSetMax + 1]();
         if (!RawsharkMngr.entries) {
             DebugLog("%s(%d),RawsharkMngrListEdit() err,malloc", __FILE__, __LINE__);
             return 0;
         }
+    }
+    int onePass = rawshark->onePass != 0;
+    if (onePass && !RawsharkMngrJudgeAvailable()) {
+        DebugLog("%s(%d),RawsharkMngrListEdit() info,%s not in the program folder,one rawshark per filter", __FILE__,
+                 __LINE__, kJudgeName);
+        onePass = 0;
     }
     RawsharkCommand* command = &RawsharkMngr.command;
     for (int i = 0; i < count; ++i) {
@@ -343,6 +562,7 @@ static int ListBuild(int mode, const RawsharkBlock* rawshark, int linkType, int 
             RawsharkMngrListClear();
             return 0;
         }
+        if (onePass) continue;  // the judge, started below, serves this entry
         const char* filterText = entry->filter.filterText;
         if (!RawsharkMngrBuildCommand(rawshark, linkType, filterText, command)) {
             DebugLog("%s(%d),RawsharkMngrListEdit() err,command line too long", __FILE__, __LINE__);
@@ -351,22 +571,18 @@ static int ListBuild(int mode, const RawsharkBlock* rawshark, int linkType, int 
         }
         RawsharkMngrAppendPreferences(command);
         if (!filterText[0]) continue;  // matches every packet: no process, no thread
-
-        if (!ChildConsoleNewArgv(command->text, command->argv, &entry->console)) {
-            RawsharkMngrListClear();
-            return 0;
-        }
-        try {
-            entry->thread = std::thread(RawsharkMngrReadThread, entry);
-        } catch (...) {
-            DebugLog("%s(%d),CreateThread() err,errno=%d", __FILE__, __LINE__, errno);
+        if (!StartChild(entry, command)) {
             RawsharkMngrListClear();
             return 0;
         }
     }
+    if (onePass && !StartJudge(mode, rawshark, linkType, count)) {
+        RawsharkMngrListClear();
+        return 0;
+    }
     // Every reader runs before the first packet is written, so no packet is
     // skipped for an entry whose reader has not started yet.
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i <= FilterSetMax; ++i) {
         RawsharkEntry* entry = &RawsharkMngr.entries[i];
         if (!entry->thread.joinable()) continue;
         while (entry->ReaderState.load(std::memory_order_acquire) == ReaderNotStarted) {
@@ -387,18 +603,33 @@ int RawsharkMngrListEditOffline(const RawsharkBlock* rawshark, int linkType, int
 
 // ---------------------------------------------------------------- packets
 
-// Writes the whole record, continuing after partial writes. 0 or errno.
+// Writes the whole record, continuing after partial writes, waiting for room
+// in the pipe as long as the process takes something at least every
+// kRawsharkStallMs. 0, ETIMEDOUT when it took nothing for that long, or
+// another errno.
 static int WriteRecord(int fd, const PacketRecordHeader* header, const uint8_t* data) {
     iovec parts[2] = {{const_cast<PacketRecordHeader*>(header), sizeof *header},
                       {const_cast<uint8_t*>(data), header->incl_len}};
     iovec* part = parts;
     int left = (header->incl_len && data) ? 2 : 1;
+    // Steady time, not the performance counter: tests replace that one.
+    auto deadline = std::chrono::steady_clock::time_point::max();
     while (left > 0) {
         ssize_t n = writev(fd, part, left);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return errno;
+            if (errno != EAGAIN) return errno;
+            auto now = std::chrono::steady_clock::now();
+            if (deadline == std::chrono::steady_clock::time_point::max()) {
+                deadline = now + std::chrono::milliseconds(kRawsharkStallMs);
+            }
+            if (now >= deadline) return ETIMEDOUT;
+            pollfd p = {fd, POLLOUT, 0};
+            auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
+            poll(&p, 1, static_cast<int>(wait));
+            continue;
         }
+        deadline = std::chrono::steady_clock::time_point::max();  // it took something
         size_t done = static_cast<size_t>(n);
         while (left > 0 && done >= part->iov_len) {
             done -= part->iov_len;
@@ -413,6 +644,25 @@ static int WriteRecord(int fd, const PacketRecordHeader* header, const uint8_t* 
     return 0;
 }
 
+// Writes the record to the process of entry (a rawshark or the judge) while
+// its reader runs; stops a process that takes nothing.
+static void WriteToChild(RawsharkEntry* entry, const PacketRecordHeader* header, const uint8_t* data) {
+    if (entry->ReaderState.load(std::memory_order_acquire) != ReaderRunning || entry->console.input == 0 ||
+        entry->stalled.load(std::memory_order_relaxed)) {
+        return;  // process not running, already ended or stopped
+    }
+    int error = WriteRecord(entry->console.input, header, data);
+    if (error == ETIMEDOUT) {
+        DebugLog("%s(%d),WriteFile() err,not responding for %d ms,process=%d", __FILE__, __LINE__, kRawsharkStallMs,
+                 static_cast<int>(entry->console.process));
+        // The flag first: the reader that sees the end tells why.
+        entry->stalled.store(1, std::memory_order_release);
+        ChildConsoleTerminate(&entry->console);
+    } else if (error) {
+        DebugLog("%s(%d),WriteFile() err,errno=%d", __FILE__, __LINE__, error);
+    }
+}
+
 void RawsharkMngrWritePacket(const PacketRecordHeader* header, const uint8_t* data) {
     int count = RawsharkMngr.count.load(std::memory_order_acquire);
     for (int i = 0; i < count; ++i) {
@@ -421,17 +671,18 @@ void RawsharkMngrWritePacket(const PacketRecordHeader* header, const uint8_t* da
             ApplyVerdict(entry, 1);  // an empty filter matches every packet
             continue;
         }
-        if (entry->ReaderState.load(std::memory_order_acquire) != ReaderRunning || entry->console.input == 0) {
-            continue;  // process not running or already ended
-        }
-        int error = WriteRecord(entry->console.input, header, data);
-        if (error) DebugLog("%s(%d),WriteFile() err,errno=%d", __FILE__, __LINE__, error);
+        if (entry->console.process) WriteToChild(entry, header, data);  // per filter: its own rawshark
     }
+    if (RawsharkMngr.judgeActive.load(std::memory_order_acquire)) WriteToChild(JudgeEntry(), header, data);
 }
 
 // ---------------------------------------------------------------- reading
 
 int RawsharkMngrCount() { return RawsharkMngr.count.load(std::memory_order_acquire); }
+
+RawsharkEntry* RawsharkMngrJudge() {
+    return RawsharkMngr.judgeActive.load(std::memory_order_acquire) ? JudgeEntry() : nullptr;
+}
 
 RawsharkEntry* RawsharkMngrEntry(int n) {
     if (n < 0 || n >= RawsharkMngr.count.load(std::memory_order_acquire)) return nullptr;

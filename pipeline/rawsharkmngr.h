@@ -1,15 +1,25 @@
-// rawsharkmngr.h - one rawshark process per filter of the current set.
+// rawsharkmngr.h - the processes that judge the filters of the current set.
 //
-// For every filter entry the manager keeps a RawsharkEntry, in filter order;
-// an entry with a non-empty filter text runs one rawshark that reads pcap
-// records on its stdin and prints one verdict line per packet, read by the
-// entry's own reader thread. An empty filter text starts nothing and matches
-// every packet.
+// For every filter entry the manager keeps a RawsharkEntry, in filter order.
+// Who judges depends on the mode of the rawshark block:
+//   one pass (onePass 1)   one lumo_judge for every non-empty filter, with
+//                          one reader thread that hands verdict i of each
+//                          line to the entry of the i-th non-empty filter
+//   per filter (onePass 0) one rawshark per non-empty filter, each read by
+//                          the entry's own reader thread
+// When lumo_judge is missing from the program folder the list is built per
+// filter (and the log says so). In both modes an empty filter text starts
+// nothing and matches every packet, and every packet is written once to
+// each judging process.
 //
 // One implementation serves both programs; only what a verdict does differs:
 //   live (lumo)            advance the entry's SampleCounter over the ring
 //   offline (lumo_offline) mark the packet at the entry's cursor in the
 //                          packet store, then advance the cursor
+//
+// No judging process can hold up the packet source: a write waits at most
+// kRawsharkStallMs for room in a pipe; a process that has taken nothing for
+// that long is killed, and each entry it served says so in its LastMessage.
 //
 // Owner's duty: stop packets flowing (handler switch off or capture thread
 // stopped; in lumo_offline the reader thread is the only caller) before
@@ -33,6 +43,7 @@ enum { ReaderNotStarted = 0, ReaderRunning = 1, ReaderEnded = 2 };
 
 constexpr int kRawsharkBufferSize = 1024;   // reader's input buffer
 constexpr int kRawsharkMessageSize = 256;   // LastMessage, NUL included
+constexpr int kRawsharkStallMs = 2000;      // longest wait for room in a judging process's pipe
 
 // The last "rawshark:" line of an entry. The reader thread writes it, any
 // thread reads it; words and a sequence number instead of a lock, so the
@@ -42,13 +53,18 @@ struct RawsharkMessage {
     std::atomic<uint64_t> words[kRawsharkMessageSize / 8];  // the text, NUL-padded
 };
 
-// One filter of the current set. Entries sit in a table that lives as long
-// as the process and never move; threads hold pointers to them.
+// One filter of the current set, or the one lumo_judge of a one-pass list
+// (RawsharkMngrJudge, outside the list: it has a process and a reader but no
+// filter, counter or cursor of its own). Entries sit in a table that lives
+// as long as the process and never move; threads hold pointers to them.
 struct RawsharkEntry {
     FilterEntry filter;          // a copy; only filterText matters here
-    ChildConsole console;        // all zero for an empty filter
+    ChildConsole console;        // all zero for an empty filter and for an entry the judge serves
     int32_t mode;                // RawsharkMngrMode
-    int32_t index;               // position in the list (the match bit offline)
+    int32_t index;               // position in the list (the match bit offline); -1 for the judge
+    // the judge only: entry index of verdict position p, p < servedCount
+    int32_t servedCount;
+    int32_t served[FilterSetMax];
     // reader thread only
     char buffer[kRawsharkBufferSize];
     int32_t fill;                // bytes held in buffer
@@ -57,8 +73,13 @@ struct RawsharkEntry {
     // one writer each: the reader thread, or the packet source for an empty filter
     SampleCounter counter;
     std::atomic<int64_t> cursor;  // offline: packets decided so far
-    std::thread thread;          // not joinable for an empty filter
+    std::thread thread;          // not joinable for an empty filter and for a served entry
+    // Served entries: set by the judge's reader thread, as their own reader would.
     std::atomic<int32_t> ReaderState;  // ReaderNotStarted, ReaderRunning, ReaderEnded
+    // 1 once the packet source has killed the process for taking nothing in
+    // kRawsharkStallMs; written by the packet source, read by the reader.
+    std::atomic<int32_t> stalled;
+    // The judge's own holds its last other "lumo_judge:" line.
     RawsharkMessage LastMessage;
 };
 
@@ -66,9 +87,11 @@ struct RawsharkEntry {
 // UI thread in lumo; the capture-file reader thread in lumo_offline.
 
 // Releases the current list, then builds one entry per filter (empty ones
-// included, so entry i belongs to filter i) for the live program: a rawshark
-// and a reader thread per non-empty filter, a SampleCounter of binCount bins
-// (a power of two) per entry. Returns only when every reader thread runs.
+// included, so entry i belongs to filter i) for the live program: in one
+// pass a lumo_judge and its reader thread for all non-empty filters, else a
+// rawshark and a reader thread per non-empty filter; a SampleCounter of
+// binCount bins (a power of two) per entry. Returns only when every reader
+// thread runs.
 // Returns 1 (also for count <= 0, with an empty list), or 0 with the list
 // empty and nothing left running (also for more than FilterSetMax filters).
 int RawsharkMngrListEdit(const RawsharkBlock* rawshark, int linkType, int count,
@@ -116,6 +139,14 @@ int RawsharkMngrLastMessage(int index, char* dest);
 // Entry n of the list, or nullptr. For tests and diagnostics.
 RawsharkEntry* RawsharkMngrEntry(int n);
 
+// The lumo_judge entry of a one-pass list, or nullptr (per-filter list, or
+// no non-empty filter). For tests and diagnostics.
+RawsharkEntry* RawsharkMngrJudge();
+
+// 1 when lumo_judge lies in the program folder, so that a one-pass block
+// gets a one-pass list. Any thread.
+int RawsharkMngrJudgeAvailable();
+
 // ---------------------------------------------------------------- pieces
 // The parts of the build and of the reader, exposed for tests.
 
@@ -141,6 +172,14 @@ struct RawsharkCommand {
 int RawsharkMngrBuildCommand(const RawsharkBlock* rawshark, int linkType, const char* filterText,
                              RawsharkCommand* command);
 
+// Builds the lumo_judge command of a one-pass list: text
+//   JUDGE -d encap:N -n [-N LETTERS] [-o "PREF"]... -R "F1" -R "F2" ...
+// (preferences from the data folder as for rawshark; one -R per non-empty
+// filter of entries[0..count), in order) and argv to match. Returns 1, or 0
+// when it does not fit.
+int RawsharkMngrBuildJudgeCommand(const RawsharkBlock* rawshark, const char* judgePath, int linkType, int count,
+                                  const FilterEntry* entries, RawsharkCommand* command);
+
 // Treats one line of the preferences file (cut at CR, LF, "#"; control and
 // non-ASCII bytes blanked; trimmed): a line with a colon and no double quote
 // appends " -o \"LINE\" " to the text and -o, LINE to argv. Returns 1 when
@@ -156,8 +195,12 @@ int RawsharkMngrAppendPreferences(RawsharkCommand* command);
 // buffer[0..length) for entry: a "rawshark:" line replaces LastMessage (cut
 // to 255), a line whose last character is '-' is a verdict (matched when the
 // character two before it is '1') that advances the counter (live) or marks
-// and advances the cursor (offline); other lines are ignored. Returns the
-// bytes consumed (complete lines only). Reader thread.
+// and advances the cursor (offline); other lines are ignored. For the judge
+// entry: a line of exactly servedCount characters '0'/'1' hands verdict p to
+// entry served[p]; "lumo_judge: filter I: ..." becomes the LastMessage of
+// the I-th served entry; another "lumo_judge:" line the judge's own; other
+// lines are ignored. Returns the bytes consumed (complete lines only).
+// Reader thread.
 int RawsharkMngrParseLines(const char* buffer, int length, RawsharkEntry* entry);
 
 // Takes `got` bytes that a read placed at entry->buffer + entry->fill:

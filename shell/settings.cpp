@@ -68,6 +68,8 @@ const SettingsKey kSettingsKeys[] = {
     {"limit_bytes", KindInt32, FIELD(capture.limitBytes), 0, 128, nullptr, ForLumo},
     {"timeout", KindInt32, FIELD(capture.timeout), 0, 10, nullptr, ForLumo},
     {"capture_filter", KindText, FIELD(capture.captureFilter), TEXTSIZE(capture.captureFilter), 0, "", ForLumo},
+    // Keys of our own, after the designed ones.
+    {"one_pass", KindInt32, FIELD(rawshark.onePass), 0, 1, nullptr, ForBoth},
 };
 
 #undef FIELD

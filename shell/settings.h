@@ -29,6 +29,7 @@ struct RawsharkBlock {
     int32_t networkResolution;       // "enable_network_address_resolution"
     int32_t transportResolution;     // "enable_transport_layer_port_number_resolution"
     int32_t concurrentDns;           // "enable_concurrent_asynchronous_DNS_lookups"
+    int32_t onePass;                 // "one_pass", 1: one lumo_judge for every filter, 0: one rawshark each
 };
 
 struct Settings {

@@ -108,7 +108,8 @@ TEST_F(SettingsTest, FreshStartGivesDefaultsAndWritesEveryKeyInOrder) {
               "enable_limit_bytes=0\n"
               "limit_bytes=128\n"
               "timeout=10\n"
-              "capture_filter=\n",
+              "capture_filter=\n"
+              "one_pass=1\n",
               TestFileRead(Ini(SettingsLumo)));
 }
 
@@ -258,7 +259,7 @@ TEST_F(SettingsTest, SavingKeepsTheUsersOtherLines) {
     SettingsSave(&s, SettingsLumo);
     std::string text = TestFileRead(Ini(SettingsLumo));
     EXPECT_EQ(0u, text.find("; my capture box\n[Lumo]\nsize_x=6\nmy_own_key=keep\ndebug_mode=0\n"));
-    EXPECT_NE(std::string::npos, text.find("capture_filter=\n\n[Extra]\nz=1\n"));
+    EXPECT_NE(std::string::npos, text.find("capture_filter=\none_pass=1\n\n[Extra]\nz=1\n"));
 }
 
 TEST_F(SettingsTest, TextWithALineEndCannotInjectKeys) {
@@ -303,7 +304,8 @@ TEST_F(SettingsTest, OfflineProgramKeepsItsSubsetInItsOwnSection) {
               "enable_MAC_address_resolution=0\n"
               "enable_network_address_resolution=0\n"
               "enable_transport_layer_port_number_resolution=0\n"
-              "enable_concurrent_asynchronous_DNS_lookups=0\n",
+              "enable_concurrent_asynchronous_DNS_lookups=0\n"
+              "one_pass=1\n",
               TestFileRead(Ini(SettingsLumoOffline)));
     EXPECT_FALSE(TestPathExists(Ini(SettingsLumo)));
 }
