@@ -5,6 +5,8 @@
 //   parser       verdicts, CR LF / LF, splits, messages, garbage, long lines
 //   processes    counts against tshark (live and offline), rejected and
 //                killed filters, missing executable, teardown bookkeeping
+//   one pass     judge lines, one lumo_judge against tshark, a killed and a
+//                stopped judge, a stopped rawshark in the per-filter mode
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -83,6 +85,7 @@ protected:
     }
     void TearDown() override {
         RawsharkMngrListClear();
+        PlatformSetProgramFolder(nullptr);
         PacketStoreReset();
         PacketRingReset();
         TotalCounterFree();
@@ -562,6 +565,152 @@ TEST_F(RawsharkMngrTest, TeardownUnderLoadLeavesNothingBehind) {
         EXPECT_EQ(PipelineTestChildren(), children);
         PacketRingReset();
     }
+}
+
+// ---------------------------------------------------------------- one pass
+
+RawsharkBlock OnePass() {
+    RawsharkBlock b = Rawshark();
+    b.onePass = 1;
+    PlatformSetProgramFolder(LUMO_BIN_DIR);  // where lumo_judge is built
+    return b;
+}
+
+void Feed(const std::vector<PipelineTestPacket>& packets, size_t from, size_t to, bool live) {
+    for (size_t k = from; k < to; ++k) {
+        if (live) {
+            PacketRingStore(&packets[k].header, packets[k].data.data());
+        } else {
+            PacketStoreAdd(UsecOf(packets[k].header) - UsecOf(packets[0].header), packets[k].header.orig_len);
+        }
+        RawsharkMngrWritePacket(&packets[k].header, packets[k].data.data());
+    }
+}
+
+TEST_F(RawsharkMngrTest, JudgeLinesSplitAtAnyByteReachTheirEntries) {
+    const std::string out =
+        "lumo_judge: filter 2: bad\n10\n01\r\n1\n101\n1x\nlumo_judge: filter 9: none\n11\nlumo_judge: note\n00\n";
+    FilterEntry empty[3] = {Filter(""), Filter(""), Filter("")};
+    RawsharkBlock b = Rawshark();
+    for (size_t split = 1; split < out.size(); ++split) {
+        PacketStoreReset();
+        ASSERT_EQ(RawsharkMngrListEditOffline(&b, 1, 3, empty), 1);  // three entries, no process
+        ParsedEntry judge(4);
+        judge.entry->servedCount = 2;
+        judge.entry->served[0] = 0;
+        judge.entry->served[1] = 2;
+        judge.Feed(out, {static_cast<int>(split), 1024});
+        ASSERT_EQ(RawsharkMngrEntry(0)->cursor.load(), 4) << split;
+        ASSERT_EQ(RawsharkMngrEntry(1)->cursor.load(), 0) << split;
+        std::string bits0, bits2;
+        for (int k = 0; k < 4; ++k) {
+            bits0 += (PacketStoreItem(k)->matchBits.load() & 1u) ? '1' : '0';
+            bits2 += (PacketStoreItem(k)->matchBits.load() & 4u) ? '1' : '0';
+        }
+        ASSERT_EQ(bits0, "1010") << split;
+        ASSERT_EQ(bits2, "0110") << split;
+        ASSERT_EQ(Message(2), "lumo_judge: filter 2: bad") << split;
+        ASSERT_EQ(Message(0), "") << split;
+        ASSERT_EQ(judge.Last(), "lumo_judge: note") << split;
+    }
+}
+
+// One lumo_judge serves every non-empty filter: one child, one write per
+// packet, counts equal tshark's; the filter it refuses stays at zero with
+// the judge's line as its message while it still decides every packet.
+TEST_F(RawsharkMngrTest, OnePassLiveCountsMatchTsharkAndARefusedFilterStaysAtZero) {
+    const int kPackets = 3000;
+    std::vector<PipelineTestPacket> packets = PipelineTestMakePackets(kPackets, 13);
+    std::string pcap = home_ + "/onepass.pcap";
+    ASSERT_TRUE(PipelineTestWritePcap(pcap, packets));
+    const char* texts[5] = {"udp", "", "tcp.bogus", "tcp.port == 80", "frame.len > 1000"};
+    FilterEntry filters[5] = {Filter(texts[0]), Filter(texts[1]), Filter(texts[2]), Filter(texts[3]), Filter(texts[4])};
+    RawsharkBlock b = OnePass();
+    int children = PipelineTestChildren();
+    ASSERT_EQ(RawsharkMngrListEdit(&b, 1, 5, filters, 65536), 1);
+    ASSERT_NE(RawsharkMngrJudge(), nullptr);
+    EXPECT_EQ(RawsharkMngrJudge()->servedCount, 4);
+    EXPECT_EQ(PipelineTestChildren(), children + 1);
+    for (int n = 0; n < 5; ++n) EXPECT_EQ(RawsharkMngrEntry(n)->console.process, 0);
+
+    Feed(packets, 0, packets.size(), true);
+    ASSERT_TRUE(WaitFor([] {
+        for (int n = 0; n < 5; ++n) {
+            if (RawsharkMngrEntry(n)->counter.cursor.load() != kPackets) return false;
+        }
+        return true;
+    }, 120));
+    for (int n : {0, 1, 3, 4}) {
+        Expected e = Reference(pcap, texts[n], UsecOf(packets[0].header), 50000);
+        EXPECT_EQ(RawsharkMngrEntry(n)->counter.matchedPackets.load(), e.packets) << texts[n];
+        EXPECT_EQ(RawsharkMngrEntry(n)->counter.matchedBytes.load(), e.bytes) << texts[n];
+        EXPECT_EQ(Message(n), "") << texts[n];
+    }
+    EXPECT_EQ(RawsharkMngrEntry(2)->counter.matchedPackets.load(), 0u);
+    EXPECT_EQ(Message(2), "lumo_judge: filter 2: tcp.bogus is neither a field nor a protocol name.");
+    RawsharkMngrListClear();
+    EXPECT_EQ(RawsharkMngrJudge(), nullptr);
+    EXPECT_EQ(PipelineTestChildren(), children);
+}
+
+// A judge that dies mid-capture ends every entry it served as a dead
+// rawshark's would, saying how; an empty filter goes on counting.
+TEST_F(RawsharkMngrTest, KilledJudgeEndsEveryEntryItServedLive) {
+    std::vector<PipelineTestPacket> packets = PipelineTestMakePackets(2000, 17);
+    FilterEntry filters[3] = {Filter("udp"), Filter(""), Filter("tcp")};
+    RawsharkBlock b = OnePass();
+    ASSERT_EQ(RawsharkMngrListEdit(&b, 1, 3, filters, 65536), 1);
+    Feed(packets, 0, 1000, true);
+    ASSERT_TRUE(WaitFor([] { return RawsharkMngrEntry(2)->counter.cursor.load() == 1000; }, 60));
+    ASSERT_EQ(kill(RawsharkMngrJudge()->console.process, SIGKILL), 0);
+    Feed(packets, 1000, packets.size(), true);
+    ASSERT_TRUE(WaitFor([] {
+        return RawsharkMngrEntry(0)->ReaderState.load() == ReaderEnded &&
+               RawsharkMngrEntry(2)->ReaderState.load() == ReaderEnded;
+    }, 30));
+    for (int n : {0, 2}) {
+        EXPECT_EQ(Message(n), "lumo_judge ended (killed by signal 9)");
+        EXPECT_LT(RawsharkMngrEntry(n)->counter.cursor.load(), 2000u);
+    }
+    EXPECT_EQ(RawsharkMngrEntry(1)->counter.matchedPackets.load(), 2000u);
+    EXPECT_EQ(Message(1), "");
+}
+
+// Fault: a judging process that stopped reading blocked the packet source in
+// its pipe write for good. Now it is stopped after the bound, the entries it
+// served end with the reason, and an offline run can finish.
+TEST_F(RawsharkMngrTest, StoppedJudgeIsKilledAfterTheBoundOffline) {
+    std::vector<PipelineTestPacket> packets = PipelineTestMakePackets(3000, 19);
+    FilterEntry filters[3] = {Filter("udp"), Filter(""), Filter("tcp")};
+    RawsharkBlock b = OnePass();
+    int children = PipelineTestChildren();
+    ASSERT_EQ(RawsharkMngrListEditOffline(&b, 1, 3, filters), 1);
+    ASSERT_EQ(kill(RawsharkMngrJudge()->console.process, SIGSTOP), 0);
+    Feed(packets, 0, packets.size(), false);  // returns: the writes give up on the stopped judge
+    ASSERT_TRUE(WaitFor([] { return RawsharkMngrAllDone(3000) == 1; }, 30));
+    EXPECT_EQ(RawsharkMngrEntry(1)->cursor.load(), 3000);
+    for (int n : {0, 2}) {
+        EXPECT_EQ(RawsharkMngrEntry(n)->ReaderState.load(), ReaderEnded);
+        EXPECT_EQ(Message(n), "lumo_judge not responding for 2 s, stopped");
+    }
+    RawsharkMngrListClear();
+    EXPECT_EQ(PipelineTestChildren(), children);
+}
+
+// The per-filter mode: one stopped rawshark is stopped alone; the other
+// filter keeps counting every packet.
+TEST_F(RawsharkMngrTest, StoppedRawsharkStopsAloneWhileTheOtherCounts) {
+    std::vector<PipelineTestPacket> packets = PipelineTestMakePackets(3000, 23);
+    FilterEntry filters[2] = {Filter("udp"), Filter("tcp")};
+    RawsharkBlock b = Rawshark();
+    ASSERT_EQ(RawsharkMngrListEdit(&b, 1, 2, filters, 65536), 1);
+    ASSERT_EQ(RawsharkMngrJudge(), nullptr);
+    ASSERT_EQ(kill(RawsharkMngrEntry(0)->console.process, SIGSTOP), 0);
+    Feed(packets, 0, packets.size(), true);
+    ASSERT_TRUE(WaitFor([] { return RawsharkMngrEntry(1)->counter.cursor.load() == 3000; }, 60));
+    ASSERT_TRUE(WaitFor([] { return RawsharkMngrEntry(0)->ReaderState.load() == ReaderEnded; }, 30));
+    EXPECT_EQ(Message(0), "rawshark not responding for 2 s, stopped");
+    EXPECT_EQ(Message(1), "");
 }
 
 }  // namespace
