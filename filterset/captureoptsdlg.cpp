@@ -66,6 +66,7 @@ void CaptureOptsOpen(const Settings* settings, const InterfaceInfo* list, int co
     form->networkResolution = settings->rawshark.networkResolution ? 1 : 0;
     form->transportResolution = settings->rawshark.transportResolution ? 1 : 0;
     form->concurrentDns = settings->rawshark.concurrentDns ? 1 : 0;
+    form->onePass = settings->rawshark.onePass ? 1 : 0;
     snprintf(form->samplingText, sizeof form->samplingText, "%" PRId64, settings->samplingInterval);
 }
 
@@ -75,6 +76,7 @@ static void ReadRawsharkBlock(const CaptureOptsForm* form, RawsharkBlock* block)
     block->networkResolution = form->networkResolution ? 1 : 0;
     block->transportResolution = form->transportResolution ? 1 : 0;
     block->concurrentDns = form->concurrentDns ? 1 : 0;
+    block->onePass = form->onePass ? 1 : 0;
 }
 
 int CaptureOptsOk(const CaptureOptsForm* form, const InterfaceInfo* list, int count,

@@ -32,6 +32,7 @@ struct CaptureOptsForm {
     int networkResolution;
     int transportResolution;
     int concurrentDns;
+    int onePass;                  // "Judge all filters in one pass"
     char samplingText[256];       // sampling interval field (digits only)
 };
 

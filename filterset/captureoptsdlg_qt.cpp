@@ -104,6 +104,12 @@ CaptureOptionsDialog::CaptureOptionsDialog(QWidget* owner, Settings* settings,
         switchChecks_[k]->setObjectName(kSwitchNames[k]);
         rgrid->addWidget(switchChecks_[k], 1 + k, 0, 1, 3);
     }
+    onePassCheck_ = new QCheckBox(QStringLiteral("Judge all filters in one pass"), rawsharkGroup);
+    onePassCheck_->setObjectName("onePassCheck");
+    onePassCheck_->setToolTip(QStringLiteral(
+        "One lumo_judge dissects each packet once for every filter. Off: one rawshark per filter, "
+        "from the rawshark path above."));
+    rgrid->addWidget(onePassCheck_, 5, 0, 1, 3);
     column->addWidget(rawsharkGroup);
 
     auto* bottom = new QHBoxLayout;
@@ -160,6 +166,7 @@ CaptureOptionsDialog::CaptureOptionsDialog(QWidget* owner, Settings* settings,
     const int switches[4] = {form.macResolution, form.networkResolution, form.transportResolution,
                              form.concurrentDns};
     for (int k = 0; k < 4; ++k) switchChecks_[k]->setChecked(switches[k] != 0);
+    onePassCheck_->setChecked(form.onePass != 0);
     samplingEdit_->setText(QString::fromUtf8(form.samplingText));
 
     connect(browse, &QPushButton::clicked, this, &CaptureOptionsDialog::OnBrowse);
@@ -219,6 +226,7 @@ void CaptureOptionsDialog::ReadForm(CaptureOptsForm* form) const {
     form->networkResolution = switchChecks_[1]->isChecked() ? 1 : 0;
     form->transportResolution = switchChecks_[2]->isChecked() ? 1 : 0;
     form->concurrentDns = switchChecks_[3]->isChecked() ? 1 : 0;
+    form->onePass = onePassCheck_->isChecked() ? 1 : 0;
     TextCopy(form->samplingText, sizeof form->samplingText, samplingEdit_->text().toUtf8().constData());
 }
 

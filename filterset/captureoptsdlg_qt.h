@@ -67,6 +67,7 @@ private:
     QLineEdit* limitEdit_ = nullptr;
     QComboBox* captureFilterCombo_ = nullptr;
     QLineEdit* rawsharkPathEdit_;
+    QCheckBox* onePassCheck_ = nullptr;
     QCheckBox* switchChecks_[4];
     QLineEdit* samplingEdit_;
     QTimer* timer_ = nullptr;

@@ -188,12 +188,24 @@ void CaptureFileReadThread(CaptureFileJob* job) {
                 count++;
                 job->packetCount.store(count, std::memory_order_relaxed);
                 if (count % kProgressEvery == 0) UpdateProgress(job, handle);
+                // A strict run learns of a refused filter from the first
+                // verdicts (every refusal comes before them) rather than
+                // after the whole file.
+                if (count == 1 && job->stopOnMessage) {
+                    for (int i = 0; i < job->waitRounds && !RawsharkMngrAllDone(1); i++) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    }
+                    if (AnyFilterMessage(job)) break;
+                }
             }
             if (!failed) {
                 UpdateProgress(job, handle);
                 if (result == -1) {
                     Fail(job, "Corrupted input file");
                 } else {
+                    // End of input: each process judges what it holds and
+                    // ends, so its last verdicts and messages come at once.
+                    RawsharkMngrEndInput();
                     int rounds = job->waitRounds;
                     for (int i = 0; i < rounds && !RawsharkMngrAllDone(count); i++) {
                         if (job->stopOnMessage && AnyFilterMessage(job)) break;

@@ -19,6 +19,7 @@
 #include "graph/graph.h"
 #include "offline/offlineview.h"
 #include "pipeline/packetstore.h"
+#include "pipeline/rawsharkmngr.h"
 #include "shell/common.h"
 #include "shell/debuglog.h"
 
@@ -32,7 +33,7 @@ constexpr int kExportWaitRounds = 600;
 const char* OfflineUsageText() {
     return "usage: lumo_offline [--filter-set FILE.fs] [--interval MICROSECONDS]\n"
            "                    [--export-csv OUT.csv] [--export-png OUT.png [--size WIDTHxHEIGHT]]\n"
-           "                    [CAPTURE]\n"
+           "                    [--one-pass | --per-filter] [CAPTURE]\n"
            "\n"
            "Graphs a capture file (pcap, pcapng) per Wireshark display filter.\n"
            "Without an export option the window opens and reads CAPTURE when given.\n"
@@ -44,6 +45,10 @@ const char* OfflineUsageText() {
            "                          each filter, then exit (no window, no display needed)\n"
            "  --export-png OUT.png    draw the graph of the whole file into OUT.png, then exit\n"
            "  --size WIDTHxHEIGHT     size of the PNG (default 1280x480)\n"
+           "  --one-pass              judge every filter on one dissection per packet (one\n"
+           "                          lumo_judge), for this run, whatever one_pass says\n"
+           "  --per-filter            one rawshark per filter (the rawshark_path of the\n"
+           "                          settings), for this run, whatever one_pass says\n"
            "  --help                  show this text\n"
            "  --version               show the version\n"
            "\n"
@@ -80,6 +85,7 @@ static int ParseSize(const char* text, int32_t* w, int32_t* h) {
 
 int OfflineArgsParse(int argc, char** argv, OfflineArgs* args, char* error, size_t size) {
     *args = OfflineArgs{};
+    args->onePass = -1;
     args->pngWidth = kExportDefaultWidth;
     args->pngHeight = kExportDefaultHeight;
     int sizeGiven = 0;
@@ -92,6 +98,15 @@ int OfflineArgsParse(int argc, char** argv, OfflineArgs* args, char* error, size
         }
         if (!strcmp(a, "--version")) {
             args->version = 1;
+            continue;
+        }
+        if (!strcmp(a, "--one-pass") || !strcmp(a, "--per-filter")) {
+            int onePass = !strcmp(a, "--one-pass");
+            if (args->onePass == 1 - onePass) {
+                snprintf(error, size, "--one-pass and --per-filter exclude each other");
+                return 0;
+            }
+            args->onePass = onePass;
             continue;
         }
         int takesValue = !strcmp(a, "--filter-set") || !strcmp(a, "--interval") ||
@@ -161,6 +176,7 @@ int OfflineArgsExporting(const OfflineArgs* args) { return args->csvPath[0] || a
 int OfflineExportRead(OfflineExport* ex, const OfflineArgs* args, char* error, size_t size) {
     error[0] = '\0';
     SettingsLoad(&ex->settings, SettingsLumoOffline);
+    if (args->onePass >= 0) ex->settings.rawshark.onePass = args->onePass;
     if (ex->maxRows <= 0) ex->maxRows = kExportMaxRows;
     ResetFilterEntries(ex->entries, FilterSetMax);
     ex->count = 0;
@@ -184,8 +200,11 @@ int OfflineExportRead(OfflineExport* ex, const OfflineArgs* args, char* error, s
     }
     // A filter that rawshark would refuse is reported before the read, also
     // for a file too short for rawshark to say so in time. Without the
-    // checker the read itself still reports the refusal.
-    if (needRawshark) {
+    // checker the read itself still reports the refusal. The judge of one
+    // pass answers for every filter before its first verdict, so it needs
+    // no check beforehand.
+    int onePass = ex->settings.rawshark.onePass && RawsharkMngrJudgeAvailable();
+    if (needRawshark && !onePass) {
         DfilterStartChildProcess("");
         for (int i = 0; i < ex->count; i++) {
             int verdict = 1;
@@ -218,15 +237,24 @@ int OfflineExportRead(OfflineExport* ex, const OfflineArgs* args, char* error, s
         return 0;
     }
     for (int i = 0; i < ex->count; i++) {
-        if (job->lastMessages[i][0]) {
-            snprintf(error, size, "filter %d (%s): %s", i + 1, ex->entries[i].filterText,
-                     job->lastMessages[i]);
+        const char* m = job->lastMessages[i];
+        if (m[0]) {
+            // The judge's refusal reads as the checker's would have, with
+            // the compiler's reason after the filter.
+            const char* reason = strncmp(m, "lumo_judge: filter ", 19) == 0 ? strstr(m + 19, ": ") : nullptr;
+            if (reason) {
+                snprintf(error, size, "filter %d is not a valid display filter: %s (%s)", i + 1,
+                         ex->entries[i].filterText, reason + 2);
+            } else {
+                snprintf(error, size, "filter %d (%s): %s", i + 1, ex->entries[i].filterText, m);
+            }
             PacketStoreReset();
             return 0;
         }
     }
     if (!job->allJudged) {
-        snprintf(error, size, "rawshark did not judge every packet within %d s", kExportWaitRounds / 10);
+        snprintf(error, size, "%s did not judge every packet within %d s", onePass ? "lumo_judge" : "rawshark",
+                 kExportWaitRounds / 10);
         PacketStoreReset();
         return 0;
     }

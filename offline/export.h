@@ -5,7 +5,7 @@
 //
 //   lumo_offline [--filter-set FILE.fs] [--interval MICROSECONDS]
 //                [--export-csv OUT.csv] [--export-png OUT.png [--size WxH]]
-//                [CAPTURE]
+//                [--one-pass | --per-filter] [CAPTURE]
 //
 // Without an export option the window opens (and reads CAPTURE when given).
 // The export mode reads the settings file but writes nothing back: neither
@@ -30,6 +30,7 @@ struct OfflineArgs {
     int32_t pngWidth;           // --size, default 1280 x 480
     int32_t pngHeight;
     char capture[kPathMax];     // CAPTURE, "" when not given
+    int32_t onePass;            // --one-pass 1, --per-filter 0, not given -1: "one_pass" of the settings
 };
 
 // Default picture size of --export-png.

@@ -22,6 +22,11 @@ OfflineWindow* LumoOfflineMainWindow() { return OfflineWindowInstance; }
 int LumoOfflineRun(const OfflineArgs* args) {
     memset(&OfflineSettings, 0, sizeof OfflineSettings);
     SettingsLoad(&OfflineSettings, SettingsLumoOffline);
+    // --one-pass / --per-filter hold for this run only: the file keeps its
+    // value unless the user changes the mode in Capture Options.
+    const int32_t savedOnePass = OfflineSettings.rawshark.onePass;
+    const int overridden = args && args->onePass >= 0;
+    if (overridden) OfflineSettings.rawshark.onePass = args->onePass;
     DebugLog("%s(%d),Lumo_offline (%s) start", __FILE__, __LINE__, LUMO_VERSION_TEXT);
     DrawSurfaceSetDefaultText(DrawTextQt());
 
@@ -42,6 +47,7 @@ int LumoOfflineRun(const OfflineArgs* args) {
     const int code = QApplication::exec();
     OfflineWindowInstance = nullptr;
     delete window;
+    if (overridden && OfflineSettings.rawshark.onePass == args->onePass) OfflineSettings.rawshark.onePass = savedOnePass;
     SettingsSave(&OfflineSettings, SettingsLumoOffline);
     DebugLog("%s(%d),Lumo_offline exit", __FILE__, __LINE__);
     return code;

@@ -353,13 +353,16 @@ static void TellEnd(RawsharkEntry* entry) {
     if (RawsharkMngr.clearing.load(std::memory_order_acquire)) return;
     bool judge = IsJudge(entry);
     char text[kRawsharkMessageSize];
-    if (entry->stalled.load(std::memory_order_acquire)) {
+    int input = entry->inputState.load(std::memory_order_acquire);
+    if (input == InputStalled) {
         snprintf(text, sizeof text, "%s not responding for %d s, stopped", judge ? kJudgeName : "rawshark",
                  kRawsharkStallMs / 1000);
     } else if (judge) {
         int status = 0;
         char how[64] = "";
         if (ChildConsoleEndStatus(&entry->console, 1000, &status)) {
+            // The normal end of a judge whose input was closed says nothing.
+            if (input == InputEnded && WIFEXITED(status) && WEXITSTATUS(status) == 0) return;
             if (WIFEXITED(status)) {
                 snprintf(how, sizeof how, " (exit code %d)", WEXITSTATUS(status));
             } else if (WIFSIGNALED(status)) {
@@ -436,7 +439,7 @@ static void EntryReset(RawsharkEntry* entry, int mode, int index) {
     entry->counter.size = 0;
     entry->cursor.store(0, std::memory_order_relaxed);
     entry->ReaderState.store(ReaderNotStarted, std::memory_order_relaxed);
-    entry->stalled.store(0, std::memory_order_relaxed);
+    entry->inputState.store(InputOpen, std::memory_order_relaxed);
     RawsharkMessageStore(&entry->LastMessage, "", 0);
 }
 
@@ -648,15 +651,15 @@ static int WriteRecord(int fd, const PacketRecordHeader* header, const uint8_t* 
 // its reader runs; stops a process that takes nothing.
 static void WriteToChild(RawsharkEntry* entry, const PacketRecordHeader* header, const uint8_t* data) {
     if (entry->ReaderState.load(std::memory_order_acquire) != ReaderRunning || entry->console.input == 0 ||
-        entry->stalled.load(std::memory_order_relaxed)) {
+        entry->inputState.load(std::memory_order_relaxed) != InputOpen) {
         return;  // process not running, already ended or stopped
     }
     int error = WriteRecord(entry->console.input, header, data);
     if (error == ETIMEDOUT) {
         DebugLog("%s(%d),WriteFile() err,not responding for %d ms,process=%d", __FILE__, __LINE__, kRawsharkStallMs,
                  static_cast<int>(entry->console.process));
-        // The flag first: the reader that sees the end tells why.
-        entry->stalled.store(1, std::memory_order_release);
+        // The state first: the reader that sees the end tells why.
+        entry->inputState.store(InputStalled, std::memory_order_release);
         ChildConsoleTerminate(&entry->console);
     } else if (error) {
         DebugLog("%s(%d),WriteFile() err,errno=%d", __FILE__, __LINE__, error);
@@ -674,6 +677,21 @@ void RawsharkMngrWritePacket(const PacketRecordHeader* header, const uint8_t* da
         if (entry->console.process) WriteToChild(entry, header, data);  // per filter: its own rawshark
     }
     if (RawsharkMngr.judgeActive.load(std::memory_order_acquire)) WriteToChild(JudgeEntry(), header, data);
+}
+
+static void EndInput(RawsharkEntry* entry) {
+    if (entry->console.input == 0) return;
+    if (entry->inputState.load(std::memory_order_relaxed) == InputOpen) {
+        entry->inputState.store(InputEnded, std::memory_order_release);
+    }
+    close(entry->console.input);
+    entry->console.input = 0;
+}
+
+void RawsharkMngrEndInput() {
+    int count = RawsharkMngr.count.load(std::memory_order_acquire);
+    for (int i = 0; i < count; ++i) EndInput(&RawsharkMngr.entries[i]);
+    if (RawsharkMngr.judgeActive.load(std::memory_order_acquire)) EndInput(JudgeEntry());
 }
 
 // ---------------------------------------------------------------- reading

@@ -40,6 +40,8 @@ enum RawsharkMngrMode { RawsharkMngrLive = 0, RawsharkMngrOffline = 1 };
 
 // Entry states.
 enum { ReaderNotStarted = 0, ReaderRunning = 1, ReaderEnded = 2 };
+// What the packet source has done to a process's input.
+enum { InputOpen = 0, InputStalled = 1, InputEnded = 2 };
 
 constexpr int kRawsharkBufferSize = 1024;   // reader's input buffer
 constexpr int kRawsharkMessageSize = 256;   // LastMessage, NUL included
@@ -76,9 +78,10 @@ struct RawsharkEntry {
     std::thread thread;          // not joinable for an empty filter and for a served entry
     // Served entries: set by the judge's reader thread, as their own reader would.
     std::atomic<int32_t> ReaderState;  // ReaderNotStarted, ReaderRunning, ReaderEnded
-    // 1 once the packet source has killed the process for taking nothing in
-    // kRawsharkStallMs; written by the packet source, read by the reader.
-    std::atomic<int32_t> stalled;
+    // InputOpen, InputStalled once the packet source has killed the process
+    // for taking nothing in kRawsharkStallMs, InputEnded once it closed the
+    // process's input; written by the packet source, read by the reader.
+    std::atomic<int32_t> inputState;
     // The judge's own holds its last other "lumo_judge:" line.
     RawsharkMessage LastMessage;
 };
@@ -113,6 +116,10 @@ void RawsharkMngrListClear();
 // completed; a failure is logged and that entry skipped for this packet); an
 // empty filter counts (live) or marks (offline) the packet at once.
 void RawsharkMngrWritePacket(const PacketRecordHeader* header, const uint8_t* data);
+
+// Offline, after the last packet: closes the input of every process, which
+// then judges what it holds and ends; its reader ends after the last line.
+void RawsharkMngrEndInput();
 
 // ---------------------------------------------------------------- reading
 // Any thread that does not build or clear the list at the same time (the
