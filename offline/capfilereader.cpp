@@ -192,7 +192,7 @@ void CaptureFileReadThread(CaptureFileJob* job) {
                 // verdicts (every refusal comes before them) rather than
                 // after the whole file.
                 if (count == 1 && job->stopOnMessage) {
-                    for (int i = 0; i < job->waitRounds && !RawsharkMngrAllDone(1); i++) {
+                    for (int i = 0; i < job->waitRounds * 10 && !RawsharkMngrAllDone(1); i++) {
                         std::this_thread::sleep_for(std::chrono::milliseconds(10));
                     }
                     if (AnyFilterMessage(job)) break;
@@ -207,9 +207,9 @@ void CaptureFileReadThread(CaptureFileJob* job) {
                     // ends, so its last verdicts and messages come at once.
                     RawsharkMngrEndInput();
                     int rounds = job->waitRounds;
-                    for (int i = 0; i < rounds && !RawsharkMngrAllDone(count); i++) {
+                    for (int i = 0; i < rounds * 10 && !(RawsharkMngrAllDone(count) && RawsharkMngrAllEnded()); i++) {
                         if (job->stopOnMessage && AnyFilterMessage(job)) break;
-                        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                        std::this_thread::sleep_for(std::chrono::milliseconds(10));
                     }
                     KeepVerdictState(job, count);
                     job->state.store(CaptureFileFinished, std::memory_order_release);

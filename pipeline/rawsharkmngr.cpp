@@ -735,6 +735,16 @@ int RawsharkMngrAllDone(int64_t packetCount) {
     return 1;
 }
 
+int RawsharkMngrAllEnded() {
+    int count = RawsharkMngr.count.load(std::memory_order_acquire);
+    for (int i = 0; i < count; ++i) {
+        const RawsharkEntry* entry = &RawsharkMngr.entries[i];
+        if (!entry->filter.filterText[0]) continue;  // no process behind it
+        if (entry->ReaderState.load(std::memory_order_acquire) != ReaderEnded) return 0;
+    }
+    return 1;
+}
+
 int RawsharkMngrLastMessage(int index, char* dest) {
     RawsharkEntry* entry = RawsharkMngrEntry(index);
     if (!entry) {

@@ -139,6 +139,10 @@ int RawsharkMngrReadPackets(int n, int64_t now, uint64_t* out, int bins, char* m
 // else 0.
 int RawsharkMngrAllDone(int64_t packetCount);
 
+// Offline, after RawsharkMngrEndInput: 1 when the reader of every process
+// has ended (so every verdict and message has arrived), else 0.
+int RawsharkMngrAllEnded();
+
 // Copies entry index's last "rawshark:" line into dest (256 bytes); an empty
 // text when there is no such entry. Returns 1 when the entry exists.
 int RawsharkMngrLastMessage(int index, char* dest);

@@ -14,7 +14,9 @@
 
 #include "offline/capgen.h"
 #include "pipeline/packetstore.h"
+#include "pipeline/rawsharkmngr.h"
 #include "platform/platform.h"
+#include "tests/support/testdir.h"
 #include "tests/support/offline_support.h"
 
 namespace {
@@ -61,6 +63,11 @@ TEST(OfflineArgs, AcceptsTheDocumentedForms) {
     ASSERT_EQ(Parse({"--export-png", "o.png", "c.pcap"}, &a, &e), 1);
     EXPECT_EQ(a.pngWidth, 1280);
     EXPECT_EQ(a.pngHeight, 480);
+    EXPECT_EQ(a.onePass, -1);  // the settings decide
+    ASSERT_EQ(Parse({"--per-filter", "c.pcap"}, &a, &e), 1);
+    EXPECT_EQ(a.onePass, 0);
+    ASSERT_EQ(Parse({"--one-pass", "--one-pass", "c.pcap"}, &a, &e), 1);
+    EXPECT_EQ(a.onePass, 1);
     ASSERT_EQ(Parse({"--help"}, &a, &e), 1);
     EXPECT_EQ(a.help, 1);
     ASSERT_EQ(Parse({"--version"}, &a, &e), 1);
@@ -81,6 +88,7 @@ TEST(OfflineArgs, RefusesBadInputWithAReason) {
         {"--export-csv"},
         {"--frobnicate", "c.pcap"},
         {"a.pcap", "b.pcap"},
+        {"--one-pass", "--per-filter", "c.pcap"},
     };
     for (const auto& args : bad) {
         OfflineArgs a;
@@ -118,11 +126,15 @@ void ExpectSameCounts(const std::vector<OfflineCounts>& ours, const std::vector<
     }
 }
 
-TEST_F(ExportTest, CsvCountsEqualTsharkIoStat) {
+// Both ways of judging (one lumo_judge, one rawshark per filter) give the
+// same CSV, and it equals tshark's.
+TEST_F(ExportTest, CsvCountsEqualTsharkIoStatInBothModes) {
     // Mixed TCP and UDP, a pause of 5 s, frames above 65535 bytes; several
     // formats and intervals. An empty filter counts everything.
     const std::vector<std::string> filters = {"tcp", "", "udp", "tcp.port == 80", "frame.len > 1000"};
     std::string fs = WriteFilterSet(filters);
+    PlatformSetProgramFolder(LUMO_BIN_DIR);  // where lumo_judge is built
+    ASSERT_EQ(RawsharkMngrJudgeAvailable(), 1);
     struct Capture {
         int format;
         int64_t packets;
@@ -142,34 +154,47 @@ TEST_F(ExportTest, CsvCountsEqualTsharkIoStat) {
         std::string file = dir + "/cap" + std::to_string(c.format);
         ASSERT_EQ(CapGenMixed(file.c_str(), c.format, &p), 1);
 
-        OfflineArgs args{};
-        snprintf(args.filterSet, sizeof args.filterSet, "%s", fs.c_str());
-        snprintf(args.capture, sizeof args.capture, "%s", file.c_str());
-        auto ex = std::make_unique<OfflineExport>();
-        char error[1024];
-        ASSERT_EQ(OfflineExportRead(ex.get(), &args, error, sizeof error), 1) << error;
-        ASSERT_EQ(ex->count, 5);
-        for (int64_t interval : {10000LL, 50000LL, 1000000LL}) {
-            SCOPED_TRACE(interval);
-            std::string csv = dir + "/out.csv";
-            FILE* out = fopen(csv.c_str(), "wb");
-            ASSERT_EQ(OfflineExportWriteCsv(ex.get(), out, interval, error, sizeof error), 1) << error;
-            fclose(out);
-            std::vector<std::string> header;
-            std::vector<int64_t> starts;
-            std::vector<OfflineCounts> ours, ref;
-            ASSERT_EQ(OfflineReadCsv(csv, &header, &starts, &ours), 1);
-            ASSERT_EQ(header.size(), 3u + 2 * filters.size());
-            EXPECT_EQ(header[0], "interval_start_us");
-            EXPECT_EQ(header[3], "tcp packets");
-            EXPECT_EQ(header[6], " bytes");
-            EXPECT_EQ(header[10], "tcp.port == 80 bytes");
-            for (size_t r = 0; r < starts.size(); r++) ASSERT_EQ(starts[r], static_cast<int64_t>(r) * interval);
-            ASSERT_EQ(OfflineTsharkIoStat(file, interval, filters, &ref), 1);
-            ExpectSameCounts(ours, ref);
+        std::vector<std::string> perFilterCsv;
+        for (int onePass : {0, 1}) {
+            SCOPED_TRACE(onePass);
+            OfflineArgs args{};
+            args.onePass = onePass;
+            snprintf(args.filterSet, sizeof args.filterSet, "%s", fs.c_str());
+            snprintf(args.capture, sizeof args.capture, "%s", file.c_str());
+            auto ex = std::make_unique<OfflineExport>();
+            char error[1024];
+            ASSERT_EQ(OfflineExportRead(ex.get(), &args, error, sizeof error), 1) << error;
+            ASSERT_EQ(ex->count, 5);
+            size_t run = 0;
+            for (int64_t interval : {10000LL, 50000LL, 1000000LL}) {
+                SCOPED_TRACE(interval);
+                std::string csv = dir + "/out.csv";
+                FILE* out = fopen(csv.c_str(), "wb");
+                ASSERT_EQ(OfflineExportWriteCsv(ex.get(), out, interval, error, sizeof error), 1) << error;
+                fclose(out);
+                std::string text = TestFileRead(csv);
+                if (onePass) {
+                    ASSERT_EQ(text, perFilterCsv[run++]);
+                    continue;
+                }
+                perFilterCsv.push_back(text);
+                std::vector<std::string> header;
+                std::vector<int64_t> starts;
+                std::vector<OfflineCounts> ours, ref;
+                ASSERT_EQ(OfflineReadCsv(csv, &header, &starts, &ours), 1);
+                ASSERT_EQ(header.size(), 3u + 2 * filters.size());
+                EXPECT_EQ(header[0], "interval_start_us");
+                EXPECT_EQ(header[3], "tcp packets");
+                EXPECT_EQ(header[6], " bytes");
+                EXPECT_EQ(header[10], "tcp.port == 80 bytes");
+                for (size_t r = 0; r < starts.size(); r++) ASSERT_EQ(starts[r], static_cast<int64_t>(r) * interval);
+                ASSERT_EQ(OfflineTsharkIoStat(file, interval, filters, &ref), 1);
+                ExpectSameCounts(ours, ref);
+            }
+            PacketStoreReset();
         }
-        PacketStoreReset();
     }
+    PlatformSetProgramFolder(nullptr);
 }
 
 TEST_F(ExportTest, OutOfOrderStampsAreBinnedByTheirOwnTime) {
@@ -212,6 +237,10 @@ TEST_F(ExportTest, FailuresExitOneWithTheirMessageAndSaveNothing) {
     CapGenWrite(&w, 1000000000000000000LL, frame, 60, 60);
     CapGenWrite(&w, 1000000000000000000LL + 2LL * 86400 * 1000000000, frame, 60, 60);
     ASSERT_EQ(CapGenClose(&w), 1);
+    std::string none = dir + "/none.pcap";
+    ASSERT_EQ(CapGenOpen(&w, none.c_str(), CapGenPcap, 1, kCapGenSnaplen), 1);
+    ASSERT_EQ(CapGenClose(&w), 1);
+    PlatformSetProgramFolder(LUMO_BIN_DIR);  // where lumo_judge is built
     struct Case {
         std::vector<std::string> args;
         const char* message;
@@ -221,6 +250,12 @@ TEST_F(ExportTest, FailuresExitOneWithTheirMessageAndSaveNothing) {
         {{"--export-csv", dir + "/o.csv", garbage}, "Error opening the input file: "},
         {{"--filter-set", dir + "/missing.fs", "--export-csv", dir + "/o.csv", good}, "cannot open the filter set"},
         {{"--filter-set", badFs, "--export-csv", dir + "/o.csv", good}, "tcp.port =="},
+        // In one pass the judge's own refusal stands in for the check, also
+        // for a file without a packet to judge.
+        {{"--one-pass", "--filter-set", badFs, "--export-csv", dir + "/o.csv", good},
+         "filter 1 is not a valid display filter: tcp.port == ("},
+        {{"--one-pass", "--filter-set", badFs, "--export-csv", dir + "/o.csv", none},
+         "filter 1 is not a valid display filter: tcp.port == ("},
         {{"--filter-set", fs, "--export-csv", dir + "/no/such/dir/o.csv", good}, "cannot create"},
         {{"--interval", "1", "--export-csv", dir + "/o.csv", wide}, "choose a wider --interval"},
     };
@@ -237,6 +272,7 @@ TEST_F(ExportTest, FailuresExitOneWithTheirMessageAndSaveNothing) {
         EXPECT_NE(err.find(c.message), std::string::npos) << err;
         EXPECT_EQ(PacketStoreCount(), 0);
     }
+    PlatformSetProgramFolder(nullptr);
     // The export reads the settings but writes neither them nor the start-up
     // filter set.
     EXPECT_TRUE(std::filesystem::is_empty(home));
