@@ -10,6 +10,7 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <cstring>
@@ -24,6 +25,7 @@
 #include "pipeline/packetring.h"
 #include "pipeline/rawsharkmngr.h"
 #include "platform/platform.h"
+#include "support/pipeline_packets.h"
 #include "support/testdir.h"
 #include "support/udp.h"
 
@@ -79,6 +81,7 @@ protected:
     }
     void TearDown() override {
         LiveWndTeardown();
+        PlatformSetProgramFolder(nullptr);
         CaptureSetInterfaceListHook(nullptr);
         unsetenv("LUMO_HOME");
     }
@@ -198,6 +201,51 @@ TEST_F(LiveWndTest, LoopbackTrafficReachesBothFiltersAcrossRestarts) {
     // after the teardown nothing flows any more
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(CaptureLinkType(), -1);
+}
+
+std::string Message(int n) {
+    char m[256] = "";
+    RawsharkMngrLastMessage(n, m);
+    return m;
+}
+
+// Fault: a judging process that stopped reading held the capture thread in
+// its pipe write, so nothing counted any more and restarts and Exit never
+// returned. Root: one pass on "lo"; the judge is stopped twice.
+TEST_F(LiveWndTest, StoppedJudgeHoldsUpNeitherCaptureNorRestartNorTeardown) {
+    if (geteuid() != 0) GTEST_SKIP() << "capturing on \"lo\" needs root (cap_net_raw)";
+    PlatformSetProgramFolder(LUMO_BIN_DIR);  // where lumo_judge is built
+    settings_.rawshark.onePass = 1;
+    UdpSink a;
+    StartupSet("\"udp.dstport == " + std::to_string(a.port) + "\",packet\r\n\"\",packet\r\n");
+    int children = PipelineTestChildren();
+    ASSERT_EQ(Start(), 1) << error_;
+    ASSERT_NE(RawsharkMngrJudge(), nullptr);
+    ASSERT_TRUE(WaitFor([] { return CaptureLinkType() != -1; }, 10000)) << "the capture did not open";
+
+    ASSERT_EQ(kill(RawsharkMngrJudge()->console.process, SIGSTOP), 0);
+    SendUdp(a.port, 3000, 200);  // far more than the judge's pipe holds
+    EXPECT_TRUE(WaitFor([] { return RawsharkMngrEntry(0)->ReaderState.load() == ReaderEnded; }, 20000));
+    EXPECT_EQ(Message(0), "lumo_judge not responding for 2 s, stopped");
+    // The empty filter counts on: the capture thread is not held. (The
+    // kernel may have dropped some of the burst during the wait.)
+    const uint64_t before = Matched(1);
+    SendUdp(a.port, 100);
+    EXPECT_TRUE(WaitFor([&] { return Matched(1) >= before + 100; }, 10000)) << before << " " << Matched(1);
+
+    const char* error = nullptr;
+    ASSERT_EQ(LiveWndFilterRestart(&view_, &settings_, &error), 1);
+    SendUdp(a.port, 20);
+    EXPECT_TRUE(WaitFor([] { return Matched(0) == 20; }, 10000)) << Matched(0);
+
+    // Stopped again, with datagrams in flight: the teardown still ends and
+    // leaves no process behind.
+    ASSERT_EQ(kill(RawsharkMngrJudge()->console.process, SIGSTOP), 0);
+    std::thread sender([&] { SendUdp(a.port, 3000, 200); });
+    LiveWndTeardown();
+    sender.join();
+    EXPECT_EQ(RawsharkMngrCount(), 0);
+    EXPECT_EQ(PipelineTestChildren(), children);
 }
 
 }  // namespace
