@@ -60,6 +60,19 @@ QRegularExpressionValidator* DigitsOnly(QObject* parent) {
     return new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), parent);
 }
 
+// Without a completer the field neither completes inline from the items nor
+// swaps the typed text for an item that differs in case when Return is
+// pressed (the combo box then matches items case-sensitively).
+QComboBox* NewHistoryCombo(const char* name, QWidget* parent) {
+    auto* combo = new QComboBox(parent);
+    combo->setObjectName(name);
+    combo->setEditable(true);
+    combo->setCompleter(nullptr);
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    combo->lineEdit()->setMaxLength(255);
+    return combo;
+}
+
 // ---------------------------------------------------------------- Filter Configuration
 
 FilterConfigDialog::FilterConfigDialog(QWidget* owner, FilterEntry* edited, const char* caption)
@@ -67,11 +80,7 @@ FilterConfigDialog::FilterConfigDialog(QWidget* owner, FilterEntry* edited, cons
     setObjectName("filterConfigDialog");
     setWindowTitle(QStringLiteral("Filter Configuration"));
 
-    filterCombo_ = new QComboBox(this);
-    filterCombo_->setObjectName("filterCombo");
-    filterCombo_->setEditable(true);
-    filterCombo_->setInsertPolicy(QComboBox::NoInsert);
-    filterCombo_->lineEdit()->setMaxLength(255);
+    filterCombo_ = NewHistoryCombo("filterCombo", this);
     filterCombo_->setMinimumWidth(320);
     scaleEdit_ = new QLineEdit(this);
     scaleEdit_->setObjectName("scaleEdit");

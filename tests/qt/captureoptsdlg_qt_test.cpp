@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTest>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
@@ -145,6 +146,23 @@ TEST_F(CaptureOptionsDialogTest, CancelAfterChangingEveryControlLeavesSettings) 
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
     EXPECT_EQ(memcmp(&before, &settings_, sizeof settings_), 0);
     EXPECT_EQ(TestFileRead(dir_ + "/capturefilter"), "tcp\n");
+}
+
+// Fault: the capture filter completed inline from its history ("udp" became
+// "udp port 53" as it was typed).
+TEST_F(CaptureOptionsDialogTest, CaptureFilterKeepsWhatWasTyped) {
+    ASSERT_TRUE(TestFileWrite(dir_ + "/capturefilter", "udp port 53\n"));
+    strcpy(settings_.capture.captureFilter, "");
+    CaptureOptionsDialog dialog(nullptr, &settings_, list_, 2, 0, "Lumo", "lumo");
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    auto* filter = Find<QComboBox>(dialog, "captureFilterCombo");
+    ASSERT_EQ(filter->count(), 1);
+    filter->setFocus();
+    QTest::keyClicks(filter->lineEdit(), "udp");
+    Find<QLineEdit>(dialog, "samplingEdit")->setFocus();
+    Pump(30);
+    EXPECT_EQ(filter->currentText().toStdString(), "udp");
 }
 
 TEST_F(CaptureOptionsDialogTest, FilterIsColouredAgainstTheInterfaceInUse) {

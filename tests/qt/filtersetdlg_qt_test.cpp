@@ -214,6 +214,37 @@ TEST_F(DialogTest, FilterDialogColoursTheFieldAndRefusesAQuote) {
     EXPECT_EQ(TestFileRead(dir_ + "/displayfilter"), "udp\nArp\n\ntcp.port == 80\ndns\n");
 }
 
+// Fault: the field completed inline from its history, so typing "tcp" with
+// "tcp.bogus" in the history left "tcp.bogus" in the field and in the entry.
+TEST_F(DialogTest, FilterFieldKeepsWhatWasTypedBesideItsHistory) {
+    ASSERT_TRUE(TestFileWrite(dir_ + "/displayfilter", "udp\ntcp.bogus\nTCP.port == 80\n"));
+    FilterEntry edited = ThreeFilters().entries[1];
+    FilterConfigDialog dialog(nullptr, &edited, "Lumo");
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    auto* combo = dialog.findChild<QComboBox*>("filterCombo");
+    ASSERT_NE(combo, nullptr);
+    ASSERT_EQ(combo->count(), 3);  // the history list stays, sorted
+    EXPECT_EQ(combo->itemText(0).toStdString(), "tcp.bogus");
+    EXPECT_EQ(combo->itemText(1).toStdString(), "TCP.port == 80");
+
+    combo->setFocus();
+    combo->lineEdit()->selectAll();
+    QTest::keyClicks(combo->lineEdit(), "tcp");
+    EXPECT_EQ(combo->currentText().toStdString(), "tcp");
+    EXPECT_FALSE(combo->lineEdit()->hasSelectedText());
+    dialog.findChild<QComboBox*>("unitCombo")->setFocus();  // leaving the field
+    Pump(30);
+    EXPECT_FALSE(combo->lineEdit()->hasFocus());
+    EXPECT_EQ(combo->currentText().toStdString(), "tcp");
+    // Return (which presses OK) keeps the text also when an item differs only in case.
+    combo->setFocus();
+    combo->lineEdit()->selectAll();
+    QTest::keyClicks(combo->lineEdit(), "tcP.PORT == 80");
+    QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+    EXPECT_STREQ(edited.filterText, "tcP.PORT == 80");
+}
+
 TEST_F(DialogTest, FileDialogsKeepTitlesFiltersAndRememberedFolders) {
     const std::string sets = dir_ + "/sets";
     ASSERT_EQ(mkdir(sets.c_str(), 0755), 0);
