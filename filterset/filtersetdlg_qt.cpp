@@ -12,14 +12,17 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QTimer>
+#include <QToolTip>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -186,6 +189,29 @@ int RunFilterConfigDialog(QWidget* owner, FilterEntry* edited, const char* capti
 
 // ---------------------------------------------------------------- Filter Set Configuration
 
+namespace {
+
+// Label tips: a cell too narrow for its text shows the whole text in a tool
+// tip; a cell that shows all of it has none.
+class CutCellTipDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override {
+        if (event->type() != QEvent::ToolTip) return QStyledItemDelegate::helpEvent(event, view, option, index);
+        const QString text = index.data(Qt::DisplayRole).toString();
+        if (!text.isEmpty() && sizeHint(option, index).width() > option.rect.width()) {
+            QToolTip::showText(event->globalPos(), text, view->viewport(), option.rect);
+        } else {
+            QToolTip::hideText();
+        }
+        return true;
+    }
+};
+
+}  // namespace
+
 FilterSetConfigDialog::FilterSetConfigDialog(QWidget* owner, FilterSet* applied, const char* caption)
     : QDialog(owner), applied_(applied), captionBytes_(caption) {
     setObjectName("filterSetConfigDialog");
@@ -213,6 +239,10 @@ FilterSetConfigDialog::FilterSetConfigDialog(QWidget* owner, FilterSet* applied,
         list_->setHorizontalHeaderItem(c, new QTableWidgetItem(QString::fromUtf8(kFilterListHeaders[c])));
         list_->setColumnWidth(c, kFilterListWidths[c]);
     }
+    // The filter texts are what is cut first; their column takes whatever
+    // room the dialog gives the list, the others keep their widths.
+    list_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    list_->setItemDelegate(new CutCellTipDelegate(list_));
     list_->viewport()->installEventFilter(this);
 
     newButton_ = new QPushButton(QStringLiteral("New"), this);

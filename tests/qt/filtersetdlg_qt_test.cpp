@@ -9,6 +9,7 @@
 #include <QMimeData>
 #include <QTableWidget>
 #include <QTest>
+#include <QToolTip>
 #include <QUrl>
 #include <cstdlib>
 #include <cstring>
@@ -129,6 +130,41 @@ TEST_F(DialogTest, FilterSetDialogEditsTheWorkingCopyAndOkAppliesIt) {
     EXPECT_STREQ(applied.entries[0].filterText, "udp");
     EXPECT_STREQ(applied.entries[1].filterText, "dns");
     EXPECT_STREQ(applied.entries[2].filterText, "arp");
+}
+
+// Fault: long filter texts were cut ("udp.port == 40000 && frame.le...")
+// with no way to read them, and the columns kept their width when the
+// dialog grew.
+TEST_F(DialogTest, FilterColumnGrowsWithTheDialogAndCutCellsShowTheirText) {
+    FilterSet applied = ThreeFilters();
+    const QString longText = "udp.port == 40000 && frame.len > 1000 && ip.src == 10.1.2.3 && !icmp";
+    strcpy(applied.entries[1].filterText, longText.toUtf8().constData());
+    FilterSetConfigDialog dialog(nullptr, &applied, "Lumo");
+    dialog.show();
+    auto* list = dialog.findChild<QTableWidget*>("filterList");
+    ASSERT_NE(list, nullptr);
+    Pump(20);
+    auto tipAt = [&](int row) {
+        const QPoint at = list->visualItemRect(list->item(row, 0)).center();
+        QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list->viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    EXPECT_EQ(tipAt(0).toStdString(), "");  // "tcp" fits: no tip
+    EXPECT_EQ(tipAt(1).toStdString(), longText.toStdString());
+    SaveScreenshot(&dialog, "filter_set_configuration_long_filter");
+
+    const int filterWidth = list->columnWidth(0);
+    EXPECT_GE(filterWidth, 220);
+    dialog.resize(dialog.width() + 500, dialog.height());
+    Pump(20);
+    EXPECT_EQ(list->columnWidth(0), filterWidth + 500);
+    EXPECT_EQ(list->columnWidth(1), 80);  // the others keep their widths
+    EXPECT_EQ(list->columnWidth(3), 120);
+    QToolTip::hideText();
+    ASSERT_TRUE(PumpUntil([] { return !QToolTip::isVisible(); }, 2000));
+    EXPECT_EQ(tipAt(1).toStdString(), "");  // no longer cut
+    SaveScreenshot(&dialog, "filter_set_configuration_wide");
 }
 
 TEST_F(DialogTest, CancelAfterEditsAndADropLeavesTheAppliedSet) {
