@@ -373,31 +373,13 @@ TEST_F(TarvoTest, SkipsFramesTheInterfaceRefusesAndSendsTheRest) {
     ExpectSameFrames(fit, seen);
 }
 
-// A cut file and an interface that goes away still end the replay, with
-// exit 1 and the reason as the last line.
-TEST_F(TarvoTest, StopsWhenTheFileIsCutOrTheInterfaceGoesAway) {
-    std::vector<Record> records = MakeRecords(20);
-    std::string cut = dir_ + "/cut.pcap";
-    ASSERT_TRUE(WritePcap(cut, records, DLT_EN10MB));
-    off_t size = 24;
-    for (int i = 0; i < 10; ++i) size += 16 + static_cast<off_t>(records[i].bytes.size());
-    ASSERT_EQ(0, truncate(cut.c_str(), size + 16 + 10));  // in the middle of record 11
-    std::string output;
-    int status = -1;
-    std::vector<Record> seen;
-    ReplayAndCapture(cut, 10, &output, &status, &seen);
-    EXPECT_EQ(1, status) << output;
-    EXPECT_EQ(0u, LastLine(output).find("tarvo: reading " + cut + " after record 10: truncated")) << output;
-    EXPECT_NE(std::string::npos, output.find("Sent 10 packets.\n")) << output;
-    EXPECT_EQ(10u, seen.size());
-
-    // 5 frames, then 2000 more 5 ms apart: veth0 goes while they are sent.
-    std::vector<Record> longRun = MakeRecords(5);
-    for (int i = 0; i < 2000; ++i) {
-        longRun.push_back({longRun.back().stampUs + 5000, MakeFrame(5 + i, 100)});
-    }
+// An interface that goes away is no refused frame: the replay stops at the
+// next record with exit 1 and the reason as the last line.
+TEST_F(TarvoTest, StopsWhenTheInterfaceGoesAway) {
+    std::vector<Record> records = MakeRecords(5);  // then 2000 more, 5 ms apart
+    for (int i = 0; i < 2000; ++i) records.push_back({records.back().stampUs + 5000, MakeFrame(5 + i, 100)});
     std::string file = dir_ + "/long.pcap";
-    ASSERT_TRUE(WritePcap(file, longRun, DLT_EN10MB));
+    ASSERT_TRUE(WritePcap(file, records, DLT_EN10MB));
     NamespaceCapture cap;
     ASSERT_TRUE(cap.Start(ns_, "veth1")) << cap.Error();
     std::thread remover([&] {
@@ -406,14 +388,12 @@ TEST_F(TarvoTest, StopsWhenTheFileIsCutOrTheInterfaceGoesAway) {
         std::string out;
         RunTool({"ip", "-n", ns_, "link", "del", "veth0"}, &out);
     });
-    output.clear();
-    status = Replay({file, "veth0", "s"}, &output);
+    std::string output;
+    int status = Replay({file, "veth0", "s"}, &output);
     remover.join();
     cap.Stop();
     EXPECT_EQ(1, status) << output;
-    std::string last = LastLine(output);
-    EXPECT_EQ(0u, last.find("tarvo: sending on veth0 stopped at record ")) << output;
-    EXPECT_EQ(std::string::npos, output.find("Sent 2005 packets")) << output;
+    EXPECT_EQ(0u, LastLine(output).find("tarvo: sending on veth0 stopped at record ")) << output;
 }
 
 TEST_F(TarvoTest, RefusesWhatItCannotOpen) {

@@ -1,7 +1,9 @@
 // filtersetdlg_qt_test.cpp - the filter set dialogs and the file dialogs as
 // a user drives them, on the offscreen platform: list rows, buttons, row
-// activation, drops, OK and Cancel; the filter field's live colour and the
-// quote refusal; titles, filters and remembered folders of the file dialogs.
+// activation, drops, OK and Cancel, the Filter column's width and the tips
+// of cut cells; the filter field's live colour, the quote refusal and the
+// typed text kept beside the history; titles, filters and remembered
+// folders of the file dialogs.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDropEvent>

@@ -1,6 +1,7 @@
 // replay_test.cpp - the tarvo_gui dialog, offscreen: controls and texts,
 // the Start checks and their boxes, the time label's restart, the tool's end
-// by itself, Stop and Exit, the file dialog and drops.
+// by itself, the box of a tool that fails or cannot start, Stop and Exit,
+// the file dialog and drops.
 //
 // The interface list comes from the lister hook, and the replay tool is a
 // stand-in script named "tarvo" in a scratch program folder, so no interface
