@@ -62,11 +62,7 @@ CaptureOptionsDialog::CaptureOptionsDialog(QWidget* owner, Settings* settings,
         limitEdit_->setObjectName("limitEdit");
         limitEdit_->setValidator(DigitsOnly(limitEdit_));
         limitEdit_->setMaximumWidth(70);
-        captureFilterCombo_ = new QComboBox(group);
-        captureFilterCombo_->setObjectName("captureFilterCombo");
-        captureFilterCombo_->setEditable(true);
-        captureFilterCombo_->setInsertPolicy(QComboBox::NoInsert);
-        captureFilterCombo_->lineEdit()->setMaxLength(255);
+        captureFilterCombo_ = NewHistoryCombo("captureFilterCombo", group);
         captureFilterCombo_->setMinimumWidth(260);
 
         grid->addWidget(NamedLabel("Interface:", "interfaceLabel", group), 0, 0);

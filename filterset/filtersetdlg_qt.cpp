@@ -12,14 +12,17 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QTimer>
+#include <QToolTip>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -60,6 +63,19 @@ QRegularExpressionValidator* DigitsOnly(QObject* parent) {
     return new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), parent);
 }
 
+// Without a completer the field neither completes inline from the items nor
+// swaps the typed text for an item that differs in case when Return is
+// pressed (the combo box then matches items case-sensitively).
+QComboBox* NewHistoryCombo(const char* name, QWidget* parent) {
+    auto* combo = new QComboBox(parent);
+    combo->setObjectName(name);
+    combo->setEditable(true);
+    combo->setCompleter(nullptr);
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    combo->lineEdit()->setMaxLength(255);
+    return combo;
+}
+
 // ---------------------------------------------------------------- Filter Configuration
 
 FilterConfigDialog::FilterConfigDialog(QWidget* owner, FilterEntry* edited, const char* caption)
@@ -67,11 +83,7 @@ FilterConfigDialog::FilterConfigDialog(QWidget* owner, FilterEntry* edited, cons
     setObjectName("filterConfigDialog");
     setWindowTitle(QStringLiteral("Filter Configuration"));
 
-    filterCombo_ = new QComboBox(this);
-    filterCombo_->setObjectName("filterCombo");
-    filterCombo_->setEditable(true);
-    filterCombo_->setInsertPolicy(QComboBox::NoInsert);
-    filterCombo_->lineEdit()->setMaxLength(255);
+    filterCombo_ = NewHistoryCombo("filterCombo", this);
     filterCombo_->setMinimumWidth(320);
     scaleEdit_ = new QLineEdit(this);
     scaleEdit_->setObjectName("scaleEdit");
@@ -177,6 +189,29 @@ int RunFilterConfigDialog(QWidget* owner, FilterEntry* edited, const char* capti
 
 // ---------------------------------------------------------------- Filter Set Configuration
 
+namespace {
+
+// Label tips: a cell too narrow for its text shows the whole text in a tool
+// tip; a cell that shows all of it has none.
+class CutCellTipDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override {
+        if (event->type() != QEvent::ToolTip) return QStyledItemDelegate::helpEvent(event, view, option, index);
+        const QString text = index.data(Qt::DisplayRole).toString();
+        if (!text.isEmpty() && sizeHint(option, index).width() > option.rect.width()) {
+            QToolTip::showText(event->globalPos(), text, view->viewport(), option.rect);
+        } else {
+            QToolTip::hideText();
+        }
+        return true;
+    }
+};
+
+}  // namespace
+
 FilterSetConfigDialog::FilterSetConfigDialog(QWidget* owner, FilterSet* applied, const char* caption)
     : QDialog(owner), applied_(applied), captionBytes_(caption) {
     setObjectName("filterSetConfigDialog");
@@ -204,6 +239,10 @@ FilterSetConfigDialog::FilterSetConfigDialog(QWidget* owner, FilterSet* applied,
         list_->setHorizontalHeaderItem(c, new QTableWidgetItem(QString::fromUtf8(kFilterListHeaders[c])));
         list_->setColumnWidth(c, kFilterListWidths[c]);
     }
+    // The filter texts are what is cut first; their column takes whatever
+    // room the dialog gives the list, the others keep their widths.
+    list_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    list_->setItemDelegate(new CutCellTipDelegate(list_));
     list_->viewport()->installEventFilter(this);
 
     newButton_ = new QPushButton(QStringLiteral("New"), this);

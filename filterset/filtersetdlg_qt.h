@@ -49,6 +49,12 @@ QLabel* NamedLabel(const char* text, const char* name, QWidget* parent);
 // A validator that lets an edit field take digits only.
 QRegularExpressionValidator* DigitsOnly(QObject* parent);
 
+// An editable filter field whose list drops down with the history items
+// (added by the caller). It never completes or replaces what is typed: the
+// text is only what the user typed or picked from the list. Up to 255
+// characters; Return adds nothing to the list.
+QComboBox* NewHistoryCombo(const char* name, QWidget* parent);
+
 class FilterConfigDialog : public QDialog {
     Q_OBJECT
 public:

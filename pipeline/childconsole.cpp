@@ -73,6 +73,7 @@ int ChildConsoleNewArgv(const char* commandLine, const char* const* argv, ChildC
     if (!commandLine) commandLine = "";
     if (!argv || !argv[0] || !argv[0][0]) {
         DebugLog("%s(%d),CreateProcess(%s) err,errno=%d", __FILE__, __LINE__, commandLine, ENOENT);
+        errno = ENOENT;
         return 0;
     }
 
@@ -83,22 +84,27 @@ int ChildConsoleNewArgv(const char* commandLine, const char* const* argv, ChildC
     bool haveActions = false, haveAttr = false;
     pid_t pid = 0;
     int rc;
+    int err = 0;  // the reason left in errno on failure
 
     if (pipe2(out, O_CLOEXEC) != 0) {
+        err = errno;
         DebugLog("%s(%d),CreatePipe() err,errno=%d", __FILE__, __LINE__, errno);
         goto fail;
     }
     if (pipe2(in, O_CLOEXEC) != 0) {
+        err = errno;
         DebugLog("%s(%d),CreatePipe() err,errno=%d", __FILE__, __LINE__, errno);
         goto fail;
     }
     if ((out[0] = HighCloexec(out[0])) < 0 || (out[1] = HighCloexec(out[1])) < 0 ||
         (in[0] = HighCloexec(in[0])) < 0 || (in[1] = HighCloexec(in[1])) < 0) {
+        err = errno;
         DebugLog("%s(%d),DuplicateHandle() err,errno=%d", __FILE__, __LINE__, errno);
         goto fail;
     }
 
     if ((rc = posix_spawn_file_actions_init(&actions)) != 0) {
+        err = rc;
         DebugLog("%s(%d),posix_spawn_file_actions_init() err,errno=%d", __FILE__, __LINE__, rc);
         goto fail;
     }
@@ -111,6 +117,7 @@ int ChildConsoleNewArgv(const char* commandLine, const char* const* argv, ChildC
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 
     if ((rc = posix_spawnattr_init(&attr)) != 0) {
+        err = rc;
         DebugLog("%s(%d),posix_spawnattr_init() err,errno=%d", __FILE__, __LINE__, rc);
         goto fail;
     }
@@ -129,6 +136,7 @@ int ChildConsoleNewArgv(const char* commandLine, const char* const* argv, ChildC
 
     rc = posix_spawnp(&pid, argv[0], &actions, &attr, const_cast<char* const*>(argv), environ);
     if (rc != 0) {
+        err = rc;
         DebugLog("%s(%d),CreateProcess(%s) err,errno=%d", __FILE__, __LINE__, commandLine, rc);
         pid = 0;
         goto fail;
@@ -153,6 +161,7 @@ fail:
         if (fd >= 0) close(fd);
     }
     memset(console, 0, sizeof *console);
+    errno = err;
     return 0;
 }
 

@@ -25,7 +25,8 @@ struct ChildConsole {
 // are removed, nothing else is special) and starts the first argument as the
 // program (looked up on PATH when it holds no '/'). console is zeroed on
 // entry. Returns 1 with process, input and output set, or 0 with the record
-// all zero and nothing left open. UI thread (or the offline reader thread).
+// all zero, nothing left open and errno saying why (ENOENT, EACCES, ...).
+// UI thread (or the offline reader thread).
 int ChildConsoleNew(const char* commandLine, ChildConsole* console);
 
 // The same with the arguments given (argv[0] the program, nullptr-terminated);

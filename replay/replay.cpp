@@ -153,9 +153,34 @@ int ReplayScanChunk(ReplayMarkerScan* scan, const char* chunk, size_t length) {
     return found;
 }
 
+static void LastLineKeep(ReplayLastLine* scan) {
+    scan->current[scan->currentLength] = '\0';
+    scan->currentLength = 0;
+    TrimBlanks(scan->current);
+    if (scan->current[0]) TextCopy(scan->line, sizeof scan->line, scan->current);
+}
+
+void ReplayLastLineFeed(ReplayLastLine* scan, const char* chunk, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        char c = chunk[i];
+        if (c == '\n' || c == '\r') {
+            LastLineKeep(scan);
+        } else if (c != '\0' && scan->currentLength + 1 < sizeof scan->current) {
+            scan->current[scan->currentLength++] = c;
+        }
+    }
+}
+
+const char* ReplayLastLineEnd(ReplayLastLine* scan) {
+    LastLineKeep(scan);
+    return scan->line;
+}
+
 void ReplayOutputReader(ReplayRecord* record, int output) {
     char buffer[kReplayReadSize + 1];
     ReplayMarkerScan scan{};
+    ReplayLastLine last{};
+    int announced = 0;
     for (;;) {
         ssize_t n = read(output, buffer, kReplayReadSize);
         if (n > 0) {
@@ -163,13 +188,17 @@ void ReplayOutputReader(ReplayRecord* record, int output) {
             if (ReplayScanChunk(&scan, buffer, static_cast<size_t>(n))) {
                 // The elapsed time restarts from 0.000 now.
                 record->startTick.store(ReplayTickCount(), std::memory_order_relaxed);
+                announced = 1;
             }
+            ReplayLastLineFeed(&last, buffer, static_cast<size_t>(n));
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
         // End of file: the tool and every process of its group have gone.
         // A failed read ends the reader too; the descriptor stays open until
         // the dialog thread has joined us.
+        record->announced = announced;
+        TextCopy(record->lastLine, sizeof record->lastLine, ReplayLastLineEnd(&last));
         return;
     }
 }
@@ -196,6 +225,8 @@ int ReplayStart(ReplayRecord* record, int selection, const char* pcapPath, const
     }
 
     record->startTick.store(ReplayTickCount(), std::memory_order_relaxed);
+    record->announced = 0;
+    record->lastLine[0] = '\0';
     const char* device = record->interfaces[selection].name;
     char commandLine[3 * kPathMax];
     if (!ReplayCommandLine(tool, pcapPath, device, commandLine, sizeof commandLine)) {
@@ -203,11 +234,15 @@ int ReplayStart(ReplayRecord* record, int selection, const char* pcapPath, const
     }
     const char* argv[5];
     ReplayArgv(tool, pcapPath, device, argv);
-    // A tool that cannot be started leaves the record empty: the dialog is
-    // Running with nothing to watch until Stop.
-    if (ChildConsoleNewArgv(commandLine, argv, &record->child)) {
-        record->reader = std::thread(ReplayOutputReader, record, record->child.output);
+    // A tool that cannot be started leaves the record empty and is said so:
+    // a dialog left Running with nothing to watch would look like a replay.
+    if (!ChildConsoleNewArgv(commandLine, argv, &record->child)) {
+        snprintf(record->message, sizeof record->message, "%s could not be started: %s.", kReplayToolName,
+                 strerror(errno));
+        *message = record->message;
+        return 0;
     }
+    record->reader = std::thread(ReplayOutputReader, record, record->child.output);
     return 1;
 }
 
@@ -225,18 +260,9 @@ int ReplayToolEnded(const ReplayRecord* record) {
     return info.si_pid == c.process;
 }
 
-int ReplayTick(ReplayRecord* record, char* label, size_t size) {
-    if (record->child.process == 0) return kReplayTickIdle;
-    if (ReplayToolEnded(record)) {
-        ReplayEndTool(record);
-        return kReplayTickEnded;
-    }
-    uint32_t elapsed = ReplayTickCount() - record->startTick.load(std::memory_order_relaxed);
-    ReplayTimeText(elapsed, label, size);
-    return kReplayTickTime;
-}
-
-int ReplayEndTool(ReplayRecord* record) {
+// Kills what is left of the tool's group, joins the reader, then releases
+// the child; *status is its wait status (0 when unknown).
+static int EndTool(ReplayRecord* record, int* status) {
     ChildConsole* c = &record->child;
     // The kill takes the tool's whole process group: anything the tool
     // started holds the output pipe too, and the reader sees end of file
@@ -244,7 +270,38 @@ int ReplayEndTool(ReplayRecord* record) {
     // unreaped, so its group id still names only its own group here.
     ChildConsoleKill(c);
     if (record->reader.joinable()) record->reader.join();
+    *status = c->exitStatus;
     return ChildConsoleRelease(c);
+}
+
+int ReplayTick(ReplayRecord* record, char* label, size_t size) {
+    if (record->child.process == 0) return kReplayTickIdle;
+    if (ReplayToolEnded(record)) {
+        int status = 0;
+        EndTool(record, &status);
+        const bool exitedZero = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        if (record->announced && exitedZero) return kReplayTickEnded;
+        // Ended before it began sending, or with a failure: its last line
+        // says why (tarvo prints the reason last).
+        if (record->lastLine[0]) {
+            TextCopy(record->message, sizeof record->message, record->lastLine);
+        } else if (WIFSIGNALED(status)) {
+            snprintf(record->message, sizeof record->message, "%s ended by signal %d without any output.",
+                     kReplayToolName, WTERMSIG(status));
+        } else {
+            snprintf(record->message, sizeof record->message, "%s ended with exit status %d without any output.",
+                     kReplayToolName, WEXITSTATUS(status));
+        }
+        return kReplayTickFailed;
+    }
+    uint32_t elapsed = ReplayTickCount() - record->startTick.load(std::memory_order_relaxed);
+    ReplayTimeText(elapsed, label, size);
+    return kReplayTickTime;
+}
+
+int ReplayEndTool(ReplayRecord* record) {
+    int status;
+    return EndTool(record, &status);
 }
 
 int ReplayStop(ReplayRecord* record) { return ReplayEndTool(record); }

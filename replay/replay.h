@@ -10,6 +10,9 @@
 // reader alone reads and which is closed only after the reader has ended:
 // every way out (the tool ends by itself, Stop, Exit) kills the tool, joins
 // the reader (it sees end of file) and only then releases the descriptors.
+// What the reader learns of the output besides the time (the announcement,
+// the last line) it writes into the record before it ends; the dialog reads
+// it only after the join.
 #pragma once
 
 #include <atomic>
@@ -24,6 +27,7 @@ constexpr int kReplayMaxInterfaces = 16;  // interfaces the dialog lists
 constexpr int kReplayTimerMs = 50;        // period of the dialog's timer
 constexpr int kReplaySnapLength = 65536;  // snapshot length of the link-type probe
 constexpr int kReplayReadSize = 1024;     // bytes the reader asks for per read
+constexpr int kReplayMessageSize = 256;   // a message box text, and the tool's last line kept
 
 // The replay tool's file name in the program folder, and the text it prints
 // when transmission begins.
@@ -36,6 +40,11 @@ struct ReplayRecord {
     ChildConsole child{};                            // the running tool; all zero when none
     std::atomic<uint32_t> startTick{0};  // tick the elapsed time counts from; dialog and reader write it
     std::thread reader;                  // this run's ReplayOutputReader; joinable while not joined
+    // Written by the reader as it ends, read after the join:
+    int announced = 0;                        // the tool printed "Start Transmission"
+    char lastLine[kReplayMessageSize] = "";   // its last non-blank line of output, blanks trimmed
+    // What the dialog shows after a failed Start or a failed end (dialog thread).
+    char message[kReplayMessageSize] = "";
 };
 
 // The process-wide record of tarvo_gui (created on first use). Dialog thread.
@@ -106,10 +115,26 @@ struct ReplayMarkerScan {
 // and in the text spanning the previous chunk's end. Returns 1 when found.
 int ReplayScanChunk(ReplayMarkerScan* scan, const char* chunk, size_t length);
 
+// The last non-blank line of a text that arrives in chunks: lines end at LF
+// or CR, blanks around them are trimmed, a line longer than 255 bytes keeps
+// its first 255, NUL bytes are dropped.
+struct ReplayLastLine {
+    char line[kReplayMessageSize];     // the last finished non-blank line
+    char current[kReplayMessageSize];  // the line being read
+    size_t currentLength;
+};
+
+// Takes one chunk of output.
+void ReplayLastLineFeed(ReplayLastLine* scan, const char* chunk, size_t length);
+
+// At end of output: the last non-blank line, an unfinished one included
+// ("" when there was none).
+const char* ReplayLastLineEnd(ReplayLastLine* scan);
+
 // The reader thread's body: reads the tool's output (descriptor `output`, up
 // to 1024 bytes at a time) until end of file or a read error, and sets
-// record->startTick = ReplayTickCount() at each "Start Transmission".
-// Reader thread.
+// record->startTick = ReplayTickCount() at each "Start Transmission". As it
+// ends it sets record->announced and record->lastLine. Reader thread.
 void ReplayOutputReader(ReplayRecord* record, int output);
 
 // ---------------------------------------------------------------- steps
@@ -119,20 +144,23 @@ void ReplayOutputReader(ReplayRecord* record, int output);
 //   no interface selected (selection < 0)   "Select Interface."
 //   pcapPath empty or not an existing file  "pcap file is not found."
 // then startTick = now, the tool started with ReplayArgv, and its reader.
-// Returns 1 when the dialog goes to Running (also when the tool could not be
-// started: nothing runs and the time does not move until Stop), 0 with
-// *message set (the text to show), or 0 with *message nullptr when a tool is
-// still attached. Dialog thread.
+// Returns 1 when the dialog goes to Running, 0 with *message set (the text to
+// show; also "tarvo could not be started: REASON." when the tool cannot be
+// run, and nothing is left running), or 0 with *message nullptr when a tool
+// is still attached. Dialog thread.
 int ReplayStart(ReplayRecord* record, int selection, const char* pcapPath, const char** message);
 
 // Timer tick results.
 constexpr int kReplayTickIdle = 0;   // no tool
 constexpr int kReplayTickTime = 1;   // the tool runs; label holds the elapsed time
 constexpr int kReplayTickEnded = 2;  // the tool ended by itself and was released; go Idle
+constexpr int kReplayTickFailed = 3;  // the same, but it failed: show record->message, go Idle
 
-// The 50 ms timer: no tool -> Idle; the tool ended -> ReplayEndTool, Ended
-// (label untouched); else label = ReplayTimeText(now - startTick), Time.
-// Dialog thread.
+// The 50 ms timer: no tool -> Idle; the tool ended -> ReplayEndTool, then
+// Ended when it had announced the transmission and exited with status 0,
+// else Failed with record->message = its last line of output (or, when it
+// printed none, how it ended); the label is untouched then. Otherwise label
+// = ReplayTimeText(now - startTick), Time. Dialog thread.
 int ReplayTick(ReplayRecord* record, char* label, size_t size);
 
 // Stop and Exit: kills the tool (with every process of its group), joins the

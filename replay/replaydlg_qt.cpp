@@ -177,6 +177,10 @@ void ReplayDialog::OnTimer() {
     case kReplayTickEnded:
         ReplaySetRunning(this, 0);
         break;
+    case kReplayTickFailed:
+        ReplaySetRunning(this, 0);
+        ReplayShowError(this, record_->message);
+        break;
     default:
         break;
     }

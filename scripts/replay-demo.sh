@@ -67,7 +67,7 @@ kill -INT "$tcpdump_pid"
 wait "$tcpdump_pid" 2>/dev/null || true
 tcpdump_pid=""
 
-sent=$(sed -n 's/^Sent \([0-9]*\) packets\.$/\1/p' "$work/tarvo.out")
+sent=$(sed -n 's/^Sent \([0-9]*\) packets[.,].*$/\1/p' "$work/tarvo.out")
 seen=$(capinfos -c -M "$work/seen.pcap" | awk '/Number of packets/ {print $NF}')
 span_in=$(capinfos -u -M "$work/sample.pcap" | awk '/Capture duration/ {print $(NF-1)}')
 span_seen=$(capinfos -u -M "$work/seen.pcap" | awk '/Capture duration/ {print $(NF-1)}')

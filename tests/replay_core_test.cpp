@@ -80,10 +80,14 @@ protected:
         const char* message = "unset";
         ASSERT_EQ(1, ReplayStart(rec_.get(), selection, pcap.c_str(), &message)) << (message ? message : "");
     }
-    // Ticks until the tool has ended by itself and was released.
+    // Ticks until the tool has ended by itself and was released (whether or
+    // not it announced the transmission).
     bool TickUntilEnded() {
         char label[32];
-        return WaitFor([&] { return ReplayTick(rec_.get(), label, sizeof label) == kReplayTickEnded; });
+        return WaitFor([&] {
+            int r = ReplayTick(rec_.get(), label, sizeof label);
+            return r == kReplayTickEnded || r == kReplayTickFailed;
+        });
     }
 
     std::string dir_, pcap_;
@@ -159,6 +163,23 @@ TEST(ReplayScanTest, IgnoresOtherTextAndSurvivesNulBytes) {
     const char withNul[] = "abc\0Start Transmission";
     EXPECT_EQ(1, ReplayScanChunk(&scan, withNul, sizeof withNul - 1));
     EXPECT_EQ(0, ReplayScanChunk(&scan, "start transmission", 18));  // case matters
+}
+
+// The line a failed tool's box shows: split reads, CR LF, blank lines and
+// blanks around it, a NUL, an over-long line.
+TEST(ReplayScanTest, KeepsTheLastNonBlankLine) {
+    const char raw[] = "Start Transmission\r\ntarvo: reading x after record 3:\0 truncated  \r\n \t\n\n";
+    const std::string text(raw, sizeof raw - 1);
+    for (size_t cut = 0; cut <= text.size(); ++cut) {
+        ReplayLastLine scan{};
+        ReplayLastLineFeed(&scan, text.data(), cut);
+        ReplayLastLineFeed(&scan, text.data() + cut, text.size() - cut);
+        EXPECT_STREQ("tarvo: reading x after record 3: truncated", ReplayLastLineEnd(&scan)) << "cut at " << cut;
+    }
+    ReplayLastLine scan{};  // an over-long last line without its end
+    std::string longLine = "first\n" + std::string(300, 'z');
+    ReplayLastLineFeed(&scan, longLine.data(), longLine.size());
+    EXPECT_EQ(std::string(255, 'z'), ReplayLastLineEnd(&scan));
 }
 
 TEST_F(ReplayCoreTest, StartChecksInOrder) {
@@ -285,7 +306,9 @@ TEST_F(ReplayCoreTest, StopKillsALongReplayAndLeavesNoProcess) {
 
 TEST_F(ReplayCoreTest, ToolThatCannotStartLeavesNothingToWatch) {
     WriteTool("exit 0\n", 0644);  // present, not executable
-    Start(0, pcap_);
+    const char* message = nullptr;
+    EXPECT_EQ(0, ReplayStart(rec_.get(), 0, pcap_.c_str(), &message));
+    EXPECT_STREQ("tarvo could not be started: Permission denied.", message);
     EXPECT_EQ(0, rec_->child.process);
     EXPECT_FALSE(rec_->reader.joinable());
     char label[32] = "same";

@@ -198,9 +198,10 @@ private:
         pcap_setnonblock(p, 1, errbuf);
         pollfd pfd{pcap_get_selectable_fd(p), POLLIN, 0};
         state_.store(1, std::memory_order_release);
-        while (!stop_.load(std::memory_order_relaxed)) {
+        int got = 0;
+        while (!stop_.load(std::memory_order_relaxed) && got >= 0) {  // < 0: the interface went away
             poll(&pfd, 1, 10);
-            pcap_dispatch(
+            got = pcap_dispatch(
                 p, -1,
                 [](u_char* user, const pcap_pkthdr* h, const u_char* bytes) {
                     auto* self = reinterpret_cast<NamespaceCapture*>(user);
@@ -234,7 +235,9 @@ protected:
             GTEST_SKIP() << "cannot create a network namespace (CAP_SYS_ADMIN missing?): " << out;
         }
         created_ = true;
-        ASSERT_EQ(0, RunTool({"ip", "-n", ns_, "link", "add", "veth0", "type", "veth", "peer", "name", "veth1"}, &out))
+        ASSERT_EQ(0, RunTool({"ip", "-n", ns_, "link", "add", "veth0", "mtu", "1500", "type", "veth", "peer", "name",
+                              "veth1", "mtu", "1500"},
+                             &out))
             << out;
         ASSERT_EQ(0, RunTool({"ip", "-n", ns_, "link", "set", "veth0", "up"}, &out)) << out;
         ASSERT_EQ(0, RunTool({"ip", "-n", ns_, "link", "set", "veth1", "up"}, &out)) << out;
@@ -281,6 +284,14 @@ protected:
     std::string ns_, dir_;
     bool created_ = false;
 };
+
+// The last line of a tool's output, without its line end.
+std::string LastLine(const std::string& output) {
+    size_t end = output.find_last_not_of('\n');
+    if (end == std::string::npos) return "";
+    size_t begin = output.rfind('\n', end);
+    return output.substr(begin == std::string::npos ? 0 : begin + 1, end + 1 - (begin == std::string::npos ? 0 : begin + 1));
+}
 
 void ExpectSameFrames(const std::vector<Record>& sent, const std::vector<Record>& seen) {
     ASSERT_EQ(sent.size(), seen.size());
@@ -340,6 +351,49 @@ TEST_F(TarvoTest, ReadsPcapngFiles) {
     ReplayAndCapture(pcapng, records.size(), &output, &status, &seen);
     EXPECT_EQ(0, status) << output;
     ExpectSameFrames(records, seen);
+}
+
+// Fault: the first frame larger than the interface's MTU ended the replay
+// ("send: Message too long", exit 1) and the rest of the file was never sent.
+TEST_F(TarvoTest, SkipsFramesTheInterfaceRefusesAndSendsTheRest) {
+    std::vector<Record> records = MakeRecords(60), fit;
+    for (int i : {20, 40}) records[i].bytes = MakeFrame(i, 9000);  // jumbo frames on an MTU of 1500
+    for (size_t i = 0; i < records.size(); ++i) {
+        if (i != 20 && i != 40) fit.push_back(records[i]);
+    }
+    std::string file = dir_ + "/jumbo.pcap";
+    ASSERT_TRUE(WritePcap(file, records, DLT_EN10MB));
+
+    std::string output;
+    int status = -1;
+    std::vector<Record> seen;
+    ReplayAndCapture(file, fit.size(), &output, &status, &seen);
+    EXPECT_EQ(0, status) << output;
+    EXPECT_EQ("Sent 58 packets, 2 not sent (first: record 21, send: Message too long).", LastLine(output)) << output;
+    ExpectSameFrames(fit, seen);
+}
+
+// An interface that goes away is no refused frame: the replay stops at the
+// next record with exit 1 and the reason as the last line.
+TEST_F(TarvoTest, StopsWhenTheInterfaceGoesAway) {
+    std::vector<Record> records = MakeRecords(5);  // then 2000 more, 5 ms apart
+    for (int i = 0; i < 2000; ++i) records.push_back({records.back().stampUs + 5000, MakeFrame(5 + i, 100)});
+    std::string file = dir_ + "/long.pcap";
+    ASSERT_TRUE(WritePcap(file, records, DLT_EN10MB));
+    NamespaceCapture cap;
+    ASSERT_TRUE(cap.Start(ns_, "veth1")) << cap.Error();
+    std::thread remover([&] {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (cap.Count() < 5 && std::chrono::steady_clock::now() < deadline) usleep(1000);
+        std::string out;
+        RunTool({"ip", "-n", ns_, "link", "del", "veth0"}, &out);
+    });
+    std::string output;
+    int status = Replay({file, "veth0", "s"}, &output);
+    remover.join();
+    cap.Stop();
+    EXPECT_EQ(1, status) << output;
+    EXPECT_EQ(0u, LastLine(output).find("tarvo: sending on veth0 stopped at record ")) << output;
 }
 
 TEST_F(TarvoTest, RefusesWhatItCannotOpen) {

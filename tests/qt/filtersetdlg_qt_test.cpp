@@ -1,7 +1,9 @@
 // filtersetdlg_qt_test.cpp - the filter set dialogs and the file dialogs as
 // a user drives them, on the offscreen platform: list rows, buttons, row
-// activation, drops, OK and Cancel; the filter field's live colour and the
-// quote refusal; titles, filters and remembered folders of the file dialogs.
+// activation, drops, OK and Cancel, the Filter column's width and the tips
+// of cut cells; the filter field's live colour, the quote refusal and the
+// typed text kept beside the history; titles, filters and remembered
+// folders of the file dialogs.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDropEvent>
@@ -9,6 +11,7 @@
 #include <QMimeData>
 #include <QTableWidget>
 #include <QTest>
+#include <QToolTip>
 #include <QUrl>
 #include <cstdlib>
 #include <cstring>
@@ -131,6 +134,41 @@ TEST_F(DialogTest, FilterSetDialogEditsTheWorkingCopyAndOkAppliesIt) {
     EXPECT_STREQ(applied.entries[2].filterText, "arp");
 }
 
+// Fault: long filter texts were cut ("udp.port == 40000 && frame.le...")
+// with no way to read them, and the columns kept their width when the
+// dialog grew.
+TEST_F(DialogTest, FilterColumnGrowsWithTheDialogAndCutCellsShowTheirText) {
+    FilterSet applied = ThreeFilters();
+    const QString longText = "udp.port == 40000 && frame.len > 1000 && ip.src == 10.1.2.3 && !icmp";
+    strcpy(applied.entries[1].filterText, longText.toUtf8().constData());
+    FilterSetConfigDialog dialog(nullptr, &applied, "Lumo");
+    dialog.show();
+    auto* list = dialog.findChild<QTableWidget*>("filterList");
+    ASSERT_NE(list, nullptr);
+    Pump(20);
+    auto tipAt = [&](int row) {
+        const QPoint at = list->visualItemRect(list->item(row, 0)).center();
+        QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list->viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    EXPECT_EQ(tipAt(0).toStdString(), "");  // "tcp" fits: no tip
+    EXPECT_EQ(tipAt(1).toStdString(), longText.toStdString());
+    SaveScreenshot(&dialog, "filter_set_configuration_long_filter");
+
+    const int filterWidth = list->columnWidth(0);
+    EXPECT_GE(filterWidth, 220);
+    dialog.resize(dialog.width() + 500, dialog.height());
+    Pump(20);
+    EXPECT_EQ(list->columnWidth(0), filterWidth + 500);
+    EXPECT_EQ(list->columnWidth(1), 80);  // the others keep their widths
+    EXPECT_EQ(list->columnWidth(3), 120);
+    QToolTip::hideText();
+    ASSERT_TRUE(PumpUntil([] { return !QToolTip::isVisible(); }, 2000));
+    EXPECT_EQ(tipAt(1).toStdString(), "");  // no longer cut
+    SaveScreenshot(&dialog, "filter_set_configuration_wide");
+}
+
 TEST_F(DialogTest, CancelAfterEditsAndADropLeavesTheAppliedSet) {
     const std::string fs = dir_ + "/set.FS";
     ASSERT_TRUE(TestFileWrite(fs, "\"ip\",byte,1000,0x0000ff\r\n"));
@@ -212,6 +250,37 @@ TEST_F(DialogTest, FilterDialogColoursTheFieldAndRefusesAQuote) {
     EXPECT_EQ(edited.scale, 0);
     EXPECT_EQ(edited.unit, UnitPacket);
     EXPECT_EQ(TestFileRead(dir_ + "/displayfilter"), "udp\nArp\n\ntcp.port == 80\ndns\n");
+}
+
+// Fault: the field completed inline from its history, so typing "tcp" with
+// "tcp.bogus" in the history left "tcp.bogus" in the field and in the entry.
+TEST_F(DialogTest, FilterFieldKeepsWhatWasTypedBesideItsHistory) {
+    ASSERT_TRUE(TestFileWrite(dir_ + "/displayfilter", "udp\ntcp.bogus\nTCP.port == 80\n"));
+    FilterEntry edited = ThreeFilters().entries[1];
+    FilterConfigDialog dialog(nullptr, &edited, "Lumo");
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    auto* combo = dialog.findChild<QComboBox*>("filterCombo");
+    ASSERT_NE(combo, nullptr);
+    ASSERT_EQ(combo->count(), 3);  // the history list stays, sorted
+    EXPECT_EQ(combo->itemText(0).toStdString(), "tcp.bogus");
+    EXPECT_EQ(combo->itemText(1).toStdString(), "TCP.port == 80");
+
+    combo->setFocus();
+    combo->lineEdit()->selectAll();
+    QTest::keyClicks(combo->lineEdit(), "tcp");
+    EXPECT_EQ(combo->currentText().toStdString(), "tcp");
+    EXPECT_FALSE(combo->lineEdit()->hasSelectedText());
+    dialog.findChild<QComboBox*>("unitCombo")->setFocus();  // leaving the field
+    Pump(30);
+    EXPECT_FALSE(combo->lineEdit()->hasFocus());
+    EXPECT_EQ(combo->currentText().toStdString(), "tcp");
+    // Return (which presses OK) keeps the text also when an item differs only in case.
+    combo->setFocus();
+    combo->lineEdit()->selectAll();
+    QTest::keyClicks(combo->lineEdit(), "tcP.PORT == 80");
+    QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+    EXPECT_STREQ(edited.filterText, "tcP.PORT == 80");
 }
 
 TEST_F(DialogTest, FileDialogsKeepTitlesFiltersAndRememberedFolders) {

@@ -1,6 +1,7 @@
 // replay_test.cpp - the tarvo_gui dialog, offscreen: controls and texts,
 // the Start checks and their boxes, the time label's restart, the tool's end
-// by itself, Stop and Exit, the file dialog and drops.
+// by itself, the box of a tool that fails or cannot start, Stop and Exit,
+// the file dialog and drops.
 //
 // The interface list comes from the lister hook, and the replay tool is a
 // stand-in script named "tarvo" in a scratch program folder, so no interface
@@ -291,6 +292,41 @@ TEST_F(ReplayDialogTest, ToolEndingByItselfReenablesStartOnTheNextTick) {
     EXPECT_NE("1.234", last);
     QTest::qWait(3 * kReplayTimerMs);
     EXPECT_EQ(last, Label("timeLabel"));
+}
+
+// Fault: a tool that failed (a file that is not a capture) or could not be
+// started at all left the dialog silent, as if the replay had finished.
+TEST_F(ReplayDialogTest, ToolThatFailsOrCannotStartIsReportedAndIdle) {
+    OpenWithFile(pcap_);
+    struct {
+        const char* tool;
+        const char* says;
+    } cases[] = {
+        {"echo \"tarvo: cannot open capture file x: unknown file format\" >&2\nexit 1\n",
+         "tarvo: cannot open capture file x: unknown file format"},
+        // after the announcement only a failure status counts
+        {"echo Start Transmission\necho 'Sent 3 packets.'\nprintf 'tarvo: sending on eth9 stopped' >&2\nexit 1\n",
+         "tarvo: sending on eth9 stopped"},
+    };
+    for (const auto& c : cases) {
+        WriteTool(c.tool);
+        BoxSeen box = AnswerBox([&] {
+            Button("startButton")->click();
+            WaitFor([&] { return Idle(); });
+        });
+        EXPECT_TRUE(box.seen) << c.says;
+        EXPECT_EQ(c.says, box.text.toStdString());
+        EXPECT_EQ("tarvo", box.title);
+        EXPECT_EQ(QMessageBox::Critical, box.icon);
+        EXPECT_TRUE(Idle());
+    }
+
+    WriteTool("exit 0\n");
+    chmod((dir_ + "/tarvo").c_str(), 0644);  // present, not executable
+    BoxSeen box = AnswerBox([&] { Button("startButton")->click(); });
+    EXPECT_EQ("tarvo could not be started: Permission denied.", box.text.toStdString());
+    EXPECT_EQ(QMessageBox::Critical, box.icon);
+    EXPECT_TRUE(Idle());
 }
 
 TEST_F(ReplayDialogTest, StopAndExitKillALongReplayAndLeaveNoProcess) {

@@ -8,14 +8,21 @@
 // their time stamps are kept); without it they leave as fast as the
 // interface takes them.
 //
-// Output, all of which the front end ignores except the first line:
+// A record the interface refuses (longer than its MTU, too short for its
+// link layer, dropped by a full queue) is skipped and counted, and the
+// replay goes on at the recorded pace. A failure of the interface itself
+// (it went away or down) or of the file (cut short, unreadable) ends it.
+//
+// Output, all of which the front end ignores except "Start Transmission":
 //   stdout  "Start Transmission" once the interface is open and sending
-//           begins (flushed at once), then "Sent N packets." at the end
-//   stderr  why the file or the interface could not be opened, and every
-//           record that could not be sent
-// Exit status: 0 when every record was sent; 1 on a usage error, a file or
-// interface that cannot be opened, a link type that does not match, a read
-// error in the file, or a record the interface refused.
+//           begins (flushed at once), then at the end "Sent N packets." or
+//           "Sent N packets, M not sent (first: record R, REASON)."
+//   stderr  why the file or the interface could not be opened, every record
+//           that was skipped, and, as the very last line, why a replay
+//           stopped early
+// Exit status: 0 when the whole file was replayed, skipped records
+// included; 1 on a usage error, a file or interface that cannot be opened, a
+// link type that does not match, or a replay that stopped early.
 #include <pcap/pcap.h>
 
 #include <cerrno>
@@ -45,6 +52,20 @@ static void SleepUntil(int64_t deadline) {
     ts.tv_sec = static_cast<time_t>(deadline / 1000000000LL);
     ts.tv_nsec = static_cast<long>(deadline % 1000000000LL);
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+    }
+}
+
+// 1 when a failed send concerns this frame alone, so that the replay skips
+// it; anything else (the interface gone or down, a handle that cannot send
+// at all: errno 0) would refuse every later frame too.
+static int FrameRefused(int err) {
+    switch (err) {
+        case EMSGSIZE:  // longer than the interface's MTU
+        case EINVAL:    // shorter than the link-layer header, or malformed
+        case ENOBUFS:   // dropped by a full transmit queue
+            return 1;
+        default:
+            return 0;
     }
 }
 
@@ -97,9 +118,10 @@ int main(int argc, char** argv) {
     printf("Start Transmission\n");
     fflush(stdout);
 
-    uint64_t sent = 0, failed = 0, index = 0;
+    uint64_t sent = 0, skipped = 0, index = 0, firstSkipped = 0;
+    char firstReason[PCAP_ERRBUF_SIZE] = "";
+    char stopReason[PCAP_ERRBUF_SIZE + 128] = "";  // set when the replay ends early
     int64_t firstStamp = 0, startClock = 0;
-    int readError = 0;
     pcap_pkthdr* header;
     const u_char* data;
     int rc;
@@ -116,23 +138,48 @@ int main(int argc, char** argv) {
             }
         }
         // A record cut by the capture's snapshot length goes out as captured.
-        if (pcap_inject(out, data, header->caplen) == static_cast<int>(header->caplen)) {
+        errno = 0;
+        int put = pcap_inject(out, data, header->caplen);
+        int err = errno;
+        if (put == static_cast<int>(header->caplen)) {
             ++sent;
-        } else {
-            ++failed;
-            fprintf(stderr, "%s: record %llu (%u bytes) not sent: %s\n", kToolName,
-                    static_cast<unsigned long long>(index), header->caplen, pcap_geterr(out));
+            continue;
         }
+        char reason[PCAP_ERRBUF_SIZE];
+        if (put < 0) {
+            snprintf(reason, sizeof reason, "%s", pcap_geterr(out));
+        } else {
+            snprintf(reason, sizeof reason, "only %d of %u bytes sent", put, header->caplen);
+            err = EMSGSIZE;
+        }
+        if (!FrameRefused(err)) {
+            snprintf(stopReason, sizeof stopReason, "%s: sending on %s stopped at record %llu: %s", kToolName,
+                     iface, static_cast<unsigned long long>(index), reason);
+            break;
+        }
+        if (skipped++ == 0) {
+            firstSkipped = index;
+            snprintf(firstReason, sizeof firstReason, "%s", reason);
+        }
+        fprintf(stderr, "%s: record %llu (%u bytes) not sent: %s\n", kToolName,
+                static_cast<unsigned long long>(index), header->caplen, reason);
     }
-    if (rc == -1) {
-        readError = 1;
-        fprintf(stderr, "%s: reading %s after record %llu: %s\n", kToolName, file,
-                static_cast<unsigned long long>(index), pcap_geterr(in));
+    if (rc == -1 && !stopReason[0]) {
+        snprintf(stopReason, sizeof stopReason, "%s: reading %s after record %llu: %s", kToolName, file,
+                 static_cast<unsigned long long>(index), pcap_geterr(in));
     }
 
-    printf("Sent %llu packets.\n", static_cast<unsigned long long>(sent));
+    if (skipped == 0) {
+        printf("Sent %llu packets.\n", static_cast<unsigned long long>(sent));
+    } else {
+        printf("Sent %llu packets, %llu not sent (first: record %llu, %s).\n", static_cast<unsigned long long>(sent),
+               static_cast<unsigned long long>(skipped), static_cast<unsigned long long>(firstSkipped), firstReason);
+    }
     fflush(stdout);
+    // The reason comes after the count, so that it is the last line a
+    // front end sees.
+    if (stopReason[0]) fprintf(stderr, "%s\n", stopReason);
     pcap_close(out);
     pcap_close(in);
-    return (failed || readError) ? 1 : 0;
+    return stopReason[0] ? 1 : 0;
 }
