@@ -3,13 +3,16 @@
 # stored packet costs. Prints ratios (lower is better for lumo_offline):
 #
 #   export with 0, 1, 4, 16 filters / tshark -q -z io,stat with the same
-#   filters on the same file (best of RUNS runs each)
+#   filters on the same file (best of RUNS runs each), in one pass (one
+#   lumo_judge) and per filter (one rawshark each; PER_FILTER_RUNS runs)
 #   export with 0 filters / tcpdump -r FILE -w /dev/null
 #   peak memory per stored packet for a capture of 10 million packets
 #
 # Usage: bench/offline_export_bench.sh [BUILD_DIR]   (default build)
 # Env: PACKETS (default 200000), BIG_PACKETS (default 10000000), RUNS (3),
-# FILTER_COUNTS (default "0 1 4 16"; the 0 case is always run for tcpdump).
+# FILTER_COUNTS (default "0 1 4 16"; the 0 case is always run for tcpdump),
+# PER_FILTER_COUNTS (default "1 4 16"; one rawshark per filter is slow:
+# about 14 minutes with 16 filters on 200000 packets), PER_FILTER_RUNS (1).
 set -eu
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -18,6 +21,8 @@ packets=${PACKETS:-200000}
 big=${BIG_PACKETS:-10000000}
 runs=${RUNS:-3}
 counts=${FILTER_COUNTS:-0 1 4 16}
+per_filter_counts=${PER_FILTER_COUNTS:-1 4 16}
+per_filter_runs=${PER_FILTER_RUNS:-1}
 for tool in "$bin/lumo_offline" "$bin/capgen"; do
     [ -x "$tool" ] || { echo "offline_export: $tool is not built (make build)" >&2; exit 1; }
 done
@@ -80,19 +85,29 @@ file="$work/bench.pcap"
 "$bin/capgen" --packets "$packets" --mean-gap-us 200 --big-every 5000 --seed 3 "$file"
 echo "capture: $packets packets, $(wc -c < "$file") bytes"
 echo
-printf '%-8s %12s %12s %8s\n' filters lumo_offline "tshark" ratio
+printf '%-8s %-11s %12s %12s %8s\n' filters mode lumo_offline "tshark" ratio
 ours0=""
 for n in $counts; do
     arg=$(make_set "$n")
-    ours=$(best_time "$bin/lumo_offline" --filter-set "$work/set$n.fs" --interval 50000 \
-        --export-csv /dev/null "$file")
     if [ -n "$arg" ]; then
         ref=$(best_time tshark -n -q -r "$file" -z "io,stat,0.05,,$arg")
     else
         ref=$(best_time tshark -n -q -r "$file" -z "io,stat,0.05")
     fi
-    printf '%-8s %11ss %11ss %8s\n' "$n" "$ours" "$ref" "$(ratio "$ours" "$ref")"
+    ours=$(best_time "$bin/lumo_offline" --one-pass --filter-set "$work/set$n.fs" --interval 50000 \
+        --export-csv /dev/null "$file")
+    printf '%-8s %-11s %11ss %11ss %8s\n' "$n" one-pass "$ours" "$ref" "$(ratio "$ours" "$ref")"
     [ "$n" -eq 0 ] && ours0=$ours
+    case " $per_filter_counts " in
+    *" $n "*)
+        saved_runs=$runs
+        runs=$per_filter_runs
+        ours=$(best_time "$bin/lumo_offline" --per-filter --filter-set "$work/set$n.fs" --interval 50000 \
+            --export-csv /dev/null "$file")
+        runs=$saved_runs
+        printf '%-8s %-11s %11ss %11ss %8s\n' "$n" per-filter "$ours" "$ref" "$(ratio "$ours" "$ref")"
+        ;;
+    esac
 done
 if [ -z "$ours0" ]; then
     make_set 0 >/dev/null
