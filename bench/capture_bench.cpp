@@ -1,6 +1,7 @@
 // capture_bench.cpp - the packet rate the live capture path sustains on
 // loopback without the capture library reporting drops (pcap_stats), with 0,
-// 1 and 4 rawshark filters, beside `tcpdump -w /dev/null` on the same traffic.
+// 1, 4 and 16 filters judged in one pass (one lumo_judge) and per filter (one
+// rawshark each), beside `tcpdump -w /dev/null` on the same traffic.
 //
 // Traffic: paced UDP datagrams (64 payload bytes) from a thread of this
 // process to 127.0.0.1 only, captured on "lo" with "udp and port P". Each
@@ -9,7 +10,8 @@
 // handled; ">=" marks a figure where the sender, not the capture, was the
 // limit. A third reference is one rawshark fed the same frames from memory,
 // the ceiling of any path that hands packets to rawshark. Needs root. Prints
-// pps per configuration and its ratios to tcpdump and to rawshark alone.
+// pps per configuration and its ratios to tcpdump and to rawshark alone, and
+// one pass with 16 filters against one pass with 1.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -122,14 +124,33 @@ uint64_t CounterSum(int entry) {
     return sum;
 }
 
-TrialResult CaptureTrial(int filters, double rate) {
-    static const char* kFilters[4] = {"udp", "ip", "udp.length > 8", "frame.len > 0"};
+// Every filter matches every datagram of the trial, so each one's counts
+// must catch up with the ring.
+const char* const kFilters[16] = {"udp",
+                                  "ip",
+                                  "udp.length > 8",
+                                  "frame.len > 0",
+                                  "ip.src == 127.0.0.1",
+                                  "ip.dst == 127.0.0.1",
+                                  "udp.srcport > 0",
+                                  "eth",
+                                  "frame",
+                                  "ip.ttl > 0",
+                                  "udp.length >= 8",
+                                  "ip.version == 4",
+                                  "frame.cap_len > 0",
+                                  "udp.dstport > 0",
+                                  "ip.proto == 17",
+                                  "ip.len > 20"};
+
+TrialResult CaptureTrial(int filters, int onePass, double rate) {
     TrialResult r;
     UdpSink sink;
 
     RawsharkBlock rawshark{};
     PlatformFindRawshark(rawshark.rawsharkPath, sizeof rawshark.rawsharkPath);
-    FilterEntry entries[4];
+    rawshark.onePass = onePass;
+    FilterEntry entries[16];
     memset(entries, 0, sizeof entries);
     for (int i = 0; i < filters; ++i) TextCopy(entries[i].filterText, sizeof entries[i].filterText, kFilters[i]);
 
@@ -340,10 +361,15 @@ void BM_CaptureLoopback(benchmark::State& state) {
         return;
     }
     int filters = static_cast<int>(state.range(0));
+    int onePass = static_cast<int>(state.range(1));
     double reference = TcpdumpRate();
     for (auto _ : state) {
-        std::string name = std::to_string(filters) + " filters";
-        Figure f = SustainedRate([filters](double r) { return CaptureTrial(filters, r); }, name.c_str());
+        std::string name;
+        if (filters) name = std::to_string(filters) + (filters == 1 ? " filter" : " filters") +
+                            (onePass ? ", one pass" : ", per filter");
+        else name = "0 filters";
+        Figure f = SustainedRate([filters, onePass](double r) { return CaptureTrial(filters, onePass, r); },
+                                 name.c_str());
         Figures[name] = f;
         state.counters["pps"] = f.rate;
         state.counters["vs_tcpdump"] = reference > 0 ? f.rate / reference : 0;
@@ -354,10 +380,20 @@ void BM_CaptureLoopback(benchmark::State& state) {
 
 BENCHMARK(BM_RawsharkAlone)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK(BM_TcpdumpLoopback)->Iterations(1)->Unit(benchmark::kSecond);
-BENCHMARK(BM_CaptureLoopback)->Arg(0)->Arg(1)->Arg(4)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK(BM_CaptureLoopback)
+    ->Args({0, 1})
+    ->Args({1, 1})
+    ->Args({4, 1})
+    ->Args({16, 1})
+    ->Args({1, 0})
+    ->Args({4, 0})
+    ->Args({16, 0})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond);
 
 int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
+    PlatformSetProgramFolder(LUMO_BIN_DIR);  // where lumo_judge is built
     TotalCounterInit(65536);
     PacketRingSetInterval(50000);
     benchmark::Initialize(&argc, argv);
@@ -373,5 +409,8 @@ int main(int argc, char** argv) {
         printf(" %12.3f", reference > 0 ? f.rate / reference : 0.0);
         printf(" %14.3f\n", ceiling > 0 ? f.rate / ceiling : 0.0);
     }
+    double one = Figures.count("1 filter, one pass") ? Figures["1 filter, one pass"].rate : 0;
+    double sixteen = Figures.count("16 filters, one pass") ? Figures["16 filters, one pass"].rate : 0;
+    if (one > 0) printf("  one pass, 16 filters / 1 filter: %.3f\n", sixteen / one);
     return 0;
 }
