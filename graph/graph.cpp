@@ -7,7 +7,9 @@
 //   GraphDrawTrace      label text and the stepped trace
 //   GraphDrawLegend     colour boxes, labels, their rectangles, underline
 //   frame               GraphDraw (live) and GraphDrawOffline share
-//                       GraphRender; only reading the counts differs
+//                       GraphRender; only reading the counts differs. The
+//                       frame keeps its time base and each filter's row of
+//                       counts (GraphLastFrame) for the readout
 #include "graph/graph.h"
 
 #include <cinttypes>
@@ -47,11 +49,16 @@ struct GraphModule {
     // Offline: row i (W values) holds filter i's bytes and packets per column.
     uint64_t* foldBytes;
     uint64_t* foldPackets;
+    uint64_t* liveRows;  // live: row i (W values) holds filter i's counts as read
     uint32_t spanColor[FilterSetMax];
     int32_t spanFirstRow[FilterSetMax];  // rows trace k touches at all
     int32_t spanLastRow[FilterSetMax];
     int32_t spanCount;
     const char (*offlineMessages)[256];  // GraphSetOfflineMessages; null: the rawshark manager's
+    GraphFrame frame;                    // GraphLastFrame
+    // What each legend row's number is, for its tool tip (kept with LegendLabels).
+    char legendScale[FilterSetMax][32];
+    int32_t legendUnit[FilterSetMax];
 };
 GraphModule Graph;
 
@@ -64,11 +71,15 @@ void FreeBuffers() {
     free(Graph.spanCovered);
     free(Graph.foldBytes);
     free(Graph.foldPackets);
+    free(Graph.liveRows);
     Graph.sampleBuffer = nullptr;
     Graph.spanTop = Graph.spanBottom = nullptr;
     Graph.spanCovered = nullptr;
     Graph.foldBytes = Graph.foldPackets = nullptr;
+    Graph.liveRows = nullptr;
     Graph.sampleWidth = 0;
+    // the rows of the last frame went with the buffers
+    memset(&Graph.frame, 0, sizeof Graph.frame);
 }
 
 // The sample buffer, the span rows and the fold rows for a frame of the
@@ -83,8 +94,9 @@ int EnsureSampleBuffer(int width) {
     Graph.spanCovered = static_cast<uint64_t*>(malloc(w * sizeof(uint64_t)));
     Graph.foldBytes = static_cast<uint64_t*>(malloc(w * FilterSetMax * sizeof(uint64_t)));
     Graph.foldPackets = static_cast<uint64_t*>(malloc(w * FilterSetMax * sizeof(uint64_t)));
+    Graph.liveRows = static_cast<uint64_t*>(malloc(w * FilterSetMax * sizeof(uint64_t)));
     if (!Graph.sampleBuffer || !Graph.spanTop || !Graph.spanBottom || !Graph.spanCovered ||
-        !Graph.foldBytes || !Graph.foldPackets) {
+        !Graph.foldBytes || !Graph.foldPackets || !Graph.liveRows) {
         DebugLog("%s(%d),GraphDraw() err,malloc() failed,width=%d", __FILE__, __LINE__, width);
         FreeBuffers();
         return 0;
@@ -264,7 +276,11 @@ double TraceLabel(const uint64_t* buffer, int W, int64_t interval, const FilterE
         snprintf(label, sizeof label, "%s %s : %.255s", scaleText, UnitWord(entry->unit),
                  entry->filterText);
     }
-    if (index >= 0 && index < FilterSetMax) memcpy(LegendLabels[index], label, strlen(label) + 1);
+    if (index >= 0 && index < FilterSetMax) {
+        memcpy(LegendLabels[index], label, strlen(label) + 1);
+        memcpy(Graph.legendScale[index], scaleText, strlen(scaleText) + 1);
+        Graph.legendUnit[index] = entry->unit;
+    }
     return fullScale;
 }
 
@@ -364,7 +380,8 @@ const uint64_t* ReadFilter(const FrameInput* in, int i, int32_t unit, int W, cha
         size_t row = static_cast<size_t>(i) * static_cast<size_t>(W);
         return (packets ? Graph.foldPackets : Graph.foldBytes) + row;
     }
-    uint64_t* buffer = Graph.sampleBuffer;
+    // each filter keeps its own row, so the readout sees what the trace plots
+    uint64_t* buffer = Graph.liveRows + static_cast<size_t>(i) * static_cast<size_t>(W);
     int exists = packets ? RawsharkMngrReadPackets(i, in->base->now, buffer, in->bins, message)
                          : RawsharkMngrReadBytes(i, in->base->now, buffer, in->bins, message);
     if (!exists) return nullptr;
@@ -379,6 +396,7 @@ void DrawFilter(DrawSurface* surface, const FrameInput* in, const FilterEntry* e
     int W = surface->width;
     const uint64_t* buffer = ReadFilter(in, i, entries[i].unit, W, message);
     if (!buffer) return;
+    Graph.frame.rows[i] = buffer;
     int visible = filterVisible ? filterVisible[i] : 1;
     QueueTrace(surface, buffer, &entries[i], i, message, visible, in->interval);
 }
@@ -405,8 +423,9 @@ void DrawAll(DrawSurface* surface, const FrameInput* in) {
     }
     QueueTrace(surface, buffer, &all, 0, "", 1, in->interval);
     PaintSpans(surface);
-    LegendRect own;
-    GraphDrawLegend(surface, &all, 1, -1, &own, kVisible);
+    Graph.frame.allTraffic = 1;
+    Graph.frame.rows[0] = buffer;
+    GraphDrawLegend(surface, &all, 1, -1, &Graph.frame.allRect, kVisible);
 }
 
 int GraphRender(DrawSurface* surface, const Settings* settings, const FilterEntry* entries,
@@ -428,10 +447,15 @@ int GraphRender(DrawSurface* surface, const Settings* settings, const FilterEntr
 
     DrawSurfaceFill(surface, settings->backColor);
     GraphDrawTimeAxis(surface, settings, base);
+    memset(&Graph.frame, 0, sizeof Graph.frame);
     if (EnsureSampleBuffer(W)) {
         if (count < 0) count = 0;
         if (count > FilterSetMax) count = FilterSetMax;
         if (selected < 0 || selected >= count) selected = -1;
+        Graph.frame.base = *base;
+        Graph.frame.interval = in.interval;
+        Graph.frame.width = W;
+        Graph.frame.height = surface->height;
         if (base->offline) {
             PacketStoreFindRange(base->rightEdgeTime, in.interval, W, &in.first, &in.last);
             if (count > 0) FoldStore(&in, W, count);
@@ -448,7 +472,9 @@ int GraphRender(DrawSurface* surface, const Settings* settings, const FilterEntr
             if (selected >= 0) DrawFilter(surface, &in, entries, selected, filterVisible);
             PaintSpans(surface);
             GraphDrawLegend(surface, entries, count, selected, legendRects, filterVisible);
+            Graph.frame.count = count;
         }
+        Graph.frame.drawn = 1;
         result = 1;
     }
 
@@ -461,6 +487,10 @@ int GraphRender(DrawSurface* surface, const Settings* settings, const FilterEntr
 // ---------------------------------------------------------------- operations
 
 int GraphSampleBufferWidth() { return Graph.sampleWidth; }
+
+int64_t GraphToUnit(uint64_t raw, int32_t unit, int64_t interval) { return ToUnit(raw, unit, interval); }
+
+const char* GraphUnitWord(int32_t unit) { return UnitWord(unit); }
 
 void GraphDrawTrace(DrawSurface* surface, const uint64_t* buffer, int W, int64_t interval,
                     const FilterEntry* entry, int index, const char* errorText, int visible) {
@@ -505,10 +535,31 @@ void GraphDrawLegend(DrawSurface* surface, const FilterEntry* entries, int count
 
 int GraphDraw(DrawSurface* surface, const Settings* settings, const FilterEntry* entries, int count,
               int selected, LegendRect* legendRects, const int* filterVisible) {
+    return GraphDrawAt(surface, settings, entries, count, selected, legendRects, filterVisible, PerfCounter());
+}
+
+int GraphDrawAt(DrawSurface* surface, const Settings* settings, const FilterEntry* entries, int count,
+                int selected, LegendRect* legendRects, const int* filterVisible, int64_t now) {
     GraphTimeBase base;
     memset(&base, 0, sizeof base);
-    base.now = PerfCounter();
+    base.now = now;
+    PacketRingFirstTime(&base.clockBase);
     return GraphRender(surface, settings, entries, count, selected, legendRects, filterVisible, &base);
+}
+
+const GraphFrame* GraphLastFrame() { return &Graph.frame; }
+
+int GraphLegendTip(int index, char* out, size_t size) {
+    if (index < 0 || index >= FilterSetMax || !LegendLabels[index][0] || size == 0) return 0;
+    static const char kError[] = "error: ";
+    if (strncmp(LegendLabels[index], kError, sizeof kError - 1) == 0) {
+        snprintf(out, size, "%s", LegendLabels[index] + sizeof kError - 1);
+        return 1;
+    }
+    const char* unit = UnitWord(Graph.legendUnit[index]);
+    snprintf(out, size, "full scale: %s%s%s, top of the graph", Graph.legendScale[index], unit[0] ? " " : "",
+             unit);
+    return 1;
 }
 
 void GraphSetOfflineMessages(const char (*messages)[256]) { Graph.offlineMessages = messages; }
@@ -521,5 +572,6 @@ int GraphDrawOffline(DrawSurface* surface, const Settings* settings, const Filte
     base.offline = 1;
     base.columnWidth = columnWidth < 1 ? 1 : columnWidth;
     base.rightEdgeTime = rightEdgeTime;
+    base.clockBase = PacketStoreBaseTime();
     return GraphRender(surface, settings, entries, count, selected, legendRects, filterVisible, &base);
 }

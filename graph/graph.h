@@ -12,6 +12,7 @@
 // goes only through the surface's DrawText.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "filterset/filterset.h"
@@ -39,6 +40,27 @@ struct GraphTimeBase {
     int64_t now;            // live: the frame's PerfCounter reading
     int64_t columnWidth;    // offline: C, microseconds per column (>= 1)
     int64_t rightEdgeTime;  // offline: R, capture-file microseconds of the rightmost column
+    // Capture time of time 0 (live: packet 0, offline: the file's first
+    // packet), microseconds since 1970 UTC; the frame fills it from the
+    // packet ring or the store. Clock times are this plus the axis time.
+    int64_t clockBase;
+};
+
+// What the last frame drew, for the readout, the legend's tool tips and the
+// live export. Valid until the next frame; UI thread.
+struct GraphFrame {
+    int32_t drawn;       // 1: a frame with traces was drawn (0 before the first, or when its buffer failed)
+    GraphTimeBase base;  // the frame's time base, clockBase filled
+    int64_t interval;    // column duration: S live, C offline
+    int32_t width;       // columns (the surface's width)
+    int32_t height;
+    int32_t allTraffic;  // 1: the frame drew the "all" trace of an empty set, its counts in rows[0]
+    int32_t count;       // filters of the frame (0 with allTraffic)
+    // Filter i's counts per column, newest first (bytes, or packets for the
+    // packet units), exactly what its trace plots; null when the frame drew
+    // nothing for it (live: no rawshark entry).
+    const uint64_t* rows[FilterSetMax];
+    LegendRect allRect;  // legend row of the "all" trace (allTraffic only)
 };
 
 // ---------------------------------------------------------------- frames
@@ -50,6 +72,11 @@ struct GraphTimeBase {
 // then holds background, grid and axis only).
 int GraphDraw(DrawSurface* surface, const Settings* settings, const FilterEntry* entries, int count,
               int selected, LegendRect* legendRects, const int* filterVisible);
+
+// The live frame at a given PerfCounter reading instead of the present (a
+// paused graph keeps drawing the moment it was paused). Result as GraphDraw.
+int GraphDrawAt(DrawSurface* surface, const Settings* settings, const FilterEntry* entries, int count,
+                int selected, LegendRect* legendRects, const int* filterVisible, int64_t now);
 
 // Offline frame with column width C and right-edge time R (microseconds);
 // counts are folded from the packet store, every filter of the set drawn
@@ -64,6 +91,15 @@ int GraphDrawOffline(DrawSurface* surface, const Settings* settings, const Filte
 // hands in the lines it kept (FilterSetMax texts of 256 bytes, valid while
 // set); nullptr, the default, asks the rawshark manager. UI thread.
 void GraphSetOfflineMessages(const char (*messages)[256]);
+
+// The last frame (drawn 0 before any). UI thread.
+const GraphFrame* GraphLastFrame();
+
+// The tool tip of legend row index as the last frame that drew it left it:
+// "full scale: 20M bps, top of the graph", or a refused filter's whole
+// message. Returns 1 with out filled (size bytes), 0 when the row never held
+// a label.
+int GraphLegendTip(int index, char* out, size_t size);
 
 // ---------------------------------------------------------------- pieces
 
@@ -84,12 +120,32 @@ void GraphDrawLegend(DrawSurface* surface, const FilterEntry* entries, int count
 
 // Ten grid rows plus the bottom row in line_color, then the labelled columns
 // of the time base in char_color (live: from the first stored packet, given
-// by PacketRingFirstStamp, up to base->now).
+// by PacketRingFirstStamp, up to base->now). With settings->timeOfDay the
+// labelled columns are those holding a round local clock time of the step
+// (base->clockBase plus the axis time), labelled with that clock time.
 void GraphDrawTimeAxis(DrawSurface* surface, const Settings* settings, const GraphTimeBase* base);
 
 // The label text of time T (microseconds) for label step L into out (at
 // least 32 bytes): S, M:SS or H:MM:SS with the decimals the step needs.
 void GraphFormatTime(int64_t T, int64_t L, int offline, char* out);
+
+// The label text of a local clock time (microseconds since 1970 on the local
+// calendar, i.e. the UTC offset already added) for label step L into out
+// (at least 32 bytes): H:MM:SS with GraphFormatTime's decimals, or the date
+// YYYY-MM-DD for steps of a day or more.
+void GraphFormatClock(int64_t localMicros, int64_t L, int offline, char* out);
+
+// Microseconds since 1970 UTC as the local calendar counts them (the zone's
+// offset at that instant added).
+int64_t GraphLocalMicros(int64_t epochMicros);
+
+// A raw count (bytes or packets of one column) in the unit's plotted value:
+// 64-bit, multiply first, then divide by the column duration, truncating;
+// unknown units give 0.
+int64_t GraphToUnit(uint64_t raw, int32_t unit, int64_t interval);
+
+// The unit's word in labels: "bytes", "bps", "packets", "pps", or "".
+const char* GraphUnitWord(int32_t unit);
 
 // The label step for a column duration (microseconds), or 0 for none.
 int64_t LabelInterval(int64_t columnDuration, int offline);

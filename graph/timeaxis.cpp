@@ -2,9 +2,12 @@
 //
 //   LabelInterval       label step table of both programs
 //   GraphFormatTime     S, M:SS, H:MM:SS with the step's decimals
-//   GraphDrawTimeAxis   rows, then columns walked from the right edge
+//   GraphFormatClock    local clock times and dates, the same decimals
+//   GraphDrawTimeAxis   rows, then columns walked from the right edge, on
+//                       steps of the axis time or of the local clock
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 
 #include "graph/graph.h"
 #include "pipeline/packetring.h"
@@ -56,6 +59,7 @@ constexpr LabelStep kLabelSteps[] = {
 constexpr int64_t kLabelStepBeyondLive = 0;
 constexpr int64_t kLabelStepBeyondOffline = 172800000000;
 
+constexpr int64_t kDay = 86400000000;
 constexpr int64_t kHour = 3600000000;
 constexpr int64_t kMinute = 60000000;
 constexpr int64_t kSecond = 1000000;
@@ -84,16 +88,76 @@ int64_t MulDiv(int64_t a, int64_t b, int64_t c) {
     return static_cast<int64_t>(static_cast<__int128>(a) * b / c);
 }
 
-void DrawLabelledColumn(DrawSurface* surface, const Settings* settings, int x, int64_t time,
-                        int64_t step, int offline) {
+int64_t FloorMod(int64_t a, int64_t b) {
+    int64_t r = a % b;
+    return r < 0 ? r + b : r;
+}
+
+int64_t FloorDiv(int64_t a, int64_t b) { return (a - FloorMod(a, b)) / b; }
+
+// The zone's offset over the span one frame shows: looked up at both ends,
+// and per column only when they differ (a change of daylight saving in
+// view), so a frame costs two lookups, not one per column.
+struct ZoneSpan {
+    int64_t offset;  // microseconds added to a capture time
+    int varies;
+};
+
+ZoneSpan ZoneOver(int64_t fromEpoch, int64_t toEpoch) {
+    int64_t a = GraphLocalMicros(fromEpoch) - fromEpoch;
+    int64_t b = GraphLocalMicros(toEpoch) - toEpoch;
+    return ZoneSpan{b, a != b};
+}
+
+int64_t LocalOf(const ZoneSpan& zone, int64_t epoch) {
+    return zone.varies ? GraphLocalMicros(epoch) : epoch + zone.offset;
+}
+
+// The decimals of a label: microseconds of the second, as the step needs.
+void AppendFraction(char* out, size_t size, int64_t micro, int64_t L, int offline) {
+    size_t n = strlen(out);
+    if (n >= size) return;
+    char* p = out + n;
+    size_t left = size - n;
+    if (!offline) {
+        if (L < 1000000) snprintf(p, left, ".%" PRId64, micro / 100000);
+        return;
+    }
+    if (L < 1000) {
+        snprintf(p, left, ".%04" PRId64, micro / 100);
+    } else if (L < 10000) {
+        snprintf(p, left, ".%03" PRId64, micro / 1000);
+    } else if (L < 100000) {
+        snprintf(p, left, ".%02" PRId64, micro / 10000);
+    } else if (L < 1000000) {
+        snprintf(p, left, ".%" PRId64, micro / 100000);
+    }
+}
+
+void DrawLabelledColumn(DrawSurface* surface, const Settings* settings, int x, const char* label) {
     int h = surface->height;
     DrawSurfaceLineUnclipped(surface, settings->lineColor, x, 0, x, h - 1);
     const DrawText* text = surface->text;
     if (!text || !text->draw) return;
-    char label[32];
-    GraphFormatTime(time, step, offline, label);
     text->draw(text->context, surface, x + 1, 0, settings->charColor, label);
     text->draw(text->context, surface, x + 1, h - 13, settings->charColor, label);
+}
+
+// A column labelled with the axis time, or with the local clock time.
+void DrawTimeColumn(DrawSurface* surface, const Settings* settings, int x, int64_t time, int64_t step,
+                    int offline) {
+    char label[32];
+    GraphFormatTime(time, step, offline, label);
+    DrawLabelledColumn(surface, settings, x, label);
+}
+
+// The column holds the round clock time; its start need not be one (the
+// first packet came at any moment), so the label names the round time.
+void DrawClockColumn(DrawSurface* surface, const Settings* settings, int x, int64_t local, int64_t step,
+                     int offline) {
+    char label[32];
+    GraphFormatClock(local - FloorMod(local, step), step, offline, label);
+    DrawLabelledColumn(surface, settings, x, label);
 }
 
 }  // namespace
@@ -124,20 +188,35 @@ void GraphFormatTime(int64_t T, int64_t L, int offline, char* out) {
         T %= kMinute;
     }
     put(n > 0 ? "%02" PRId64 : "%" PRId64, T / kSecond);
-    int64_t micro = T % kSecond;
-    if (!offline) {
-        if (L < 1000000) put(".%" PRId64, micro / 100000);
+    AppendFraction(out, size, T % kSecond, L, offline);
+}
+
+void GraphFormatClock(int64_t localMicros, int64_t L, int offline, char* out) {
+    const size_t size = 32;
+    if (L >= kDay) {
+        // every label of a step of days would read 0:00:00: the date says more
+        int64_t z = FloorDiv(localMicros, kDay) + 719468;  // days since 0000-03-01
+        int64_t era = FloorDiv(z, 146097);
+        int64_t doe = z - era * 146097;
+        int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+        int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+        int64_t mp = (5 * doy + 2) / 153;
+        int64_t day = doy - (153 * mp + 2) / 5 + 1;
+        int64_t month = mp < 10 ? mp + 3 : mp - 9;
+        int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+        snprintf(out, size, "%04" PRId64 "-%02" PRId64 "-%02" PRId64, year, month, day);
         return;
     }
-    if (L < 1000) {
-        put(".%04" PRId64, micro / 100);
-    } else if (L < 10000) {
-        put(".%03" PRId64, micro / 1000);
-    } else if (L < 100000) {
-        put(".%02" PRId64, micro / 10000);
-    } else if (L < 1000000) {
-        put(".%" PRId64, micro / 100000);
-    }
+    int64_t t = FloorMod(localMicros, kDay);
+    snprintf(out, size, "%" PRId64 ":%02" PRId64 ":%02" PRId64, t / kHour, t % kHour / kMinute,
+             t % kMinute / kSecond);
+    AppendFraction(out, size, t % kSecond, L, offline);
+}
+
+int64_t GraphLocalMicros(int64_t epochMicros) {
+    LocalTime local;
+    if (!LocalTimeOf(epochMicros, &local)) return epochMicros;
+    return epochMicros + static_cast<int64_t>(local.utcOffset) * kSecond;
 }
 
 void GraphDrawTimeAxis(DrawSurface* surface, const Settings* settings, const GraphTimeBase* base) {
@@ -149,12 +228,22 @@ void GraphDrawTimeAxis(DrawSurface* surface, const Settings* settings, const Gra
     }
     DrawSurfaceLineUnclipped(surface, settings->lineColor, 0, h - 1, w - 1, h - 1);
 
+    const int clock = settings->timeOfDay != 0;
     if (base->offline) {
         int64_t c = base->columnWidth < 1 ? 1 : base->columnWidth;
         int64_t step = CachedLabelInterval(c, 1);
         int64_t t = (base->rightEdgeTime / c) * c;
+        if (clock) {
+            int64_t left = t - static_cast<int64_t>(w) * c;
+            ZoneSpan zone = ZoneOver(base->clockBase + (left > 0 ? left : 0), base->clockBase + t);
+            for (int x = w - 1; x >= 0 && t >= 0; --x, t -= c) {
+                int64_t local = LocalOf(zone, base->clockBase + t);
+                if (FloorMod(local, step) < c) DrawClockColumn(surface, settings, x, local, step, 1);
+            }
+            return;
+        }
         for (int x = w - 1; x >= 0 && t >= 0; --x, t -= c) {
-            if ((t % step) / c == 0) DrawLabelledColumn(surface, settings, x, t, step, 1);
+            if ((t % step) / c == 0) DrawTimeColumn(surface, settings, x, t, step, 1);
         }
         return;
     }
@@ -170,8 +259,19 @@ void GraphDrawTimeAxis(DrawSurface* surface, const Settings* settings, const Gra
     // own bins are
     int64_t back = MulDiv(s, freq, -1000000);
     if (back == 0) return;  // a counter too coarse to step one interval
+    ZoneSpan zone{0, 0};
+    if (clock) {
+        int64_t right = MulDiv(t - first, 1000000, freq);
+        int64_t left = right - static_cast<int64_t>(w) * s;
+        zone = ZoneOver(base->clockBase + (left > 0 ? left : 0), base->clockBase + right);
+    }
     for (int x = w - 1; x >= 0 && t >= first; --x, t += back) {
         int64_t elapsed = MulDiv(t - first, 1000000, freq);
-        if (elapsed % step < s) DrawLabelledColumn(surface, settings, x, elapsed, step, 0);
+        if (!clock) {
+            if (elapsed % step < s) DrawTimeColumn(surface, settings, x, elapsed, step, 0);
+            continue;
+        }
+        int64_t local = LocalOf(zone, base->clockBase + elapsed);
+        if (FloorMod(local, step) < s) DrawClockColumn(surface, settings, x, local, step, 0);
     }
 }

@@ -166,7 +166,10 @@ void CaptureFileReadThread(CaptureFileJob* job) {
                     failed = 1;
                     break;
                 }
-                if (count == 0) base = stamp;
+                if (count == 0) {
+                    base = stamp;
+                    PacketStoreSetBaseTime(base);
+                }
                 // A packet stamped before the first one has no place on the
                 // time axis; later packets need not be in order otherwise.
                 if (__builtin_sub_overflow(stamp, base, &offset) || offset < 0) {

@@ -228,15 +228,25 @@ int OfflineExportRead(OfflineExport* ex, const OfflineArgs* args, char* error, s
         snprintf(error, size, "%s", job->message);
         return 0;
     }
-    int state = CaptureFileReadFinish(job);
-    if (state != CaptureFileFinished) {
+    CaptureFileReadFinish(job);
+    if (!OfflineExportCheckRun(job, ex->entries, ex->count, onePass, error, size)) {
+        PacketStoreReset();
+        return 0;
+    }
+    return 1;
+}
+
+int OfflineExportCheckRun(const CaptureFileJob* job, const FilterEntry* entries, int count, int onePass,
+                          char* error, size_t size) {
+    error[0] = '\0';
+    if (job->state.load(std::memory_order_acquire) != CaptureFileFinished) {
         // The designed texts begin with a line break meant for a message box.
         const char* m = job->message;
         while (*m == '\n') m++;
         snprintf(error, size, "%s", m);
         return 0;
     }
-    for (int i = 0; i < ex->count; i++) {
+    for (int i = 0; i < count; i++) {
         const char* m = job->lastMessages[i];
         if (m[0]) {
             // The judge's refusal reads as the checker's would have, with
@@ -244,44 +254,22 @@ int OfflineExportRead(OfflineExport* ex, const OfflineArgs* args, char* error, s
             const char* reason = strncmp(m, "lumo_judge: filter ", 19) == 0 ? strstr(m + 19, ": ") : nullptr;
             if (reason) {
                 snprintf(error, size, "filter %d is not a valid display filter: %s (%s)", i + 1,
-                         ex->entries[i].filterText, reason + 2);
+                         entries[i].filterText, reason + 2);
             } else {
-                snprintf(error, size, "filter %d (%s): %s", i + 1, ex->entries[i].filterText, m);
+                snprintf(error, size, "filter %d (%s): %s", i + 1, entries[i].filterText, m);
             }
-            PacketStoreReset();
             return 0;
         }
     }
     if (!job->allJudged) {
         snprintf(error, size, "%s did not judge every packet within %d s", onePass ? "lumo_judge" : "rawshark",
-                 kExportWaitRounds / 10);
-        PacketStoreReset();
+                 job->waitRounds / 10);
         return 0;
     }
     return 1;
 }
 
 // ---------------------------------------------------------------- CSV
-
-// Writes text as one CSV field: quoted (quotes doubled) when it holds a
-// comma, a quote, a line break or leading/trailing blanks.
-static void CsvField(FILE* out, const char* text) {
-    size_t n = strlen(text);
-    int quote = n > 0 && (text[0] == ' ' || text[n - 1] == ' ');
-    for (const char* p = text; *p && !quote; p++) {
-        quote = *p == ',' || *p == '"' || *p == '\r' || *p == '\n';
-    }
-    if (!quote) {
-        fputs(text, out);
-        return;
-    }
-    fputc('"', out);
-    for (const char* p = text; *p; p++) {
-        if (*p == '"') fputc('"', out);
-        fputc(*p, out);
-    }
-    fputc('"', out);
-}
 
 struct CsvRow {
     uint64_t packets[FilterSetMax + 1];  // 0: all traffic, 1 + i: filter i
@@ -340,10 +328,10 @@ int OfflineExportWriteCsv(const OfflineExport* ex, FILE* out, int64_t interval, 
         char name[300];
         fputc(',', out);
         snprintf(name, sizeof name, "%s packets", ex->entries[i].filterText);
-        CsvField(out, name);
+        CsvWriteField(out, name);
         fputc(',', out);
         snprintf(name, sizeof name, "%s bytes", ex->entries[i].filterText);
-        CsvField(out, name);
+        CsvWriteField(out, name);
     }
     fputc('\n', out);
 
@@ -375,6 +363,22 @@ int OfflineExportWriteCsv(const OfflineExport* ex, FILE* out, int64_t interval, 
     return 1;
 }
 
+int OfflineExportCsvFile(const OfflineExport* ex, const char* path, int64_t interval, char* error, size_t size) {
+    AtomicFile file;
+    FILE* out = FileAtomicOpen(&file, path);
+    if (!out) {
+        snprintf(error, size, "cannot create %s: %s", path, strerror(errno));
+        return 0;
+    }
+    setvbuf(out, nullptr, _IOFBF, 1 << 20);
+    int ok = OfflineExportWriteCsv(ex, out, interval, error, size);
+    if (!FileAtomicClose(&file, ok) && ok) {
+        snprintf(error, size, "cannot write %s: %s", path, strerror(errno));
+        ok = 0;
+    }
+    return ok;
+}
+
 // ---------------------------------------------------------------- picture
 
 int OfflineExportRender(const OfflineExport* ex, DrawSurface* surface) {
@@ -399,23 +403,10 @@ int OfflineExportRun(const OfflineArgs* args, OfflineExportPictureFn picture) {
     }
     int code = 0;
     if (args->csvPath[0]) {
-        FILE* out = fopen(args->csvPath, "wb");
-        if (!out) {
-            fprintf(stderr, "lumo_offline: cannot create %s: %s\n", args->csvPath, strerror(errno));
+        int64_t interval = args->interval ? args->interval : ex->settings.samplingInterval;
+        if (!OfflineExportCsvFile(ex.get(), args->csvPath, interval, error, sizeof error)) {
+            fprintf(stderr, "lumo_offline: %s\n", error);
             code = 1;
-        } else {
-            setvbuf(out, nullptr, _IOFBF, 1 << 20);
-            int ok = OfflineExportWriteCsv(ex.get(), out, args->interval ? args->interval
-                                                                           : ex->settings.samplingInterval,
-                                           error, sizeof error);
-            if (fclose(out) != 0 && ok) {
-                snprintf(error, sizeof error, "cannot write %s: %s", args->csvPath, strerror(errno));
-                ok = 0;
-            }
-            if (!ok) {
-                fprintf(stderr, "lumo_offline: %s\n", error);
-                code = 1;
-            }
         }
     }
     if (code == 0 && args->pngPath[0]) {

@@ -74,12 +74,24 @@ using OfflineExportPictureFn = int (*)(const OfflineExport* ex, const char* path
 // error (the packet store is then empty).
 int OfflineExportRead(OfflineExport* ex, const OfflineArgs* args, char* error, size_t size);
 
+// Whether a finished reading run may be exported: 1, or 0 with the reason
+// the export gives (the run's failure, a filter its judge refused, or
+// verdicts that did not all come within the run's wait). onePass names the
+// judge in that last text. UI thread, after the run's state is final.
+int OfflineExportCheckRun(const CaptureFileJob* job, const FilterEntry* entries, int count, int onePass,
+                          char* error, size_t size);
+
 // Writes the CSV: a header line, then one row per interval of `interval`
 // microseconds from the one holding the first packet to the one holding the
 // latest: interval_start_us, all_packets, all_bytes, then packets and bytes
 // of each filter in order. Returns 1, or 0 with a reason in error.
 int OfflineExportWriteCsv(const OfflineExport* ex, FILE* out, int64_t interval, char* error,
                           size_t size);
+
+// OfflineExportWriteCsv into the file at path, replacing it whole or not at
+// all (written beside it, then renamed). Returns 1, or 0 with a reason in
+// error; a failed write leaves no new file.
+int OfflineExportCsvFile(const OfflineExport* ex, const char* path, int64_t interval, char* error, size_t size);
 
 // Renders the whole file fitted to the surface's size, as the window draws
 // it after a read (zoom level, centring, every filter visible, none

@@ -3,12 +3,12 @@
 #include "offline/offlineapp_qt.h"
 
 #include <QApplication>
-#include <QImage>
 #include <cstdio>
 #include <cstring>
 
 #include "graph/drawsurface.h"
 #include "graph/drawtext_qt.h"
+#include "graph/surfacefile_qt.h"
 #include "offline/offlinewindow_qt.h"
 #include "shell/debuglog.h"
 #include "shell/settings.h"
@@ -62,10 +62,7 @@ int OfflineExportSavePng(const OfflineExport* ex, const char* path, int width, i
         return 0;
     }
     OfflineExportRender(ex, &surface);
-    const QImage image(reinterpret_cast<const uchar*>(surface.pixels), surface.width, surface.height,
-                       surface.width * 4, QImage::Format_RGB32);
-    int ok = image.save(QString::fromLocal8Bit(path), "PNG") ? 1 : 0;
-    if (!ok) snprintf(error, size, "cannot write %s", path);
+    int ok = SurfaceSavePng(&surface, path, error, size);
     DrawSurfaceRelease(&surface);
     return ok;
 }

@@ -8,13 +8,18 @@
 
 #include <QMenu>
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
 #include <QScrollBar>
 #include <QVBoxLayout>
 
 #include "filterset/dfilter.h"
 #include "graph/graph.h"
+#include "offline/offlineapp_qt.h"
 #include "offline/readingdlg_qt.h"
 #include "pipeline/packetstore.h"
+#include "pipeline/rawsharkmngr.h"
 #include "shell/common.h"
 #include "shell/debuglog.h"
 #include "shell/filedialogs_qt.h"
@@ -73,7 +78,7 @@ int OfflineWindow::OnCreate() {
     GraphSetOfflineMessages(OfflineJob.lastMessages);
     const int width = ClientWidth();
     OfflineViewInit(&timeView_, settings->samplingInterval, width);
-    if (RecreateSurface(width, SurfaceWidget()->height())) Render();
+    if (RecreateSurface(width, SurfaceWidget()->height())) RenderFrame();
     UpdateScrollBar();
     PacketStoreReset();
     return 1;
@@ -193,6 +198,50 @@ void OfflineWindow::OnDroppedFile(const char* path) {
         default:
             break;
     }
+}
+
+int OfflineWindow::BeginExport(int, char* error, size_t size, int* icon) {
+    *icon = MsgIconInformation;
+    if (reading_) {
+        snprintf(error, size, "Reading capture file now");
+        return 0;
+    }
+    if (!currentCaptureFile_[0]) {
+        snprintf(error, size, "Open a capture file first.");
+        return 0;
+    }
+    // What the command line would refuse for this file is refused here too.
+    const MainWndView* view = View();
+    const int onePass = AppSettings()->rawshark.onePass && RawsharkMngrJudgeAvailable();
+    if (!OfflineExportCheckRun(&OfflineJob, view->filters.entries, view->filters.count, onePass, error, size)) {
+        *icon = MsgIconError;
+        return 0;
+    }
+    return 1;
+}
+
+void OfflineWindow::FillExport(OfflineExport* ex) {
+    ex->settings = *AppSettings();
+    const MainWndView* view = View();
+    memcpy(ex->entries, view->filters.entries, sizeof ex->entries);
+    ex->count = view->filters.count;
+    ex->maxRows = kExportMaxRows;
+}
+
+int OfflineWindow::WriteExportCsv(const char* path, char* error, size_t size) {
+    std::unique_ptr<OfflineExport> ex(new OfflineExport{});
+    FillExport(ex.get());
+    return OfflineExportCsvFile(ex.get(), path, ex->settings.samplingInterval, error, size);
+}
+
+int OfflineWindow::WriteExportPng(const char* path, char* error, size_t size) {
+    std::unique_ptr<OfflineExport> ex(new OfflineExport{});
+    FillExport(ex.get());
+    int ok = OfflineExportSavePng(ex.get(), path, kExportDefaultWidth, kExportDefaultHeight, error, size);
+    // The picture's frame replaced what the window's frame left for the
+    // readout and the legend's tips.
+    RedrawNow();
+    return ok;
 }
 
 void OfflineWindow::OnDestroy() {

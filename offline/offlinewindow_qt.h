@@ -9,11 +9,17 @@
 // display state, one column per sampling interval, surface and scroll bar
 // (range 0..0), first frame, packet store emptied. It cannot fail.
 //
+// File > Export CSV... and Export PNG... write for the loaded file exactly
+// what the command line's --export-csv and --export-png write (the
+// sampling interval's rows; the whole file fitted into 1280x480), with the
+// window's filter set and settings.
+//
 // Object names for tests: graphWindow, graphSurface, offlineScrollBar,
 // command<ID> actions, readingDialog (readingLabel, readingProgress).
 #pragma once
 
 #include "offline/capfilereader.h"
+#include "offline/export.h"
 #include "offline/offlineview.h"
 #include "platform/platform.h"
 #include "shell/graphwindow_qt.h"
@@ -59,6 +65,9 @@ protected:
     void OnConfigurationApplied() override;
     void OnFilterSetApplied() override;
     void OnDroppedFile(const char* path) override;
+    int BeginExport(int csv, char* error, size_t size, int* icon) override;
+    int WriteExportCsv(const char* path, char* error, size_t size) override;
+    int WriteExportPng(const char* path, char* error, size_t size) override;
     void OnDestroy() override;
 
 private:
@@ -67,6 +76,9 @@ private:
     void UpdateScrollBar();
     void OnScrollValue(int value);
     int ClientWidth();
+    // The export record of what the command line would read: the window's
+    // settings and filters (the packets are in the store).
+    void FillExport(OfflineExport* ex);
 
     OfflineView timeView_;
     char currentCaptureFile_[kPathMax];

@@ -1,7 +1,8 @@
 // packetring.cpp - the live packet ring, the per-filter sample counters and
 // the total counter.
 //
-//   ring       PacketRingStore / Reset / SetInterval / FirstStamp / Count
+//   ring       PacketRingStore / Reset / SetInterval / FirstStamp / FirstTime /
+//              BinAt / Count
 //   counters   SampleCounterInit / Free / Advance / Read
 //   total      TotalCounter*
 //
@@ -33,6 +34,7 @@ struct PacketRingRecord {
     int32_t firstTsSec;           // timestamp of packet 0 (capture thread only)
     int32_t firstTsUsec;
     std::atomic<int64_t> firstArrival;  // PerfCounter when packet 0 was stored
+    std::atomic<int64_t> firstTime;     // capture time of packet 0, microseconds since 1970
     std::atomic<int64_t> interval;      // microseconds per bin
 };
 
@@ -54,6 +56,8 @@ void PacketRingStore(const PacketRecordHeader* header, const uint8_t* /*data*/) 
         PacketRing.firstTsSec = static_cast<int32_t>(header->ts_sec);
         PacketRing.firstTsUsec = static_cast<int32_t>(header->ts_usec);
         PacketRing.firstArrival.store(now, std::memory_order_relaxed);
+        PacketRing.firstTime.store(static_cast<int64_t>(header->ts_sec) * 1000000 + header->ts_usec,
+                                   std::memory_order_relaxed);
     } else {
         int64_t interval = PacketRing.interval.load(std::memory_order_relaxed);
         if (interval == 0) return;
@@ -92,6 +96,22 @@ int PacketRingFirstStamp(int64_t* first) {
     int stored = PacketRing.count.load(std::memory_order_acquire) != 0;
     *first = PacketRing.firstArrival.load(std::memory_order_relaxed);
     return stored;
+}
+
+int PacketRingFirstTime(int64_t* epochMicros) {
+    int stored = PacketRing.count.load(std::memory_order_acquire) != 0;
+    *epochMicros = PacketRing.firstTime.load(std::memory_order_relaxed);
+    return stored;
+}
+
+int64_t PacketRingBinAt(int64_t now) {
+    int64_t f = PerfFrequency();
+    int64_t interval = PacketRing.interval.load(std::memory_order_relaxed);
+    if (f == 0 || interval == 0 || PacketRing.count.load(std::memory_order_acquire) == 0) return 0;
+    // 128-bit: with a nanosecond counter, (now - first) * 1000000 leaves
+    // 64 bits after about 2.5 hours.
+    __int128 elapsed = static_cast<__int128>(now - PacketRing.firstArrival.load(std::memory_order_relaxed));
+    return static_cast<int64_t>(elapsed * 1000000 / (static_cast<__int128>(interval) * f));
 }
 
 uint64_t PacketRingCount() { return PacketRing.count.load(std::memory_order_acquire); }
@@ -213,15 +233,7 @@ void SampleCounterRead(const SampleCounter* counter, int64_t now, uint64_t* byte
         }
         return;
     }
-    int64_t f = PerfFrequency();
-    int64_t interval = PacketRing.interval.load(std::memory_order_relaxed);
-    int64_t nowBin = 0;
-    if (f != 0 && interval != 0) {
-        // 128-bit: with a nanosecond counter, (now - first) * 1000000 leaves
-        // 64 bits after about 2.5 hours.
-        __int128 elapsed = static_cast<__int128>(now - PacketRing.firstArrival.load(std::memory_order_relaxed));
-        nowBin = static_cast<int64_t>(elapsed * 1000000 / (static_cast<__int128>(interval) * f));
-    }
+    int64_t nowBin = PacketRingBinAt(now);
     if (bytes) ReadRing(counter, counter->bytes, nowBin, bytes, n);
     if (packets) ReadRing(counter, counter->packets, nowBin, packets, n);
 }

@@ -52,6 +52,16 @@ void PacketRingSetInterval(int64_t interval);
 // is stored, else 0. UI thread, once per frame.
 int PacketRingFirstStamp(int64_t* first);
 
+// Writes the capture time of packet 0 (microseconds since 1970 UTC, from
+// its record header) into epochMicros; returns 1 when a packet is stored,
+// else 0. UI thread.
+int PacketRingFirstTime(int64_t* epochMicros);
+
+// The bin that the PerfCounter reading `now` falls in: its time since packet
+// 0 was stored, divided by the interval (0 before any packet or without an
+// interval). Element 0 of every counter read at `now` is this bin. Any thread.
+int64_t PacketRingBinAt(int64_t now);
+
 // Packets stored since the last reset.
 uint64_t PacketRingCount();
 

@@ -23,6 +23,7 @@ struct PacketStoreRecord {
     std::atomic<PacketItem*> chunks[kMaxChunks];
     std::atomic<int64_t> count;
     std::atomic<int64_t> lastTime;
+    std::atomic<int64_t> baseTime;  // capture time of time 0, microseconds since 1970
 };
 
 PacketStoreRecord PacketStore;  // constant-initialised, all zero
@@ -72,6 +73,12 @@ int64_t PacketStoreCount() { return PacketStore.count.load(std::memory_order_acq
 
 int64_t PacketStoreLastTime() { return PacketStore.lastTime.load(std::memory_order_relaxed); }
 
+void PacketStoreSetBaseTime(int64_t epochMicros) {
+    PacketStore.baseTime.store(epochMicros, std::memory_order_relaxed);
+}
+
+int64_t PacketStoreBaseTime() { return PacketStore.baseTime.load(std::memory_order_relaxed); }
+
 void PacketStoreReset() {
     int64_t c = PacketStore.count.load(std::memory_order_relaxed);
     int64_t chunks = (c + kChunkMask) >> kChunkShift;
@@ -80,6 +87,7 @@ void PacketStoreReset() {
     }
     PacketStore.count.store(0, std::memory_order_release);
     PacketStore.lastTime.store(0, std::memory_order_relaxed);
+    PacketStore.baseTime.store(0, std::memory_order_relaxed);
 }
 
 int PacketStoreFindRange(int64_t T, int64_t w, int n, int64_t* first, int64_t* last) {

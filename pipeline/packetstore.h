@@ -37,7 +37,13 @@ int64_t PacketStoreCount();
 // Time of the most recently added item; 0 when empty.
 int64_t PacketStoreLastTime();
 
-// Frees every chunk; count and last time become 0.
+// The capture time of time 0 (the file's first packet), microseconds since
+// 1970 UTC, for clock times; 0 until the reader sets it. Reader thread sets
+// it before the first item; any thread reads it.
+void PacketStoreSetBaseTime(int64_t epochMicros);
+int64_t PacketStoreBaseTime();
+
+// Frees every chunk; count, last time and base time become 0.
 void PacketStoreReset();
 
 // Finds the items in the n bins of width w that end with the bin holding T.

@@ -1,5 +1,5 @@
-// platform.cpp - clock, folders, file existence and the rawshark search on
-// POSIX.
+// platform.cpp - clock, folders, files, local time and the rawshark search
+// on POSIX.
 #include "platform/platform.h"
 
 #include <atomic>
@@ -145,42 +145,36 @@ int FileExists(const char* path) {
     return stat(path, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-static int WriteAll(int fd, const char* data, size_t length) {
-    while (length > 0) {
-        ssize_t n = write(fd, data, length);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return 0;
-        }
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
-    return 1;
-}
-
 // Rewrites path in place: the fallback when no file can be created beside it.
-static int WriteInPlace(const char* path, const char* data, size_t length) {
+static FILE* OpenInPlace(AtomicFile* file, const char* path) {
     int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return 0;
-    int ok = WriteAll(fd, data, length);
-    if (close(fd) != 0) ok = 0;
-    return ok;
+    if (fd < 0) return nullptr;
+    file->stream = fdopen(fd, "wb");
+    if (!file->stream) {
+        close(fd);
+        return nullptr;
+    }
+    TextCopy(file->target, sizeof file->target, path);
+    return file->stream;
 }
 
-int FileWriteAtomic(const char* path, const void* data, size_t length) {
-    if (!path || !path[0] || (!data && length)) return 0;
-    const char* bytes = static_cast<const char*>(data);
+FILE* FileAtomicOpen(AtomicFile* file, const char* path) {
+    memset(file, 0, sizeof *file);
+    if (!path || !path[0]) return nullptr;
 
     // A symbolic link stays a link: the file it names is replaced.
     char target[kPathMax];
     struct stat st;
     if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (!realpath(path, target)) return WriteInPlace(path, bytes, length);
+        if (!realpath(path, target)) return OpenInPlace(file, path);
     } else if (TextCopy(target, sizeof target, path) >= sizeof target) {
-        return 0;
+        return nullptr;
     }
     int haveOld = stat(target, &st) == 0;
-    if (haveOld && !S_ISREG(st.st_mode)) return 0;
+    if (haveOld && !S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return nullptr;
+    }
 
     const char* slash = strrchr(target, '/');
     std::string folder = slash ? std::string(target, static_cast<size_t>(slash - target) + 1) : std::string();
@@ -200,19 +194,70 @@ int FileWriteAtomic(const char* path, const void* data, size_t length) {
         if (fd < 0 && errno != EEXIST) break;
     }
     if (fd < 0) {
-        if (errno == EACCES || errno == EROFS || errno == EPERM) {
-            return WriteInPlace(target, bytes, length);
-        }
-        return 0;
+        if (errno == EACCES || errno == EROFS || errno == EPERM) return OpenInPlace(file, target);
+        return nullptr;
     }
-    int ok = 1;
-    if (haveOld && fchmod(fd, st.st_mode & 07777) != 0) ok = 0;
-    if (ok) ok = WriteAll(fd, bytes, length);
-    if (ok && fsync(fd) != 0) ok = 0;
-    if (close(fd) != 0) ok = 0;
-    if (ok && rename(temp.c_str(), target) != 0) ok = 0;
-    if (!ok) unlink(temp.c_str());
+    if (temp.size() >= sizeof file->temp || (haveOld && fchmod(fd, st.st_mode & 07777) != 0)) {
+        close(fd);
+        unlink(temp.c_str());
+        return nullptr;
+    }
+    file->stream = fdopen(fd, "wb");
+    if (!file->stream) {
+        close(fd);
+        unlink(temp.c_str());
+        return nullptr;
+    }
+    TextCopy(file->temp, sizeof file->temp, temp.c_str());
+    TextCopy(file->target, sizeof file->target, target);
+    return file->stream;
+}
+
+int FileAtomicClose(AtomicFile* file, int keep) {
+    if (!file->stream) return 0;
+    int ok = keep ? 1 : 0;
+    if (ok && (fflush(file->stream) != 0 || ferror(file->stream))) ok = 0;
+    if (ok && file->temp[0] && fsync(fileno(file->stream)) != 0) ok = 0;
+    if (fclose(file->stream) != 0) ok = 0;
+    file->stream = nullptr;
+    if (file->temp[0]) {
+        if (ok && rename(file->temp, file->target) != 0) ok = 0;
+        if (!ok) unlink(file->temp);
+    }
     return ok;
+}
+
+int FileWriteAtomic(const char* path, const void* data, size_t length) {
+    if (!data && length) return 0;
+    AtomicFile file;
+    FILE* out = FileAtomicOpen(&file, path);
+    if (!out) return 0;
+    int ok = length == 0 || fwrite(data, 1, length, out) == length;
+    return FileAtomicClose(&file, ok) && ok;
+}
+
+// ---------------------------------------------------------------- local time
+
+int LocalTimeOf(int64_t epochMicros, LocalTime* out) {
+    memset(out, 0, sizeof *out);
+    int64_t seconds = epochMicros / 1000000;
+    int64_t micro = epochMicros % 1000000;
+    if (micro < 0) {
+        micro += 1000000;
+        --seconds;
+    }
+    time_t t = static_cast<time_t>(seconds);
+    struct tm tm;
+    if (!localtime_r(&t, &tm)) return 0;
+    out->year = tm.tm_year + 1900;
+    out->month = tm.tm_mon + 1;
+    out->day = tm.tm_mday;
+    out->hour = tm.tm_hour;
+    out->minute = tm.tm_min;
+    out->second = tm.tm_sec;
+    out->micro = static_cast<int32_t>(micro);
+    out->utcOffset = static_cast<int32_t>(tm.tm_gmtoff);
+    return 1;
 }
 
 // ---------------------------------------------------------------- rawshark

@@ -5,7 +5,8 @@
 //   folders               program folder (/proc/self/exe), data folder
 //                         (LUMO_HOME, else the program folder when writable,
 //                         else $XDG_CONFIG_HOME/lumo)
-//   files                 existence test
+//   files                 existence test, whole-or-nothing replacement
+//   local time            calendar time and UTC offset of an instant
 //   rawshark search       configured path, else PATH, else /usr/bin/rawshark
 //
 // Wrappers never print and never throw; they return 1/0 (or a value) and the
@@ -14,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // Longest path a path buffer holds, terminating NUL included (PATH_MAX).
 constexpr int kPathMax = 4096;
@@ -72,6 +74,39 @@ int FileExists(const char* path);
 // rewritten in place. Returns 1, or 0 when the data could not be written in
 // full (the old file is then left as it was, except on the in-place path).
 int FileWriteAtomic(const char* path, const void* data, size_t length);
+
+// A replacement of a file written piece by piece, for output too large to
+// hold in memory first. Same rules as FileWriteAtomic.
+struct AtomicFile {
+    FILE* stream;            // where the caller writes; null when FileAtomicOpen failed
+    char temp[kPathMax];     // the new file beside the target; "" when written in place
+    char target[kPathMax];   // the file replaced (a symbolic link's target)
+};
+
+// Opens the new file beside path (or path itself when no file can be created
+// beside it). Returns the stream to write, or null (nothing was created).
+FILE* FileAtomicOpen(AtomicFile* file, const char* path);
+
+// Ends the replacement and closes the stream. keep 1: flushes and syncs the
+// new file and renames it over the target; returns 1 only when every write
+// and the rename succeeded (the new file is removed otherwise, the old one
+// left as it was). keep 0: the new file is removed; returns 0.
+int FileAtomicClose(AtomicFile* file, int keep);
+
+// ---------------------------------------------------------------- local time
+
+// One instant as the local calendar shows it.
+struct LocalTime {
+    int32_t year, month, day;      // month 1..12, day 1..31
+    int32_t hour, minute, second;  // 0..23, 0..59, 0..60
+    int32_t micro;                 // 0..999999
+    int32_t utcOffset;             // seconds east of UTC at that instant (daylight saving included)
+};
+
+// The local time (zone of TZ, else the system's) of epochMicros, microseconds
+// since 1970-01-01 UTC. Returns 1, or 0 when the system cannot convert it
+// (out is then zeroed). Any thread.
+int LocalTimeOf(int64_t epochMicros, LocalTime* out);
 
 // ---------------------------------------------------------------- rawshark
 

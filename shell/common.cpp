@@ -1,4 +1,5 @@
-// common.cpp - blanks trimming, bounded text copies, colour helpers.
+// common.cpp - blanks trimming, bounded text copies, colour helpers, CSV
+// fields.
 #include "shell/common.h"
 
 #include <cstdio>
@@ -45,4 +46,22 @@ void ColorToText(uint32_t color, char* out) {
 
 uint32_t ColorSwapRedBlue(uint32_t color) {
     return ((color & 0xff) << 16) | (color & 0xff00) | ((color >> 16) & 0xff);
+}
+
+void CsvWriteField(FILE* out, const char* text) {
+    size_t n = strlen(text);
+    int quote = n > 0 && (text[0] == ' ' || text[n - 1] == ' ');
+    for (const char* p = text; *p && !quote; p++) {
+        quote = *p == ',' || *p == '"' || *p == '\r' || *p == '\n';
+    }
+    if (!quote) {
+        fputs(text, out);
+        return;
+    }
+    fputc('"', out);
+    for (const char* p = text; *p; p++) {
+        if (*p == '"') fputc('"', out);
+        fputc(*p, out);
+    }
+    fputc('"', out);
 }

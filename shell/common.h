@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // Removes leading and trailing blanks and tabs in place; an empty text is
 // left alone.
@@ -31,6 +32,10 @@ void ColorToText(uint32_t color, char* out);
 // The colour with red and blue swapped (0x00RRGGBB <-> 0x00BBGGRR), for
 // APIs that take the other byte order.
 uint32_t ColorSwapRedBlue(uint32_t color);
+
+// Writes text as one CSV field: quoted (quotes doubled) when it holds a
+// comma, a quote, a line break or a leading or trailing blank.
+void CsvWriteField(FILE* out, const char* text);
 
 // The two edit-field backgrounds of the dialogs: light green when the text
 // is valid, light red when not (0x00RRGGBB).

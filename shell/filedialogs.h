@@ -14,7 +14,8 @@ enum FileDialogFolderKind {
     FolderFilterSet = 0,    // Load Filter Set, Save Filter Set
     FolderDump = 1,         // Dump network traffic
     FolderCaptureFile = 2,  // Open Capture File (lumo_offline)
-    FolderKindCount = 3
+    FolderExport = 3,       // Export CSV, Export PNG (both programs share one)
+    FolderKindCount = 4
 };
 
 // The initial folder of a dialog of this kind; an empty remembered folder is

@@ -11,20 +11,22 @@
 
 const char* const kSelectRawsharkTitle = "Select rawshark file";
 
-// Runs one dialog; fills path and returns 1 when a file was chosen.
+// Runs one dialog; fills path and returns 1 when a file was chosen. A
+// non-empty suffix is added to a name typed without one, and the dialog then
+// asks before replacing a file (the export dialogs).
 static int RunFileDialog(QWidget* owner, QFileDialog::AcceptMode mode, const char* title,
                          const QStringList& filters, const char* folder, const char* objectName,
-                         char* path, size_t size) {
+                         char* path, size_t size, const char* suffix = "") {
     QFileDialog dialog(owner, QString::fromUtf8(title), QString::fromUtf8(folder));
     dialog.setObjectName(objectName);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
                                                        : QFileDialog::AnyFile);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, suffix[0] == '\0');
     dialog.setOption(QFileDialog::ReadOnly, false);
     dialog.setNameFilters(filters);
     dialog.selectNameFilter(filters.first());
-    dialog.setDefaultSuffix(QString());
+    dialog.setDefaultSuffix(QString::fromUtf8(suffix));
     if (dialog.exec() != QDialog::Accepted) return 0;
     const QStringList chosen = dialog.selectedFiles();
     if (chosen.isEmpty()) return 0;
@@ -36,9 +38,9 @@ static int RunFileDialog(QWidget* owner, QFileDialog::AcceptMode mode, const cha
 
 static int SelectRemembered(QWidget* owner, int kind, QFileDialog::AcceptMode mode,
                             const char* title, const QStringList& filters, const char* objectName,
-                            char* path, size_t size) {
+                            char* path, size_t size, const char* suffix = "") {
     if (!RunFileDialog(owner, mode, title, filters, FileDialogInitialFolder(kind), objectName,
-                       path, size)) {
+                       path, size, suffix)) {
         return 0;
     }
     FileDialogRemember(kind, path);
@@ -81,4 +83,14 @@ int SelectCaptureFile(QWidget* owner, char* path, size_t size) {
                              QStringLiteral("pcapng(*.pcapng)"),
                              QStringLiteral("All Files(*)")},
                             "openCaptureFileDialog", path, size);
+}
+
+int SelectExportCsvFile(QWidget* owner, char* path, size_t size) {
+    return SelectRemembered(owner, FolderExport, QFileDialog::AcceptSave, "Export CSV",
+                            {QStringLiteral("CSV(*.csv)")}, "exportCsvDialog", path, size, "csv");
+}
+
+int SelectExportPngFile(QWidget* owner, char* path, size_t size) {
+    return SelectRemembered(owner, FolderExport, QFileDialog::AcceptSave, "Export PNG",
+                            {QStringLiteral("PNG image(*.png)")}, "exportPngDialog", path, size, "png");
 }

@@ -11,6 +11,9 @@
 //   SelectDumpFile         "Dump network traffic", "Wireshark/tcpdump(*.pcap)"
 //   SelectCaptureFile      "Open Capture File", "Wireshark/tcpdump(*.pcap)",
 //                          then "*.pcapng" and all files (lumo_offline)
+//   SelectExportCsvFile    "Export CSV", "CSV(*.csv)", adds ".csv"
+//   SelectExportPngFile    "Export PNG", "PNG image(*.png)", adds ".png"
+// The two export dialogs, unlike the others, ask before replacing a file.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +28,8 @@ int SelectFilterSetToLoad(QWidget* owner, char* path, size_t size);
 int SelectFilterSetToSave(QWidget* owner, char* path, size_t size);
 int SelectDumpFile(QWidget* owner, char* path, size_t size);
 int SelectCaptureFile(QWidget* owner, char* path, size_t size);
+int SelectExportCsvFile(QWidget* owner, char* path, size_t size);
+int SelectExportPngFile(QWidget* owner, char* path, size_t size);
 
 // The texts of the rawshark dialog: its title, which is also the text of the
 // box shown for a wrong file.

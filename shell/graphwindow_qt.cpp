@@ -16,6 +16,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QScreen>
+#include <QToolTip>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -24,6 +25,7 @@
 #include "filterset/captureoptsdlg_qt.h"
 #include "filterset/filtersetdlg_qt.h"
 #include "graph/drawtext_qt.h"
+#include "graph/readout.h"
 #include "platform/platform.h"
 #include "shell/debuglog.h"
 #include "shell/filedialogs_qt.h"
@@ -35,9 +37,31 @@ GraphSurfaceWidget::GraphSurfaceWidget(GraphWindow* window) : QWidget(window), w
     setObjectName("graphSurface");
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
-    setMouseTracking(false);
+    setMouseTracking(true);  // the readout follows the pointer without a button held
     setMinimumSize(1, 1);
 }
+
+bool GraphSurfaceWidget::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        const QString tip = window_->LegendTipAt(help->pos().x(), help->pos().y());
+        if (tip.isEmpty()) {
+            QToolTip::hideText();
+            event->ignore();
+        } else {
+            QToolTip::showText(help->globalPos(), tip, this);
+        }
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+void GraphSurfaceWidget::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint p = event->position().toPoint();
+    window_->HandlePointer(p.x(), p.y());
+}
+
+void GraphSurfaceWidget::leaveEvent(QEvent*) { window_->HandlePointer(-1, -1); }
 
 void GraphSurfaceWidget::paintEvent(QPaintEvent*) {
     if (!window_->SurfaceValid()) return;
@@ -104,7 +128,12 @@ QAction* GraphWindow::AddCommand(QMenu* menu, const char* text, int id) {
     return action;
 }
 
-void GraphWindow::BuildFileMenu(QMenu* file) { AddCommand(file, "Exit(&X)", CmdExit); }
+void GraphWindow::BuildFileMenu(QMenu* file) {
+    AddCommand(file, "Export &CSV...", CmdExportCsv);
+    AddCommand(file, "Export &PNG...", CmdExportPng);
+    file->addSeparator();
+    AddCommand(file, "Exit(&X)", CmdExit);
+}
 
 void GraphWindow::BuildMenus() {
     QMenuBar* bar = menuBar();
@@ -121,6 +150,11 @@ void GraphWindow::BuildMenus() {
     AddCommand(edit, "Edit filter set(&E)", CmdEditFilterSet);
     AddCommand(edit, "Load filter set(&L)", CmdLoadFilterSet);
     AddCommand(edit, "Save filter set(&S)", CmdSaveFilterSet);
+    edit->addSeparator();
+    QAction* clock = AddCommand(edit, "&Time of Day", CmdTimeOfDay);
+    clock->setCheckable(true);
+    clock->setChecked(settings_->timeOfDay != 0);
+    BuildEditMenuTail(edit);
     BuildExtraMenus(bar);
 }
 
@@ -239,8 +273,39 @@ void GraphWindow::RunSharedCommand(int id) {
             settings_->topmost = settings_->topmost ? 0 : 1;
             SetAlwaysOnTop(settings_->topmost);
             break;
+        case CmdTimeOfDay:
+            settings_->timeOfDay = settings_->timeOfDay ? 0 : 1;
+            if (QAction* action = CommandAction(CmdTimeOfDay)) action->setChecked(settings_->timeOfDay != 0);
+            RedrawNow();
+            break;
+        case CmdExportCsv:
+        case CmdExportPng:
+            RunExport(id == CmdExportCsv);
+            break;
         default:
             break;  // no handler: nothing happens
+    }
+}
+
+// The dialog comes only after the program agreed, so that a user is never
+// asked for a file that then cannot be written; a write that fails says why
+// and leaves no file reported as saved.
+void GraphWindow::RunExport(int csv) {
+    char error[kPathMax + 512];
+    error[0] = '\0';
+    int icon = MsgIconError;
+    if (!BeginExport(csv, error, sizeof error, &icon)) {
+        if (error[0]) ShowBox(error, icon);
+        return;
+    }
+    char path[kPathMax];
+    path[0] = '\0';
+    const int chosen = csv ? SelectExportCsvFile(this, path, sizeof path) : SelectExportPngFile(this, path, sizeof path);
+    if (!chosen) return;
+    const int ok = csv ? WriteExportCsv(path, error, sizeof error) : WriteExportPng(path, error, sizeof error);
+    if (!ok) {
+        DebugLog("%s(%d),Export() err,%s", __FILE__, __LINE__, error);
+        ShowBox(error[0] ? error : "The export could not be written.", MsgIconError);
     }
 }
 
@@ -253,6 +318,7 @@ void GraphWindow::OnDroppedFile(const char* path) {
 
 int GraphWindow::RecreateSurface(int width, int height) {
     if (surfaceValid_) DrawSurfaceRelease(&surface_);
+    frameKept_ = 0;
     surfaceValid_ = DrawSurfaceCreate(&surface_, width, height) ? 1 : 0;
     return surfaceValid_;
 }
@@ -260,13 +326,61 @@ int GraphWindow::RecreateSurface(int width, int height) {
 // A minimised window (size 0) keeps no surface: ticks and paints draw nothing
 // until a new size brings a new one. The next tick shows the new picture.
 void GraphWindow::OnSurfaceResize(int width, int height) {
-    if (RecreateSurface(width, height)) Render();
+    if (RecreateSurface(width, height)) RenderFrame();
+}
+
+void GraphWindow::RenderFrame() {
+    if (!surfaceValid_) return;
+    Render();
+    frameKept_ = 0;
+    DrawReadoutOverFrame();
+}
+
+// The surface holds a clean frame, or frame_ does (frameKept_): the readout
+// is drawn over a clean copy each time, so an old readout never lingers.
+void GraphWindow::DrawReadoutOverFrame() {
+    const size_t words = static_cast<size_t>(surface_.width) * static_cast<size_t>(surface_.height);
+    if (frameKept_) {
+        memcpy(surface_.pixels, frame_.data(), words * sizeof(uint32_t));
+        frameKept_ = 0;
+    }
+    if (pointerX_ < 0 || pointerX_ >= surface_.width || pointerY_ < 0 || pointerY_ >= surface_.height) return;
+    // over a legend row its tool tip speaks; a box there would hide the legend
+    char tip[kLegendLabelSize];
+    if (MainWndLegendTip(&view_, pointerX_, pointerY_, tip, sizeof tip)) return;
+    frame_.assign(surface_.pixels, surface_.pixels + words);
+    frameKept_ = 1;
+    MainWndView* view = &view_;
+    GraphDrawReadout(&surface_, settings_, view->filters.entries, view->filters.count, view->filterVisible,
+                     pointerX_, pointerY_);
+}
+
+const uint32_t* GraphWindow::FramePixels() const {
+    if (!surfaceValid_) return nullptr;
+    return frameKept_ ? frame_.data() : surface_.pixels;
 }
 
 void GraphWindow::RedrawNow() {
     if (!surfaceValid_) return;
-    Render();
+    RenderFrame();
     surfaceWidget_->repaint();
+}
+
+void GraphWindow::HandlePointer(int x, int y) {
+    if (!created_ || destroyed_) return;
+    if (x < 0 || y < 0) x = y = -1;
+    if (x == pointerX_ && y == pointerY_) return;
+    pointerX_ = x;
+    pointerY_ = y;
+    if (!surfaceValid_) return;
+    DrawReadoutOverFrame();
+    surfaceWidget_->update();
+}
+
+QString GraphWindow::LegendTipAt(int x, int y) const {
+    char tip[kLegendLabelSize];
+    if (!created_ || destroyed_ || !MainWndLegendTip(&view_, x, y, tip, sizeof tip)) return QString();
+    return QString::fromUtf8(tip);
 }
 
 // Sizes before creation are left to OnCreate, which makes the first surface

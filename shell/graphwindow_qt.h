@@ -25,7 +25,9 @@
 // Extension points (protected virtuals):
 //   OnCreate            required; creation steps, may refuse (show a box, return 0)
 //   OnCreateFailed      cleanup after a refused creation (default nothing)
-//   BuildFileMenu       fills "File(&F)" (default: "Exit(&X)"); offline adds "Open(&O)"
+//   BuildFileMenu       fills "File(&F)" (default: "Export CSV...", "Export PNG...",
+//                       "Exit(&X)"); offline adds "Open(&O)" first
+//   BuildEditMenuTail   items after "Time of Day" in "Edit(&E)" (lumo: "Pause")
 //   BuildExtraMenus     menus after "Edit(&E)" (lumo: "Dump(&D)")
 //   OnCommand           program commands; return 1 when handled
 //   Render              required; renders one frame into Surface()
@@ -39,18 +41,29 @@
 //   OnConfigurationApplied   required; after the dialog returned 1 (lumo: full restart)
 //   OnFilterSetApplied       required; after the applied set changed (lumo: filter restart)
 //   OnDroppedFile       a file dropped on the window (default: ".fs" as Load filter set)
+//   BeginExport         before an export's save dialog: refuse with a box text, or
+//                       keep what is to be written (lumo: the frame on screen)
+//   WriteExportCsv/Png  required; write the export to the chosen path
 //   OnClose             first step of closing (lumo: stop the redraw timer)
 //   OnDestroy           required; teardown after the start-up filter set and the surface
 //
 // Helpers for subclasses: RequireRawsharkPath (the filter commands'
 // prerequisite), LoadFilterSetFile, MarkStartupFilterSetLoaded, RecreateSurface,
-// RedrawNow, CentralLayout (the surface is its first item; a scroll bar may be
-// added below it), ShowBox.
+// RenderFrame, RedrawNow, CentralLayout (the surface is its first item; a
+// scroll bar may be added below it), ShowBox, FramePixels.
+//
+// The readout: while the pointer is over the graph, every frame gets the
+// readout drawn over it (graph/readout.h); the frame as rendered is kept
+// aside meanwhile, so a pointer move redraws only the readout, and leaving
+// the graph puts the frame back as it was.
 #pragma once
 
 #include <QMainWindow>
 #include <QMap>
 #include <QWidget>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
 
 #include "capture/interfaceinfo.h"
 #include "graph/drawsurface.h"
@@ -80,10 +93,13 @@ public:
     explicit GraphSurfaceWidget(GraphWindow* window);
 
 protected:
+    bool event(QEvent* event) override;  // tool tips of the legend rows
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
 
 private:
@@ -130,12 +146,21 @@ public:
     void HandleLeftButtonDown(int x, int y);
     void HandleLeftDoubleClick(int x, int y);
     void HandleWheel(int delta, int x, int y);
+    // The pointer moved to (x, y) over the graph, or left it ((-1, -1)).
+    void HandlePointer(int x, int y);
+    // The tool tip of the legend row under (x, y); empty when there is none.
+    QString LegendTipAt(int x, int y) const;
+
+    // The last frame without the readout (the surface itself when none is
+    // drawn): width x height pixels, or null when no surface exists.
+    const uint32_t* FramePixels() const;
 
 protected:
     // ---- extension points (see the header comment)
     virtual int OnCreate() = 0;
     virtual void OnCreateFailed() {}
     virtual void BuildFileMenu(QMenu* file);
+    virtual void BuildEditMenuTail(QMenu* edit) { (void)edit; }
     virtual void BuildExtraMenus(QMenuBar* bar) { (void)bar; }
     virtual int OnCommand(int id) { (void)id; return 0; }
     virtual void Render() = 0;
@@ -147,6 +172,15 @@ protected:
     virtual void OnConfigurationApplied() = 0;
     virtual void OnFilterSetApplied() = 0;
     virtual void OnDroppedFile(const char* path);
+    // csv 1: "Export CSV...", 0: "Export PNG...". Return 0 to refuse, with
+    // the box's text in error (nothing shown when it is empty) and its icon.
+    virtual int BeginExport(int csv, char* error, size_t size, int* icon) {
+        (void)csv; (void)error; (void)size; (void)icon;
+        return 1;
+    }
+    // Return 1 when path holds the whole export, else 0 with the reason.
+    virtual int WriteExportCsv(const char* path, char* error, size_t size) = 0;
+    virtual int WriteExportPng(const char* path, char* error, size_t size) = 0;
     virtual void OnClose() {}
     virtual void OnDestroy() = 0;
 
@@ -163,6 +197,9 @@ protected:
     // Releases the surface if one exists and creates one of width x height;
     // returns SurfaceValid().
     int RecreateSurface(int width, int height);
+    // Renders a frame (the program's Render), then the readout over it when
+    // the pointer is over the graph. Does not paint.
+    void RenderFrame();
     // Registers an action with a command id into menu.
     QAction* AddCommand(QMenu* menu, const char* text, int id);
     QVBoxLayout* CentralLayout() { return centralLayout_; }
@@ -174,6 +211,8 @@ protected:
 private:
     void BuildMenus();
     void RunSharedCommand(int id);
+    void RunExport(int csv);
+    void DrawReadoutOverFrame();
     void Destroy();
 
     GraphWindowConfig config_;
@@ -187,4 +226,8 @@ private:
     GraphSurfaceWidget* surfaceWidget_;
     QVBoxLayout* centralLayout_;
     QMap<int, QAction*> actions_;
+    int pointerX_ = -1;  // over the graph, or -1
+    int pointerY_ = -1;
+    std::vector<uint32_t> frame_;  // the frame under the readout, while one is drawn
+    int frameKept_ = 0;            // 1: frame_ holds the surface's frame
 };

@@ -5,11 +5,17 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTimer>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "capture/capture.h"
 #include "graph/graph.h"
+#include "graph/surfacefile_qt.h"
+#include "platform/platform.h"
 #include "shell/debuglog.h"
 #include "shell/filedialogs_qt.h"
+#include "shell/liveexport.h"
 #include "shell/livewnd.h"
 #include "shell/msgbox_qt.h"
 
@@ -27,6 +33,23 @@ void LumoWindow::BuildExtraMenus(QMenuBar* bar) {
     dump->setObjectName("dumpMenu");
     AddCommand(dump, "Start(&S)", CmdDumpStart);
     AddCommand(dump, "Stop(&X)", CmdDumpStop);
+}
+
+void LumoWindow::BuildEditMenuTail(QMenu* edit) {
+    QAction* pause = AddCommand(edit, "&Pause", CmdPause);
+    pause->setCheckable(true);
+    pause->setShortcut(QKeySequence(Qt::Key_Space));
+}
+
+void LumoWindow::SetPaused(int on) {
+    paused_ = on ? 1 : 0;
+    if (paused_) {
+        // the moment of the frame on screen, not of the click
+        const GraphFrame* frame = GraphLastFrame();
+        pausedNow_ = frame->drawn ? frame->base.now : PerfCounter();
+    }
+    if (QAction* action = CommandAction(CmdPause)) action->setChecked(paused_ != 0);
+    setWindowTitle(paused_ ? QStringLiteral("Lumo (paused)") : QString::fromUtf8(Config().title));
 }
 
 void LumoWindow::SetDumpMenuState(int dumping) {
@@ -53,7 +76,7 @@ int LumoWindow::OnCreate() {
     }
     if (startupLoaded) MarkStartupFilterSetLoaded();
     redrawTimer_->start(settings->drawInterval);
-    if (RecreateSurface(SurfaceWidget()->width(), SurfaceWidget()->height())) Render();
+    if (RecreateSurface(SurfaceWidget()->width(), SurfaceWidget()->height())) RenderFrame();
     return 1;
 }
 
@@ -62,13 +85,14 @@ void LumoWindow::OnCreateFailed() { LiveWndTeardown(); }
 
 void LumoWindow::Render() {
     MainWndView* view = View();
-    GraphDraw(Surface(), AppSettings(), view->filters.entries, view->filters.count,
-              view->selectedFilter, view->legendRects, view->filterVisible);
+    GraphDrawAt(Surface(), AppSettings(), view->filters.entries, view->filters.count, view->selectedFilter,
+                view->legendRects, view->filterVisible, paused_ ? pausedNow_ : PerfCounter());
 }
 
 const InterfaceInfo* LumoWindow::ConfigurationInterfaces(int* count) { return LiveWndInterfaces(count); }
 
 void LumoWindow::OnConfigurationApplied() {
+    SetPaused(0);
     const char* error = nullptr;
     if (!LiveWndFullRestart(View(), AppSettings(), &error)) {
         ShowBox(error, MsgIconError);
@@ -79,6 +103,7 @@ void LumoWindow::OnConfigurationApplied() {
 }
 
 void LumoWindow::OnFilterSetApplied() {
+    SetPaused(0);
     const char* error = nullptr;
     if (!LiveWndFilterRestart(View(), AppSettings(), &error)) {
         ShowBox(error, MsgIconError);
@@ -90,6 +115,7 @@ int LumoWindow::OnCommand(int id) {
     switch (id) {
         case CmdDumpStart: DumpStart(); return 1;
         case CmdDumpStop: DumpStop(); return 1;
+        case CmdPause: SetPaused(!paused_); return 1;
         default: return 0;
     }
 }
@@ -139,6 +165,50 @@ void LumoWindow::OnRedrawTimer() {
         }
     }
     RedrawNow();
+}
+
+// What is on screen when the user asks: the graph goes on moving while the
+// save dialog is open.
+int LumoWindow::BeginExport(int csv, char* error, size_t size, int* icon) {
+    const GraphFrame* frame = GraphLastFrame();
+    const uint32_t* pixels = FramePixels();
+    if (!frame->drawn || !pixels) {
+        snprintf(error, size, "The graph shows nothing to export.");
+        *icon = MsgIconInformation;
+        return 0;
+    }
+    exportNow_ = frame->base.now;
+    exportColumns_ = frame->width;
+    exportPixels_.clear();
+    if (!csv) {
+        exportWidth_ = Surface()->width;
+        exportHeight_ = Surface()->height;
+        exportPixels_.assign(pixels, pixels + static_cast<size_t>(exportWidth_) * exportHeight_);
+    }
+    return 1;
+}
+
+int LumoWindow::WriteExportCsv(const char* path, char* error, size_t size) {
+    AtomicFile file;
+    FILE* out = FileAtomicOpen(&file, path);
+    if (!out) {
+        snprintf(error, size, "cannot create %s: %s", path, strerror(errno));
+        return 0;
+    }
+    const MainWndView* view = View();
+    int ok = LiveExportWriteCsv(out, AppSettings(), view->filters.entries, view->filters.count, exportNow_,
+                                exportColumns_, error, size);
+    if (!FileAtomicClose(&file, ok) && ok) {
+        snprintf(error, size, "cannot write %s: %s", path, strerror(errno));
+        ok = 0;
+    }
+    return ok;
+}
+
+int LumoWindow::WriteExportPng(const char* path, char* error, size_t size) {
+    int ok = SurfacePixelsSavePng(exportPixels_.data(), exportWidth_, exportHeight_, path, error, size);
+    exportPixels_.clear();
+    return ok;
 }
 
 void LumoWindow::OnClose() { redrawTimer_->stop(); }

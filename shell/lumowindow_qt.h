@@ -8,7 +8,16 @@
 // thread, redraw timer (Settings draw_interval), surface and first frame.
 // Any failure shows its box (caption "Lumo", error icon) and refuses
 // creation.
+//
+// Pause (Edit, Space) holds the graph at the moment shown: frames keep being
+// drawn at that moment's "now" (so the readout works on a peak) while
+// capture, counting and any dump go on; the title reads "Lumo (paused)".
+// A restart of the pipeline ends the pause (the counters start anew). The
+// exports write what is on screen: the frame as a PNG, its intervals as CSV
+// (shell/liveexport.h).
 #pragma once
+
+#include <vector>
 
 #include "shell/graphwindow_qt.h"
 
@@ -28,15 +37,25 @@ public:
     // "Start(&S)" greyed and "Stop(&X)" enabled while dumping, else the reverse.
     void SetDumpMenuState(int dumping);
 
+    // 1 while the graph is paused.
+    int Paused() const { return paused_; }
+    // Holds the graph at the frame on screen (on) or lets it show the
+    // present again; checks "Pause" and sets the title.
+    void SetPaused(int on);
+
 protected:
     int OnCreate() override;
     void OnCreateFailed() override;
+    void BuildEditMenuTail(QMenu* edit) override;
     void BuildExtraMenus(QMenuBar* bar) override;
     int OnCommand(int id) override;
     void Render() override;
     const InterfaceInfo* ConfigurationInterfaces(int* count) override;
     void OnConfigurationApplied() override;
     void OnFilterSetApplied() override;
+    int BeginExport(int csv, char* error, size_t size, int* icon) override;
+    int WriteExportCsv(const char* path, char* error, size_t size) override;
+    int WriteExportPng(const char* path, char* error, size_t size) override;
     void OnClose() override;
     void OnDestroy() override;
 
@@ -47,4 +66,13 @@ private:
 
     QTimer* redrawTimer_;
     int dumping_ = 0;
+    int paused_ = 0;
+    int64_t pausedNow_ = 0;  // the PerfCounter reading the paused graph shows
+    // What an export writes, kept when the user chose it: the frame's
+    // moment and width, and its pixels.
+    int64_t exportNow_ = 0;
+    int exportColumns_ = 0;
+    std::vector<uint32_t> exportPixels_;
+    int exportWidth_ = 0;
+    int exportHeight_ = 0;
 };

@@ -53,6 +53,21 @@ int MainWndLegendHit(const MainWndView* view, int x, int y) {
     return 0;
 }
 
+int MainWndLegendTip(const MainWndView* view, int x, int y, char* out, size_t size) {
+    if (x < kLegendToggleLeft) return 0;
+    const GraphFrame* frame = GraphLastFrame();
+    if (frame->drawn && frame->allTraffic) {
+        if (InLegendRect(&frame->allRect, x, y) || InToggleCell(0, x, y)) return GraphLegendTip(0, out, size);
+        return 0;
+    }
+    int n = FilterCount(view);
+    int row = -1;
+    for (int i = 0; i < n; ++i) {
+        if (InLegendRect(&view->legendRects[i], x, y) || InToggleCell(i, x, y)) row = i;  // a later match wins
+    }
+    return row >= 0 ? GraphLegendTip(row, out, size) : 0;
+}
+
 int MainWndRawsharkPathUsable(const Settings* settings) {
     const char* path = settings->rawshark.rawsharkPath;
     return path[0] != '\0' && FileExists(path);

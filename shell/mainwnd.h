@@ -24,6 +24,10 @@ enum MainWndCommand {
     CmdDumpStart = 32776,      // lumo; lumo_offline uses the id for ReloadCaptureFile
     CmdDumpStop = 32777,
     CmdOpenCaptureFile = 32779,  // lumo_offline
+    CmdExportCsv = 32780,        // File "Export CSV..."
+    CmdExportPng = 32781,        // File "Export PNG..."
+    CmdTimeOfDay = 32782,        // Edit "Time of Day"
+    CmdPause = 32783,            // Edit "Pause" (lumo)
 };
 
 // Where the legend's toggle strip and its cells lie: x in [4, 20), cell i at
@@ -55,6 +59,12 @@ void MainWndLeftButtonDown(MainWndView* view, int x, int y);
 // 1 when (x, y) hits a legend rectangle or a toggle cell of some filter (the
 // same tests as a click). A double-click elsewhere opens the filter set editor.
 int MainWndLegendHit(const MainWndView* view, int x, int y);
+
+// The tool tip for (x, y): on a filter's legend row (its rectangle or its
+// toggle cell, the tests of a click) or on the "all" row of a frame that drew
+// all traffic, writes GraphLegendTip of that row into out and returns 1;
+// elsewhere returns 0.
+int MainWndLegendTip(const MainWndView* view, int x, int y, char* out, size_t size);
 
 // The rawshark-path prerequisite of the filter commands and of a dropped
 // ".fs": 1 when the path is non-empty and names an existing file.

@@ -70,6 +70,7 @@ const SettingsKey kSettingsKeys[] = {
     {"capture_filter", KindText, FIELD(capture.captureFilter), TEXTSIZE(capture.captureFilter), 0, "", ForLumo},
     // Keys of our own, after the designed ones.
     {"one_pass", KindInt32, FIELD(rawshark.onePass), 0, 1, nullptr, ForBoth},
+    {"time_of_day", KindInt32, FIELD(timeOfDay), 0, 0, nullptr, ForBoth},
 };
 
 #undef FIELD

@@ -46,6 +46,7 @@ struct Settings {
     int32_t sizeY;              // "size_y", 0
     CaptureBlock capture;       // lumo only
     RawsharkBlock rawshark;
+    int32_t timeOfDay;          // "time_of_day", 0; 1: the time axis shows local clock time
 };
 
 // Which program's file, section and keys.

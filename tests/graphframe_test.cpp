@@ -82,7 +82,7 @@ protected:
 
 TEST_F(LiveFrame, GridRowsAtTenthsAndBottomOnly) {
     TestSurface t(50, 100);
-    GraphTimeBase base{0, FakeNow, 0, 0};
+    GraphTimeBase base{0, FakeNow, 0, 0, 0};
     GraphDrawTimeAxis(&t.s, &settings, &base);  // no packet yet: rows only
     std::vector<int> rows = t.RowsIn(25, kLine);
     EXPECT_EQ(rows, std::vector<int>({0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 99}));
@@ -117,7 +117,7 @@ TEST_F(LiveFrame, EmptySetDrawsAllTrafficInGreenBps) {
 TEST_F(LiveFrame, LabelStepFollowsTheSamplingInterval) {
     Packet(0, 100);
     FakeNow = kBase + 12 * 1000000 * kTick;
-    GraphTimeBase base{0, FakeNow, 0, 0};
+    GraphTimeBase base{0, FakeNow, 0, 0, 0};
     using L = std::vector<std::pair<int, std::string>>;
     {
         settings.samplingInterval = 49999;  // every 2 s
@@ -253,7 +253,7 @@ protected:
 
 TEST_F(OfflineFrame, LabelsFollowTheRightEdgeAndColumnWidth) {
     TestSurface t(3000, 40);
-    GraphTimeBase base{1, 0, 50000, 125000000};  // 2 min 5 s
+    GraphTimeBase base{1, 0, 50000, 125000000, 0};  // 2 min 5 s
     GraphDrawTimeAxis(&t.s, &settings, &base);
     auto labels = TopLabels(t);
     ASSERT_EQ(labels.size(), 26u);
@@ -265,7 +265,7 @@ TEST_F(OfflineFrame, LabelsFollowTheRightEdgeAndColumnWidth) {
     EXPECT_EQ(t.RowsIn(498, kLine).size(), 11u);  // nothing left of time 0
 
     TestSurface h(200, 40);  // hour columns: a label every 48 hours
-    GraphTimeBase hours{1, 0, 3600000000, 200 * 3600000000LL};
+    GraphTimeBase hours{1, 0, 3600000000, 200 * 3600000000LL, 0};
     GraphDrawTimeAxis(&h.s, &settings, &hours);
     using L = std::vector<std::pair<int, std::string>>;
     EXPECT_EQ(TopLabels(h), (L{{192, "192:00:00"}, {144, "144:00:00"}, {96, "96:00:00"}, {48, "48:00:00"}}));
@@ -334,7 +334,7 @@ TEST_F(OfflineFrame, FrameEqualsTheDesignedDrawingSequence) {
         LegendRect rects[5] = {}, manualRects[5] = {};
         ASSERT_EQ(GraphDrawOffline(&frame.s, &settings, e, 5, selected, rects, visible, C, R), 1);
 
-        GraphTimeBase base{1, 0, C, R};
+        GraphTimeBase base{1, 0, C, R, 0};
         DrawSurfaceFill(&manual.s, settings.backColor);
         GraphDrawTimeAxis(&manual.s, &settings, &base);
         int64_t first, last;

@@ -109,7 +109,8 @@ TEST_F(SettingsTest, FreshStartGivesDefaultsAndWritesEveryKeyInOrder) {
               "limit_bytes=128\n"
               "timeout=10\n"
               "capture_filter=\n"
-              "one_pass=1\n",
+              "one_pass=1\n"
+              "time_of_day=0\n",
               TestFileRead(Ini(SettingsLumo)));
 }
 
@@ -225,6 +226,7 @@ TEST_F(SettingsTest, EveryFieldSurvivesSaveAndLoad) {
     a.rawshark.networkResolution = 1;
     a.rawshark.transportResolution = 1;
     a.rawshark.concurrentDns = 1;
+    a.timeOfDay = 1;
     SettingsSave(&a, SettingsLumo);
 
     Settings b;
@@ -239,6 +241,7 @@ TEST_F(SettingsTest, EveryFieldSurvivesSaveAndLoad) {
     EXPECT_EQ(a.positionY, b.positionY);
     EXPECT_EQ(a.sizeX, b.sizeX);
     EXPECT_EQ(a.sizeY, b.sizeY);
+    EXPECT_EQ(1, b.timeOfDay);
     EXPECT_STREQ(a.capture.iface.name, b.capture.iface.name);
     EXPECT_EQ(a.capture.promiscuousMode, b.capture.promiscuousMode);
     EXPECT_EQ(a.capture.enableLimitBytes, b.capture.enableLimitBytes);
@@ -259,7 +262,7 @@ TEST_F(SettingsTest, SavingKeepsTheUsersOtherLines) {
     SettingsSave(&s, SettingsLumo);
     std::string text = TestFileRead(Ini(SettingsLumo));
     EXPECT_EQ(0u, text.find("; my capture box\n[Lumo]\nsize_x=6\nmy_own_key=keep\ndebug_mode=0\n"));
-    EXPECT_NE(std::string::npos, text.find("capture_filter=\none_pass=1\n\n[Extra]\nz=1\n"));
+    EXPECT_NE(std::string::npos, text.find("capture_filter=\none_pass=1\ntime_of_day=0\n\n[Extra]\nz=1\n"));
 }
 
 TEST_F(SettingsTest, TextWithALineEndCannotInjectKeys) {
@@ -305,7 +308,8 @@ TEST_F(SettingsTest, OfflineProgramKeepsItsSubsetInItsOwnSection) {
               "enable_network_address_resolution=0\n"
               "enable_transport_layer_port_number_resolution=0\n"
               "enable_concurrent_asynchronous_DNS_lookups=0\n"
-              "one_pass=1\n",
+              "one_pass=1\n"
+              "time_of_day=0\n",
               TestFileRead(Ini(SettingsLumoOffline)));
     EXPECT_FALSE(TestPathExists(Ini(SettingsLumo)));
 }

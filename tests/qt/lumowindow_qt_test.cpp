@@ -169,7 +169,8 @@ TEST_F(LumoWindowTest, FirstRunGivesDefaultWindowAndNormalExitWritesEveryKeyInOr
         "sampling_interval", "back_color", "line_color", "char_color", "rawshark_path",
         "enable_MAC_address_resolution", "enable_network_address_resolution",
         "enable_transport_layer_port_number_resolution", "enable_concurrent_asynchronous_DNS_lookups",
-        "nic_name", "promiscuous_mode", "enable_limit_bytes", "limit_bytes", "timeout", "capture_filter", "one_pass"};
+        "nic_name", "promiscuous_mode", "enable_limit_bytes", "limit_bytes", "timeout", "capture_filter", "one_pass",
+        "time_of_day"};
     EXPECT_EQ(IniKeys(ini), want);
     EXPECT_EQ(IniValue(ini, "size_x"), "320");
     EXPECT_EQ(IniValue(ini, "size_y"), "240");

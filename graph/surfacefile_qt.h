@@ -1,0 +1,18 @@
+// surfacefile_qt.h - a drawing surface as a picture file: encoded as PNG
+// through QImage and written whole or not at all. Needs a QGuiApplication;
+// UI thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "graph/drawsurface.h"
+
+// Writes width x height pixels (0x00RRGGBB, top row first) as a PNG to path,
+// replacing it whole (written beside it, then renamed). Returns 1, or 0 with
+// a reason in error; a failed write leaves no new file.
+int SurfacePixelsSavePng(const uint32_t* pixels, int width, int height, const char* path, char* error,
+                         size_t size);
+
+// The same for a surface.
+int SurfaceSavePng(const DrawSurface* surface, const char* path, char* error, size_t size);
