@@ -1,7 +1,9 @@
 // graphframe_test.cpp - whole frames: the live one over the real packet ring,
 // counters and rawshark manager with a fake performance counter, the offline
-// one over the real packet store; grid rows, labelled time columns, traces,
-// legend and the sample buffer across width changes.
+// one over the real packet store; grid rows, labelled time columns (also on
+// the local clock), traces, legend, the readout drawn after a frame, the
+// live CSV of the intervals shown, and the sample buffer across width
+// changes.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -13,10 +15,12 @@
 #include <vector>
 
 #include "graph/graph.h"
+#include "graph/readout.h"
 #include "pipeline/packetring.h"
 #include "pipeline/packetstore.h"
 #include "pipeline/rawsharkmngr.h"
 #include "platform/platform.h"
+#include "shell/liveexport.h"
 #include "tests/support/graph_support.h"
 #include "tests/support/pipeline_packets.h"
 #include "tests/support/testdir.h"
@@ -36,6 +40,37 @@ std::vector<std::pair<int, std::string>> TopLabels(const TestSurface& t) {
     std::vector<std::pair<int, std::string>> out;
     for (const RecordedText& c : t.recorder.calls)
         if (c.y == 0) out.push_back({c.x, c.text});
+    return out;
+}
+
+// The local time zone for one scope (TZ, then back to the system's).
+struct Zone {
+    explicit Zone(const char* tz) {
+        setenv("TZ", tz, 1);
+        tzset();
+    }
+    ~Zone() {
+        unsetenv("TZ");
+        tzset();
+    }
+};
+const char* const kNepal = "<+0545>-5:45";  // a zone whose half hours are not UTC's
+constexpr int64_t kEpoch = 1600000000LL * 1000000;  // 2020-09-13 12:26:40 UTC
+
+using Lines = std::vector<std::pair<std::string, uint32_t>>;
+
+// The readout for the pointer at (x, y): every text it drew with its colour.
+Lines ReadoutAt(TestSurface& t, const Settings& settings, const FilterEntry* e, int count, const int* visible,
+                int x, int y = 50) {
+    t.recorder.calls.clear();
+    EXPECT_EQ(GraphDrawReadout(&t.s, &settings, e, count, visible, x, y), 1) << x;
+    Lines out;
+    for (const RecordedText& c : t.recorder.calls) {
+        out.push_back({c.text, c.color});
+        // the box stays inside the surface
+        EXPECT_GE(c.x, 0) << c.text;
+        EXPECT_LE(c.x + 6 * static_cast<int>(c.text.size()), t.s.width) << c.text;
+    }
     return out;
 }
 
@@ -236,12 +271,140 @@ TEST_F(LiveFrame, RawsharkCountsAndMessagesReachTheFrame) {
     unsetenv("LUMO_HOME");
     EXPECT_STREQ(LegendLabels[0], "5 packets : udp");
     EXPECT_STREQ(LegendLabels[1], "error: rawshark: tcp.bogus is neither a field nor a protocol name.");
+    char tip[kLegendLabelSize];
+    ASSERT_EQ(GraphLegendTip(1, tip, sizeof tip), 1);
+    EXPECT_STREQ(tip, "rawshark: tcp.bogus is neither a field nor a protocol name.");
     ASSERT_EQ(t.recorder.Find(LegendLabels[1]).size(), 1u);
     EXPECT_EQ(t.recorder.Find(LegendLabels[1])[0].color, kGreen);
     for (int x = 15; x < 60; ++x) {
         int bin = 49 - (59 - x);
         EXPECT_EQ(t.RowsIn(x, kRed).front(), 40 - (bin % 4) * 8) << x;
     }
+}
+
+// Fault: a readout that names the column's bin from the pointer alone (or
+// keeps it while the graph moves) reads the wrong interval once the data
+// scrolls under a still pointer.
+TEST_F(LiveFrame, ReadoutNamesTheColumnUnderThePointerAndFollowsTheData) {
+    Zone utc("UTC");
+    FilterEntry e[3] = {GraphTestEntry("", UnitBps, kRed), GraphTestEntry("", UnitPacket, kBlue),
+                        GraphTestEntry("", UnitByte, kGreen)};
+    Start(65536, 3, e);
+    Packet(1000, 1000);  // bin 0, in the first column
+    Packet(120 * 50000 + 1000, 700);
+    Packet(199 * 50000 + 1000, 1500);  // bin 199, the newest
+    Packet(199 * 50000 + 2000, 1523);
+    FakeNow = kBase + (1000 + 199 * 50000 + 40000) * kTick;
+    TestSurface t(200, 100);
+    LegendRect rects[3] = {};
+    int visible[3] = {1, 1, 0};  // the hidden filter gets no line
+    ASSERT_EQ(GraphDraw(&t.s, &settings, e, 3, -1, rects, visible), 1);
+    std::vector<uint32_t> frame(t.s.pixels, t.s.pixels + 200 * 100);
+    for (auto [x, y] : {std::pair{-1, 50}, {200, 50}, {5, 100}, {5, -1}}) {
+        EXPECT_EQ(GraphDrawReadout(&t.s, &settings, e, 3, visible, x, y), 0);
+    }
+    EXPECT_EQ(0, memcmp(frame.data(), t.s.pixels, frame.size() * 4));  // outside: the frame as it was
+
+    const uint32_t text = settings.charColor;
+    EXPECT_EQ(ReadoutAt(t, settings, e, 3, visible, 0),
+              (Lines{{"0.000 s", text}, {"2020-09-13 12:26:40.001", text}, {"all  160K bps", kRed},
+                     {"all  1 packets", kBlue}}));
+    memcpy(t.s.pixels, frame.data(), frame.size() * 4);  // the frame without the last readout
+    EXPECT_EQ(ReadoutAt(t, settings, e, 3, visible, 100),
+              (Lines{{"5.000 s", text}, {"2020-09-13 12:26:45.001", text}, {"all  0 bps", kRed},
+                     {"all  0 packets", kBlue}}));
+    for (int y = 0; y < 40; y += 2) EXPECT_EQ(t.At(100, y), text) << y;  // the column's line, above the box
+    const Lines newest{{"9.950 s", text}, {"2020-09-13 12:26:49.951", text}, {"all  484K bps", kRed},
+                       {"all  2 packets", kBlue}};  // 3023 bytes in 50 ms
+    EXPECT_EQ(ReadoutAt(t, settings, e, 3, visible, 199), newest);
+    char tip[kLegendLabelSize];
+    ASSERT_EQ(GraphLegendTip(0, tip, sizeof tip), 1);
+    EXPECT_STREQ(tip, "full scale: 500K bps, top of the graph");
+
+    // one interval later the same data stands one column to the left
+    FakeNow += 50000 * kTick;
+    ASSERT_EQ(GraphDraw(&t.s, &settings, e, 3, -1, rects, visible), 1);
+    EXPECT_EQ(ReadoutAt(t, settings, e, 3, visible, 198), newest);
+
+    char out[48];
+    GraphReadoutValueText(999999, UnitBps, out, sizeof out);
+    EXPECT_STREQ(out, "1.00M bps");
+    GraphReadoutValueText(999, UnitPps, out, sizeof out);
+    EXPECT_STREQ(out, "999 pps");
+    GraphReadoutValueText(123456789, UnitByte, out, sizeof out);
+    EXPECT_STREQ(out, "123456789 bytes");
+    GraphReadoutElapsedText(-150000, 50000, out, sizeof out);
+    EXPECT_STREQ(out, "-0.150 s");
+    GraphReadoutElapsedText(3723000500, 500, out, sizeof out);
+    EXPECT_STREQ(out, "1:02:03.000500");
+}
+
+// Fault: labels on steps of the axis time from a base that is not round, or
+// in UTC instead of the local zone, stand beside the round clock times.
+TEST_F(LiveFrame, TimeOfDayLabelsStandOnRoundLocalClockTimes) {
+    settings.timeOfDay = 1;
+    using L = std::vector<std::pair<int, std::string>>;
+    Packet(300000, 100);  // packet 0 at 12:26:40.3 UTC
+    FakeNow = kBase + (300000 + 12000000) * kTick;
+    const struct {
+        const char* zone;
+        L offline, live;
+    } cases[] = {
+        {"UTC",
+         {{248, "14:30:00"}, {188, "14:00:00"}, {128, "13:30:00"}, {68, "13:00:00"}, {8, "12:30:00"}},
+         {{254, "12:26:50"}, {154, "12:26:45"}}},
+        {kNepal,
+         {{278, "20:30:00"}, {218, "20:00:00"}, {158, "19:30:00"}, {98, "19:00:00"}, {38, "18:30:00"}},
+         {{254, "18:11:50"}, {154, "18:11:45"}}},
+    };
+    for (const auto& c : cases) {
+        Zone zone(c.zone);
+        TestSurface offline(300, 40);  // 30 s columns: a label every 30 minutes
+        GraphTimeBase file{1, 0, 30000000, 8999000000LL, kEpoch};
+        GraphDrawTimeAxis(&offline.s, &settings, &file);
+        EXPECT_EQ(TopLabels(offline), c.offline) << c.zone;
+        TestSurface live(300, 40);  // 50 ms columns: every 5 s
+        GraphTimeBase now{0, FakeNow, 0, 0, kEpoch + 300000};
+        GraphDrawTimeAxis(&live.s, &settings, &now);
+        EXPECT_EQ(TopLabels(live), c.live) << c.zone;
+    }
+    char date[32];
+    GraphFormatClock(kEpoch, 86400000000LL, 1, date);  // steps of days name the day
+    EXPECT_STREQ(date, "2020-09-13");
+}
+
+TEST_F(LiveFrame, CsvHoldsTheIntervalsShownOldestFirst) {
+    Zone utc("UTC");
+    FilterEntry e[2] = {GraphTestEntry("", UnitByte, kRed), GraphTestEntry("", UnitPacket, kBlue)};
+    Start(65536, 2, e);
+    auto csv = [&](int columns) {
+        char* text = nullptr;
+        size_t length = 0;
+        FILE* out = open_memstream(&text, &length);
+        char error[256];
+        EXPECT_EQ(LiveExportWriteCsv(out, &settings, e, 2, FakeNow, columns, error, sizeof error), 1) << error;
+        fclose(out);
+        std::string s(text, length);
+        free(text);
+        return s;
+    };
+    const std::string header =
+        "interval_start_time,interval_start_us,all_packets,all_bytes,\" packets\",\" bytes\",\" packets\",\" bytes\"\n";
+    EXPECT_EQ(csv(10), header);  // before the first packet
+    Packet(1000, 100);
+    Packet(101000, 100);
+    Packet(102000, 50);
+    FakeNow = kBase + (1000 + 175000) * kTick;  // in bin 3
+    const std::string rows[] = {
+        "2020-09-13T12:26:40.001000+00:00,0,1,100,1,100,1,100\n",
+        "2020-09-13T12:26:40.051000+00:00,50000,0,0,0,0,0,0\n",
+        "2020-09-13T12:26:40.101000+00:00,100000,2,150,2,150,2,150\n",
+        "2020-09-13T12:26:40.151000+00:00,150000,0,0,0,0,0,0\n",
+    };
+    EXPECT_EQ(csv(10), header + rows[0] + rows[1] + rows[2] + rows[3]);  // none before the first packet
+    EXPECT_EQ(csv(2), header + rows[2] + rows[3]);
+    Zone nepal(kNepal);
+    EXPECT_EQ(csv(1), header + "2020-09-13T18:11:40.151000+05:45,150000,0,0,0,0,0,0\n");
 }
 
 class OfflineFrame : public ::testing::Test {
@@ -305,6 +468,35 @@ TEST_F(OfflineFrame, FoldsTheStoreIntoColumnsPerFilter) {
     EXPECT_EQ(t.RowsIn(96, kRed).front(), 4);  // 300 bytes per half second
     EXPECT_EQ(t.RowsIn(95, kRed).front(), 4);
     EXPECT_EQ(t.RowsIn(97, kRed), std::vector<int>({100}));
+}
+
+TEST_F(OfflineFrame, ReadoutNamesTheColumnUnderThePointer) {
+    Zone utc("UTC");
+    PacketStoreSetBaseTime(kEpoch);
+    ASSERT_EQ(PacketStoreAdd(0, 300), 1);  // second 0
+    ASSERT_EQ(PacketStoreAdd(500000, 200), 1);
+    ASSERT_EQ(PacketStoreAdd(399200000, 1000), 1);  // second 399, the rightmost column
+    PacketStoreMark(0, 0);
+    PacketStoreMark(1, 0);
+    PacketStoreMark(1, 1);
+    PacketStoreMark(2, 1);
+    FilterEntry e[2] = {GraphTestEntry("tcp", UnitByte, kRed),
+                        GraphTestEntry("udp and not (ip.src == 10.0.0.1) and frame.len > 1", UnitPps, kBlue)};
+    int visible[2] = {1, 1};
+    LegendRect rects[2];
+    TestSurface t(400, 80);
+    ASSERT_EQ(GraphDrawOffline(&t.s, &settings, e, 2, -1, rects, visible, 1000000, 399500000), 1);
+    const uint32_t text = settings.charColor;
+    const std::string udp = "udp and not (ip.src == 10.0.0.1) and ...  ";
+    EXPECT_EQ(ReadoutAt(t, settings, e, 2, visible, 0),
+              (Lines{{"0.000 s", text}, {"2020-09-13 12:26:40.000", text}, {"tcp  500 bytes", kRed},
+                     {udp + "1 pps", kBlue}}));
+    EXPECT_EQ(ReadoutAt(t, settings, e, 2, visible, 200),
+              (Lines{{"3:20.000", text}, {"2020-09-13 12:30:00.000", text}, {"tcp  0 bytes", kRed},
+                     {udp + "0 pps", kBlue}}));
+    EXPECT_EQ(ReadoutAt(t, settings, e, 2, visible, 399, 79),
+              (Lines{{"6:39.000", text}, {"2020-09-13 12:33:19.000", text}, {"tcp  0 bytes", kRed},
+                     {udp + "1 pps", kBlue}}));
 }
 
 // The frame paints its traces band by band; it must leave exactly the

@@ -1,6 +1,7 @@
 // graph_qt_test.cpp - a real frame with the Qt text backend: labels land on
 // the surface without a background box, measured boxes are the text's line,
-// and the whole frame matches the reference picture within a tolerance.
+// and the whole frame, with the time-of-day axis off and the pointer outside,
+// matches the reference picture within a tolerance.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -11,6 +12,7 @@
 
 #include "graph/drawtext_qt.h"
 #include "graph/graph.h"
+#include "graph/readout.h"
 #include "pipeline/packetstore.h"
 #include "tests/support/graph_support.h"
 
@@ -88,6 +90,7 @@ TEST(GraphQt, OfflineFrameLooksLikeTheReference) {
     FillStore();
     QtSurface q(640, 240);
     Settings settings = GraphTestSettings();
+    ASSERT_EQ(settings.timeOfDay, 0);
     FilterEntry e[3] = {GraphTestEntry("tcp", UnitBps, kRed), GraphTestEntry("udp", UnitPps, kCyan),
                         GraphTestEntry("dns", UnitPacket, kYellow, 0, 4)};
     int visible[3] = {1, 1, 1};
@@ -99,6 +102,10 @@ TEST(GraphQt, OfflineFrameLooksLikeTheReference) {
         EXPECT_EQ(rects[i].top, 4 + 16 * i);
         EXPECT_GT(rects[i].right, 60);
         EXPECT_LE(rects[i].bottom - rects[i].top, 16);
+    }
+    // the readout for a pointer outside the graph leaves the frame as designed
+    for (auto [x, y] : {std::pair{-1, -1}, {640, 10}, {10, 240}}) {
+        EXPECT_EQ(GraphDrawReadout(&q.s, &settings, e, 3, visible, x, y), 0);
     }
     QImage got = q.Image();
     QString out = QStringLiteral(LUMO_TEST_TMP "/graph_frame.png");

@@ -2,7 +2,8 @@
 // platform, run through its real entry (LumoRun) in this process: first-run
 // placement and the settings written on a normal exit, a refused start, the
 // legend clicks and double-click, the filter commands and their
-// prerequisite, drops, Always on Top, and (as root) an end-to-end run on
+// prerequisite, drops, Always on Top, Pause with the exports of the held
+// graph, and (as root) an end-to-end run on
 // "lo" with two real rawshark filters, a dump and a failed dump. The real
 // program file is also started once and ended with SIGTERM.
 #include <QAction>
@@ -11,6 +12,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTest>
 #include <QUrl>
 #include <arpa/inet.h>
@@ -329,6 +331,58 @@ TEST_F(LumoWindowTest, LoadSaveAndAlwaysOnTopCommands) {
     EXPECT_EQ(TestFileRead(dir_ + "/saved.fs"),
               "\"arp\",pps,,0x00ff00\r\n\"dns\",bps,,0xff0000\r\n\"icmp\",bps,,\r\n");
     EXPECT_EQ(IniValue(Ini(), "topmost"), "1");
+}
+
+// Fault: a pause that stops the redraw timer (no readout on the held graph)
+// or the counting (the present is lost); an export that writes the present
+// instead of the held frame.
+TEST_F(LumoWindowTest, PauseHoldsTheGraphWhileCountingGoesOnAndExportsWhatIsShown) {
+    UdpSink a, b;
+    WriteIni("nic_name=lo\n");
+    WriteStartupSet(a.port, b.port);
+    ModalWatcher watcher;
+    RunLumo([&](LumoWindow* window) {
+        QAction* pause = window->CommandAction(CmdPause);
+        ASSERT_NE(pause, nullptr);
+        EXPECT_EQ(pause->shortcut(), QKeySequence(Qt::Key_Space));
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        QSignalSpy ticks(window->RedrawTimer(), &QTimer::timeout);
+        QTest::keyClick(window, Qt::Key_Space);
+        ASSERT_EQ(window->Paused(), 1);
+        EXPECT_TRUE(pause->isChecked());
+        EXPECT_EQ(window->windowTitle(), "Lumo (paused)");
+        const int64_t held = GraphLastFrame()->base.now;
+        if (geteuid() == 0) {
+            ASSERT_TRUE(PumpUntil([] { return CaptureLinkType() != -1; }, 10000)) << "the capture did not open";
+            SendUdp(a.port, 7, 100);
+            EXPECT_TRUE(PumpUntil([] { return Matched(0) == 7; }, 2000)) << Matched(0);
+        }
+        ASSERT_TRUE(PumpUntil([&] { return ticks.count() >= 3; }, 5000));
+        EXPECT_EQ(GraphLastFrame()->base.now, held);  // frames go on, at the held moment
+
+        const DrawSurface* s = window->Surface();
+        const std::vector<uint32_t> shown(window->FramePixels(), window->FramePixels() + s->width * s->height);
+        watcher.Then(ModalWatcher::ChooseFile(QString::fromStdString(dir_ + "/held.png")));
+        window->SendCommand(CmdExportPng);
+        QImage saved(QString::fromStdString(dir_ + "/held.png"));
+        ASSERT_EQ(saved.size(), QSize(s->width, s->height));
+        saved = saved.convertToFormat(QImage::Format_RGB32);
+        int differ = 0;
+        for (int y = 0; y < s->height; ++y)
+            for (int x = 0; x < s->width; ++x) differ += (saved.pixel(x, y) & 0xffffff) != (shown[y * s->width + x] & 0xffffff);
+        EXPECT_EQ(differ, 0);
+        watcher.Then(ModalWatcher::ChooseFile(QString::fromStdString(dir_ + "/held")));
+        window->SendCommand(CmdExportCsv);
+        EXPECT_EQ(TestFileRead(dir_ + "/held.csv").rfind("interval_start_time,interval_start_us,all_packets", 0), 0u);
+
+        window->activateWindow();  // back from the file dialogs
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(window, Qt::Key_Space);
+        EXPECT_EQ(window->Paused(), 0);
+        EXPECT_EQ(window->windowTitle(), "Lumo");
+        EXPECT_TRUE(PumpUntil([&] { return GraphLastFrame()->base.now != held; }, 2000));
+    });
 }
 
 // ---------------------------------------------------------------- end to end (root)

@@ -1,8 +1,10 @@
 // The lumo_offline program's command line, run as a user runs it: --help,
 // --version, bad arguments, and the export without a display, whose PNG is
-// the very picture the window draws for the same file and size.
+// the very picture the window draws for the same file and size; and the
+// window's File > Export, which writes what the command line writes.
 #include <QApplication>
 #include <QImage>
+#include <QWheelEvent>
 
 #include <cstdlib>
 #include <filesystem>
@@ -133,6 +135,76 @@ TEST_F(OfflineProgramTest, PngWithoutDisplayIsTheWindowsPicture) {
         << out;
     EXPECT_EQ(QImage(QString::fromStdString(png)).size(), QSize(1280, 480));
     EXPECT_TRUE(std::filesystem::file_size(dir + "/o.csv") > 0);
+}
+
+// Fault: the window writes what it shows (zoom, scroll) or its own CSV
+// instead of what the command line writes for the file; a failed write must
+// say so and leave no file.
+TEST_F(OfflineProgramTest, WindowExportsWriteWhatTheCommandLineWrites) {
+    CapGenMixedParams p;
+    CapGenMixedDefaults(&p);
+    p.packets = 3000;
+    std::string file = dir + "/mixed.pcap";
+    ASSERT_EQ(CapGenMixed(file.c_str(), CapGenPcap, &p), 1);
+    std::string fs = dir + "/set.fs";
+    std::ofstream(fs, std::ios::binary) << "\"tcp\",bps,,\r\n\"udp\",packet,,\r\n";
+
+    // A window closed before (another test's) told the application to quit,
+    // which makes modal loops return at once until an application loop ran.
+    QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+    QApplication::exec();
+    setenv("LUMO_HOME", home.c_str(), 1);
+    Settings settings;
+    memset(&settings, 0, sizeof settings);
+    SettingsLoad(&settings, SettingsLumoOffline);
+    DrawSurfaceSetDefaultText(DrawTextQt());
+    ModalWatcher watcher;
+    auto* window = new OfflineWindow(&settings, fs.c_str());
+    ASSERT_EQ(window->CreateAndShow(), 1);
+    window->resize(700, 300);
+    ASSERT_TRUE(PumpUntil([&] { return window->SurfaceValid() && window->Surface()->width == 700; }, 3000));
+    window->SendCommand(CmdExportPng);  // nothing loaded: no dialog
+    ASSERT_EQ(watcher.shown.size(), 1u);
+    EXPECT_EQ(watcher.shown[0].text, "Open a capture file first.");
+    EXPECT_EQ(watcher.shown[0].icon, QMessageBox::Information);
+
+    window->SetCurrentCaptureFile(file.c_str());
+    window->SendCommand(CmdReloadCaptureFile);
+    QWheelEvent wheel(QPointF(50, 50), QPointF(50, 50), QPoint(), QPoint(0, -240), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(window->SurfaceWidget(), &wheel);  // the screen no longer shows the whole file
+    watcher.shown.clear();
+    watcher.Then(ModalWatcher::ChooseFile(QString::fromStdString(dir + "/window")));  // ".csv" is added
+    window->SendCommand(CmdExportCsv);
+    watcher.Then(ModalWatcher::ChooseFile(QString::fromStdString(dir + "/window.png")));
+    window->SendCommand(CmdExportPng);
+    watcher.Then(ModalWatcher::ChooseFile(QString::fromStdString(dir + "/missing/w.csv")));
+    window->SendCommand(CmdExportCsv);
+    ASSERT_EQ(watcher.shown.size(), 4u);
+    EXPECT_EQ(watcher.shown[0].objectName, "exportCsvDialog");
+    EXPECT_EQ(watcher.shown[1].objectName, "exportPngDialog");
+    EXPECT_EQ(watcher.shown[3].title, "Lumo_offline");
+    EXPECT_EQ(watcher.shown[3].icon, QMessageBox::Critical);
+    EXPECT_EQ(watcher.shown[3].text.rfind("cannot create " + dir + "/missing/w.csv", 0), 0u) << watcher.shown[3].text;
+    EXPECT_FALSE(std::filesystem::exists(dir + "/missing"));
+    window->close();
+    delete window;
+
+    std::string out;
+    ASSERT_EQ(RunProgram(home,
+                         "--filter-set " + OfflineShellQuote(fs) + " --export-csv " +
+                             OfflineShellQuote(dir + "/cli.csv") + " --export-png " +
+                             OfflineShellQuote(dir + "/cli.png") + " " + OfflineShellQuote(file),
+                         &out),
+              0)
+        << out;
+    auto bytes = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    EXPECT_GT(bytes(dir + "/cli.csv").size(), 100u);
+    EXPECT_TRUE(bytes(dir + "/window.csv") == bytes(dir + "/cli.csv"));
+    EXPECT_TRUE(bytes(dir + "/window.png") == bytes(dir + "/cli.png"));
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // lumo_offline's window on the offscreen platform: reading a file through
 // the reading dialog, the zoom level chosen after a read, wheel and scroll
-// bar, resize, drops, legend clicks, failures and their boxes, the reading
+// bar, resize, drops, legend clicks, the readout under the pointer, the
+// legend's tool tips, Time of Day, failures and their boxes, the reading
 // dialog's keys and a second Open, the offline Capture Options dialog, and
 // the settings saved on a normal exit.
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -135,16 +137,20 @@ TEST_F(OfflineWindowTest, ReadFitsTenSecondsInThousandPixelsAtLevelThirteen) {
     // The reading dialog stood and no box was shown.
     ASSERT_EQ(watcher.shown.size(), 1u);
     EXPECT_EQ(watcher.shown[0].objectName, "readingDialog");
-    // The program's title and its File menu: Open, a separator, Exit.
+    // The program's title and its File menu: Open, a separator, the two
+    // exports, a separator, Exit.
     EXPECT_EQ(window->windowTitle(), "Lumo_offline");
     QMenu* fileMenu = window->findChild<QMenu*>("fileMenu");
     ASSERT_NE(fileMenu, nullptr);
     QList<QAction*> items = fileMenu->actions();
-    ASSERT_EQ(items.size(), 3);
+    ASSERT_EQ(items.size(), 6);
     EXPECT_EQ(items[0]->text(), "Open(&O)");
     EXPECT_EQ(items[0], window->CommandAction(CmdOpenCaptureFile));
     EXPECT_TRUE(items[1]->isSeparator());
-    EXPECT_EQ(items[2]->text(), "Exit(&X)");
+    EXPECT_EQ(items[2], window->CommandAction(CmdExportCsv));
+    EXPECT_EQ(items[3], window->CommandAction(CmdExportPng));
+    EXPECT_TRUE(items[4]->isSeparator());
+    EXPECT_EQ(items[5]->text(), "Exit(&X)");
 }
 
 TEST_F(OfflineWindowTest, FileOfZeroDurationGivesLevelZero) {
@@ -272,6 +278,44 @@ TEST_F(OfflineWindowTest, LegendClickRedrawsAtOnce) {
     EXPECT_NE(pixel(10, 10), DefaultFilterColors[0]);  // outline only, without waiting for anything
     QTest::mouseClick(window->SurfaceWidget(), Qt::LeftButton, Qt::NoModifier, QPoint(10, 8));
     EXPECT_EQ(pixel(10, 10), DefaultFilterColors[0]);
+}
+
+// Fault: a readout left on the surface after the pointer went, or drawn over
+// the legend it would hide.
+TEST_F(OfflineWindowTest, PointerReadoutComesAndGoesAndLegendRowsExplainThemselves) {
+    ModalWatcher watcher;
+    std::string fs = dir + "/one.fs";
+    std::ofstream(fs, std::ios::binary) << "\"udp\",bps,,\r\n";
+    Open(600, fs.c_str());
+    std::string file = dir + "/a.pcap";
+    WriteStamped(file, {0, 1000, 2000});
+    Read(file);
+    DrawSurface* s = window->Surface();
+    const std::vector<uint32_t> clean(s->pixels, s->pixels + s->width * s->height);
+    auto isClean = [&] { return memcmp(clean.data(), s->pixels, clean.size() * 4) == 0; };
+    QWidget* graph = window->SurfaceWidget();
+
+    QTest::mouseMove(graph, QPoint(300, 100));
+    EXPECT_EQ(DrawSurfacePixelAt(s, 300, 0) & 0xffffff, settings.charColor);  // the column's line
+    EXPECT_FALSE(isClean());
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(graph, &leave);
+    EXPECT_TRUE(isClean());
+
+    const std::string tip = window->LegendTipAt(30, 8).toStdString();
+    EXPECT_EQ(tip.rfind("full scale: ", 0), 0u) << tip;
+    EXPECT_NE(tip.find(" bps, top of the graph"), std::string::npos) << tip;
+    EXPECT_TRUE(window->LegendTipAt(300, 100).isEmpty());
+    QTest::mouseMove(graph, QPoint(30, 8));  // on the legend row: the tip, no box
+    EXPECT_TRUE(isClean());
+
+    QAction* clock = window->CommandAction(CmdTimeOfDay);
+    ASSERT_NE(clock, nullptr);
+    EXPECT_FALSE(clock->isChecked());
+    window->SendCommand(CmdTimeOfDay);
+    EXPECT_TRUE(clock->isChecked());
+    EXPECT_EQ(settings.timeOfDay, 1);
+    EXPECT_FALSE(isClean());  // the axis shows clock times now
 }
 
 // Fault: the run releases its rawshark processes before the graph is drawn,
