@@ -16,7 +16,7 @@
 
 #include "capture/interfaceinfo.h"
 #include "pipeline/record.h"
-#include "shell/settings.h"
+#include "capture/captureblock.h"
 
 struct pcap_pkthdr;
 

@@ -112,8 +112,7 @@ static void KeepVerdictState(CaptureFileJob* job, int64_t count) {
     int judged = 1;
     int entries = RawsharkMngrCount();
     for (int i = 0; i < entries; i++) {
-        RawsharkEntry* entry = RawsharkMngrEntry(i);
-        if (entry && entry->cursor.load(std::memory_order_acquire) != count) judged = 0;
+        if (RawsharkMngrDecided(i) != count) judged = 0;
     }
     job->allJudged = judged;
     int n = job->filterCount < FilterSetMax ? job->filterCount : FilterSetMax;

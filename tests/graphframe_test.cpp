@@ -15,7 +15,7 @@
 #include "graph/graph.h"
 #include "pipeline/packetring.h"
 #include "pipeline/packetstore.h"
-#include "pipeline/rawsharkmngr.h"
+#include "pipeline/rawsharkmngr_internal.h"
 #include "platform/platform.h"
 #include "tests/support/graph_support.h"
 #include "tests/support/pipeline_packets.h"

@@ -23,7 +23,7 @@
 #include "capture/capture.h"
 #include "filterset/dfilter.h"
 #include "pipeline/packetring.h"
-#include "pipeline/rawsharkmngr.h"
+#include "pipeline/rawsharkmngr_internal.h"
 #include "platform/platform.h"
 #include "support/pipeline_packets.h"
 #include "support/testdir.h"

@@ -22,7 +22,7 @@
 
 #include "pipeline/packetring.h"
 #include "pipeline/packetstore.h"
-#include "pipeline/rawsharkmngr.h"
+#include "pipeline/rawsharkmngr_internal.h"
 #include "platform/platform.h"
 #include "support/pipeline_packets.h"
 
