@@ -16,6 +16,7 @@
 #include <system_error>
 #include <thread>
 
+#include "capture/capture.h"
 #include "pipeline/packetstore.h"
 #include "pipeline/rawsharkmngr.h"
 #include "pipeline/record.h"
@@ -179,10 +180,7 @@ void CaptureFileReadThread(CaptureFileJob* job) {
                     break;
                 }
                 PacketRecordHeader rec;
-                rec.ts_sec = static_cast<uint32_t>(h->ts.tv_sec);
-                rec.ts_usec = static_cast<uint32_t>(h->ts.tv_usec);
-                rec.incl_len = h->caplen;
-                rec.orig_len = h->len;
+                CaptureRecordFromPcap(h, &rec);
                 RawsharkMngrWritePacket(&rec, data);
                 count++;
                 job->packetCount.store(count, std::memory_order_relaxed);
