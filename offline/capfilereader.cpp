@@ -16,7 +16,7 @@
 #include <system_error>
 #include <thread>
 
-#include "capture/capture.h"
+#include "capture/pcaprecord.h"
 #include "pipeline/packetstore.h"
 #include "pipeline/rawsharkmngr.h"
 #include "pipeline/record.h"
