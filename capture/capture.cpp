@@ -100,9 +100,7 @@ const char* OrEmpty(const char* text) { return text ? text : ""; }
 
 }  // namespace
 
-// ================================================================ records
-
-
+// ================================================================ snapshot length
 
 int CaptureSnapLength(const CaptureBlock* block) {
     return block->enableLimitBytes ? block->limitBytes : kDefaultSnapLength;
