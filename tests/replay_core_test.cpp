@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "capture/capture.h"
 #include "replay/replay.h"
 #include "support/testdir.h"
 
@@ -341,9 +342,9 @@ TEST(ReplayInterfacesTest, ListsLoopbackOfAFreshNamespace) {
             ifr.ifr_flags |= IFF_UP;
             ioctl(s, SIOCSIFFLAGS, &ifr);
             close(s);
-            r->found = ReplayListInterfaces(kReplayMaxInterfaces, r->table);
+            r->found = CaptureGetInterfaceList(kReplayMaxInterfaces, r->table);
             memset(r->capped, 0x5a, sizeof r->capped);
-            r->foundCapped = ReplayListInterfaces(1, r->capped);
+            r->foundCapped = CaptureGetInterfaceList(1, r->capped);
         }
         ssize_t w = write(fds[1], r, sizeof *r);
         _exit(w == static_cast<ssize_t>(sizeof *r) ? 0 : 1);
