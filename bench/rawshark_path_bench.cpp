@@ -29,7 +29,7 @@
 #include "filterset/filterset.h"
 #include "pipeline/childconsole.h"
 #include "pipeline/packetstore.h"
-#include "pipeline/rawsharkmngr.h"
+#include "pipeline/rawsharkmngr_internal.h"
 #include "platform/platform.h"
 #include "bench/ratio_reporter.h"
 

@@ -1,6 +1,5 @@
 // capture.cpp - the source module "capture".
 //
-//   records          CaptureRecordFromPcap
 //   discovery        CaptureGetInterfaceList, CaptureTestFilter
 //   dump file        the buffered dump stream, CaptureFileStart,
 //                    CaptureFileStop, CaptureFileFailed, the append
@@ -101,14 +100,7 @@ const char* OrEmpty(const char* text) { return text ? text : ""; }
 
 }  // namespace
 
-// ================================================================ records
-
-void CaptureRecordFromPcap(const struct pcap_pkthdr* pcap, PacketRecordHeader* record) {
-    record->ts_sec = static_cast<uint32_t>(pcap->ts.tv_sec);
-    record->ts_usec = static_cast<uint32_t>(pcap->ts.tv_usec);
-    record->incl_len = pcap->caplen;
-    record->orig_len = pcap->len;
-}
+// ================================================================ snapshot length
 
 int CaptureSnapLength(const CaptureBlock* block) {
     return block->enableLimitBytes ? block->limitBytes : kDefaultSnapLength;

@@ -16,7 +16,8 @@
 
 #include "capture/interfaceinfo.h"
 #include "pipeline/record.h"
-#include "shell/settings.h"
+#include "capture/captureblock.h"
+#include "capture/pcaprecord.h"
 
 struct pcap_pkthdr;
 
@@ -94,9 +95,3 @@ void CaptureFileStop();
 // them. Copies the reason ("fwrite() error") into text (size bytes) when
 // given. The main window polls it. UI thread; never blocks on the dump.
 int CaptureFileFailed(char* text, int size);
-
-// ---------------------------------------------------------------- records
-
-// The library's packet header as the 16-byte record header (the only place
-// that converts). Any thread.
-void CaptureRecordFromPcap(const struct pcap_pkthdr* pcap, PacketRecordHeader* record);

@@ -16,6 +16,7 @@
 #include <system_error>
 #include <thread>
 
+#include "capture/pcaprecord.h"
 #include "pipeline/packetstore.h"
 #include "pipeline/rawsharkmngr.h"
 #include "pipeline/record.h"
@@ -112,8 +113,7 @@ static void KeepVerdictState(CaptureFileJob* job, int64_t count) {
     int judged = 1;
     int entries = RawsharkMngrCount();
     for (int i = 0; i < entries; i++) {
-        RawsharkEntry* entry = RawsharkMngrEntry(i);
-        if (entry && entry->cursor.load(std::memory_order_acquire) != count) judged = 0;
+        if (RawsharkMngrDecided(i) != count) judged = 0;
     }
     job->allJudged = judged;
     int n = job->filterCount < FilterSetMax ? job->filterCount : FilterSetMax;
@@ -183,10 +183,7 @@ void CaptureFileReadThread(CaptureFileJob* job) {
                     break;
                 }
                 PacketRecordHeader rec;
-                rec.ts_sec = static_cast<uint32_t>(h->ts.tv_sec);
-                rec.ts_usec = static_cast<uint32_t>(h->ts.tv_usec);
-                rec.incl_len = h->caplen;
-                rec.orig_len = h->len;
+                CaptureRecordFromPcap(h, &rec);
                 RawsharkMngrWritePacket(&rec, data);
                 count++;
                 job->packetCount.store(count, std::memory_order_relaxed);

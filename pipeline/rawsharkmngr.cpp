@@ -7,7 +7,7 @@
 //   list          RawsharkMngrListEdit(Offline), RawsharkMngrListClear
 //   packets       RawsharkMngrWritePacket, the bounded write
 //   reading       RawsharkMngrCount, ReadBytes/Packets, AllDone, LastMessage
-#include "pipeline/rawsharkmngr.h"
+#include "pipeline/rawsharkmngr_internal.h"
 
 #include <cerrno>
 #include <chrono>
@@ -733,6 +733,11 @@ int RawsharkMngrAllDone(int64_t packetCount) {
         if (entry->cursor.load(std::memory_order_acquire) != packetCount) return 0;
     }
     return 1;
+}
+
+int64_t RawsharkMngrDecided(int n) {
+    const RawsharkEntry* entry = RawsharkMngrEntry(n);
+    return entry ? entry->cursor.load(std::memory_order_acquire) : -1;
 }
 
 int RawsharkMngrAllEnded() {

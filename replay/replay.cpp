@@ -1,26 +1,22 @@
 // replay.cpp - the replay front end's logic: interface list, tool command
 // line, output reader and the Start / timer / Stop / Exit steps.
 //
-//   interfaces     ReplayListInterfaces, the lister hook, item and address texts
+//   interfaces     ReplayLoadInterfaces (the capture module's listing), item and address texts
 //   tool           path, command line, argument vector
 //   time           tick count, time label
 //   output reader  marker scan across reads, the reader thread
 //   steps          Start, timer tick, end of the tool (Stop, Exit)
 #include "replay/replay.h"
 
-#include <pcap/pcap.h>
-
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "capture/capture.h"
 #include "platform/platform.h"
 #include "shell/common.h"
 
@@ -34,48 +30,8 @@ ReplayRecord* ReplayMain() {
 
 // ---------------------------------------------------------------- interfaces
 
-int ReplayListInterfaces(int capacity, InterfaceInfo* table) {
-    char errbuf[PCAP_ERRBUF_SIZE];
-    pcap_if_t* all = nullptr;
-    if (pcap_findalldevs(&all, errbuf) == -1) return -1;
-    if (!all) return 0;
-
-    int count = 0;
-    for (pcap_if_t* dev = all; dev; dev = dev->next, ++count) {
-        if (count >= capacity) continue;  // counted, not stored
-        InterfaceInfo* info = &table[count];
-        memset(info, 0, sizeof *info);
-
-        // A device that does not open keeps link type 0 and is still listed.
-        pcap_t* probe = pcap_open_live(dev->name, kReplaySnapLength, 0, 1, errbuf);
-        if (probe) {
-            info->linkType = pcap_datalink(probe);
-            pcap_close(probe);
-        }
-        TextCopy(info->name, sizeof info->name, dev->name);
-        TextCopy(info->description, sizeof info->description, dev->description ? dev->description : "");
-
-        // Linux lists a link-layer (AF_PACKET) entry first; the address is
-        // taken from the first entry after those, and only when it is IPv4.
-        pcap_addr_t* a = dev->addresses;
-        while (a && a->addr && a->addr->sa_family == AF_PACKET) a = a->next;
-        if (a && a->addr && a->netmask && a->addr->sa_family == AF_INET && a->netmask->sa_family == AF_INET) {
-            info->address = reinterpret_cast<const sockaddr_in*>(a->addr)->sin_addr.s_addr;
-            info->netmask = reinterpret_cast<const sockaddr_in*>(a->netmask)->sin_addr.s_addr;
-        }
-    }
-    pcap_freealldevs(all);
-    return count;
-}
-
-static std::atomic<ReplayListFn> InterfaceLister{nullptr};
-
-void ReplaySetInterfaceLister(ReplayListFn lister) { InterfaceLister.store(lister, std::memory_order_relaxed); }
-
 int ReplayLoadInterfaces(ReplayRecord* record) {
-    ReplayListFn lister = InterfaceLister.load(std::memory_order_relaxed);
-    if (!lister) lister = &ReplayListInterfaces;
-    int found = lister(kReplayMaxInterfaces, record->interfaces);
+    int found = CaptureGetInterfaceList(kReplayMaxInterfaces, record->interfaces);
     record->interfaceCount = std::clamp(found, 0, kReplayMaxInterfaces);
     return found;
 }

@@ -25,7 +25,6 @@
 
 constexpr int kReplayMaxInterfaces = 16;  // interfaces the dialog lists
 constexpr int kReplayTimerMs = 50;        // period of the dialog's timer
-constexpr int kReplaySnapLength = 65536;  // snapshot length of the link-type probe
 constexpr int kReplayReadSize = 1024;     // bytes the reader asks for per read
 constexpr int kReplayMessageSize = 256;   // a message box text, and the tool's last line kept
 
@@ -52,23 +51,10 @@ ReplayRecord* ReplayMain();
 
 // ---------------------------------------------------------------- interfaces
 
-// Lists the capture library's interfaces into table[0..capacity-1]: device
-// name, description (empty when none), first non-link-layer address entry's
-// IPv4 address and netmask when both are IPv4 (else 0), and the link type
-// from an open with snapshot length 65536 (0 when it fails). Writes no log.
-// Returns the number of interfaces found (may exceed capacity), 0 when none,
-// -1 when the enumeration fails. Dialog thread.
-int ReplayListInterfaces(int capacity, InterfaceInfo* table);
-
-// Test hook: replaces the lister that ReplayLoadInterfaces calls (nullptr
-// restores ReplayListInterfaces), so a dialog test can show a fixed list
-// without probing the machine's interfaces. Call before the dialog opens.
-using ReplayListFn = int (*)(int capacity, InterfaceInfo* table);
-void ReplaySetInterfaceLister(ReplayListFn lister);
-
-// Fills record->interfaces through the lister and sets interfaceCount (capped
-// at 16). Returns the lister's result: -1 enumeration failed, 0 none found,
-// else the number found. Dialog thread.
+// Fills record->interfaces through the interface listing lumo uses too
+// (CaptureGetInterfaceList, whose hook a dialog test sets) and sets
+// interfaceCount (capped at 16). Returns the listing's result: -1
+// enumeration failed, 0 none found, else the number found. Dialog thread.
 int ReplayLoadInterfaces(ReplayRecord* record);
 
 // The combo box text of an interface: "description: name", or the name alone

@@ -8,29 +8,9 @@
 
 #include <cstdint>
 
-#include "capture/interfaceinfo.h"
+#include "capture/captureblock.h"
+#include "pipeline/rawsharkblock.h"
 #include "platform/platform.h"
-
-// What the capture thread receives as a whole: the chosen interface, then the
-// capture options. Field order is fixed.
-struct CaptureBlock {
-    InterfaceInfo iface;        // "nic_name" is iface.name; the rest is filled at start
-    int32_t promiscuousMode;    // "promiscuous_mode", default 1
-    int32_t enableLimitBytes;   // "enable_limit_bytes", default 0
-    int32_t limitBytes;         // "limit_bytes", default 128
-    int32_t timeout;            // "timeout", read time-out in ms, default 10
-    char captureFilter[256];    // "capture_filter", default ""
-};
-
-// What the rawshark manager receives as a whole. Field order is fixed.
-struct RawsharkBlock {
-    char rawsharkPath[kPathMax];     // "rawshark_path", "" then searched
-    int32_t macResolution;           // "enable_MAC_address_resolution"
-    int32_t networkResolution;       // "enable_network_address_resolution"
-    int32_t transportResolution;     // "enable_transport_layer_port_number_resolution"
-    int32_t concurrentDns;           // "enable_concurrent_asynchronous_DNS_lookups"
-    int32_t onePass;                 // "one_pass", 1: one lumo_judge for every filter, 0: one rawshark each
-};
 
 struct Settings {
     int32_t binCount;           // no key; 65536, set by SettingsLoad

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "filterset/filterset.h"
-#include "offline/capgen.h"
+#include "tools/capgen/capgen.h"
 #include "pipeline/packetstore.h"
 #include "pipeline/rawsharkmngr.h"
 #include "platform/platform.h"

@@ -52,7 +52,7 @@ protected:
         EXPECT_TRUE(WaitCaptureOpen());
         int started = CaptureFileStart(path.c_str(), text, &block);
         for (int payload : payloads) SendUdp(sink.port, 1, payload);
-        EXPECT_TRUE(WaitFor([&] { return PacketRingCount() == payloads.size(); }))
+        EXPECT_TRUE(TestWaitFor([&] { return PacketRingCount() == payloads.size(); }))
             << PacketRingCount() << " of " << payloads.size() << " packets captured";
         EXPECT_EQ(CaptureStopThread(), 1);  // the last handler call has returned
         CaptureFileStop();

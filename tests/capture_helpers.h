@@ -23,6 +23,7 @@
 #include "shell/debuglog.h"
 #include "tests/support/testdir.h"
 #include "tests/support/udp.h"
+#include "tests/support/wait.h"
 
 #define SKIP_UNLESS_ROOT() \
     if (geteuid() != 0) GTEST_SKIP() << "live capture on lo needs root (cap_net_raw, cap_net_admin)"
@@ -43,22 +44,9 @@ inline std::string PortFilter(int port) { return "udp and port " + std::to_strin
 
 // Waits until the capture thread has opened its interface.
 inline bool WaitCaptureOpen(int ms = 5000) {
-    for (int i = 0; i < ms; ++i) {
-        if (CaptureLinkType() != -1) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
+    return TestWaitFor([] { return CaptureLinkType() != -1; }, ms);
 }
 
-template <typename Done>
-inline bool WaitFor(Done done, int ms = 20000) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
 
 inline int64_t MillisSince(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();

@@ -8,7 +8,7 @@
 
 #include "filterset/filterset.h"
 #include "pipeline/packetring.h"
-#include "pipeline/rawsharkmngr.h"
+#include "pipeline/rawsharkmngr_internal.h"
 #include "platform/platform.h"
 #include "tests/capture_helpers.h"
 
@@ -87,18 +87,22 @@ TEST_F(CapturePipelineTest, RawsharkCountsExactlyTheSentDatagramsInTheirBins) {
     std::string path = scratch.File("flow.pcap");
     StartCaptureAndDump(path);
 
-    // Two bursts 150 ms apart; the other port's datagrams stay outside the
-    // capture filter.
+    // Two bursts at least three bins apart; the other port's datagrams stay
+    // outside the capture filter.
     SendUdp(sink.port, 3, kMatchPayload);
     SendUdp(sink.port, 2, 100);
     SendUdp(other.port, 4, kMatchPayload);
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    int64_t first = 0;
+    ASSERT_TRUE(TestWaitFor([&] { return PacketRingCount() == 5 && PacketRingFirstStamp(&first); }));
+    ASSERT_TRUE(TestWaitFor([&] { return PerfCounter() - first > 3 * kInterval * 1000; }));
     SendUdp(sink.port, 4, kMatchPayload);
     SendUdp(other.port, 2, kMatchPayload);
     SendUdp(sink.port, 1, 100);
 
-    ASSERT_TRUE(WaitFor([] { return Sum(0) == 7 && Sum(1) == 10; })) << Sum(0) << " " << Sum(1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // late extra counts would show now
+    ASSERT_TRUE(TestWaitFor([] { return Sum(0) == 7 && Sum(1) == 10; })) << Sum(0) << " " << Sum(1);
+    // Every stored packet judged: a late extra count would be in by now.
+    ASSERT_TRUE(TestWaitFor([] { return RawsharkMngrEntry(0)->counter.cursor.load() == PacketRingCount(); }));
+    EXPECT_EQ(Sum(0), 7u);
     ASSERT_EQ(CaptureStopThread(), 1);
     CaptureFileStop();
     EXPECT_EQ(PacketRingCount(), 10u);
@@ -114,7 +118,7 @@ TEST_F(CapturePipelineTest, RawsharkCountsExactlyTheSentDatagramsInTheirBins) {
         all[bin] += 1;
         matched[bin] += r.len == kMatchWire;
     }
-    ASSERT_GE(all.size(), 3u) << "the bursts 150 ms apart share a bin";
+    ASSERT_GE(all.size(), 3u) << "the bursts three bins apart share a bin";
     EXPECT_EQ(Bins(0, static_cast<int64_t>(all.size()) - 1), matched);
     EXPECT_EQ(Bins(1, static_cast<int64_t>(all.size()) - 1), all);
 }
@@ -126,7 +130,10 @@ TEST_F(CapturePipelineTest, HandlerOffKeepsCountsZeroWhileDumpReceivesEverything
     StartCaptureAndDump(path);
 
     SendUdp(sink.port, 6, kMatchPayload);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // 100 read time-outs
+    // No sign shows that the capture thread has passed the six while the
+    // handler is off (their dump records are still buffered): 100 read
+    // time-outs stand for it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     EXPECT_EQ(Sum(0), 0u);
     EXPECT_EQ(Sum(1), 0u);
     EXPECT_EQ(PacketRingCount(), 0u);
@@ -135,7 +142,7 @@ TEST_F(CapturePipelineTest, HandlerOffKeepsCountsZeroWhileDumpReceivesEverything
     // through the handler before it.
     CapturePacketHandlerControl(1);
     SendUdp(sink.port, 1, 100);
-    ASSERT_TRUE(WaitFor([] { return Sum(0) == 1 && Sum(1) == 1; }));
+    ASSERT_TRUE(TestWaitFor([] { return Sum(0) == 1 && Sum(1) == 1; }));
     EXPECT_EQ(PacketRingCount(), 1u) << "packets from before the switch reached the pipeline";
     ASSERT_EQ(CaptureStopThread(), 1);
     CaptureFileStop();

@@ -73,7 +73,7 @@ TEST_F(CaptureThreadTest, OpenFailureEndsThreadAndStopReturnsAtOnce) {
     CaptureBlock block = LoopbackBlock("");
     TextCopy(block.iface.name, sizeof block.iface.name, "lumo_none0");
     ASSERT_EQ(CaptureStartThread(&block), 1);
-    ASSERT_TRUE(WaitFor([&] { return scratch.Log().find("pcap_open_live(lumo_none0") != std::string::npos; }));
+    ASSERT_TRUE(TestWaitFor([&] { return scratch.Log().find("pcap_open_live(lumo_none0") != std::string::npos; }));
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(CaptureStopThread(), 1);
     EXPECT_LT(MillisSince(t0), 1000);

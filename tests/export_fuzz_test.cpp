@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "graph/drawsurface.h"
-#include "offline/capgen.h"
+#include "tools/capgen/capgen.h"
 #include "offline/export.h"
 #include "pipeline/packetstore.h"
 #include "tests/support/offline_support.h"

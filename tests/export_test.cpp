@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "offline/capgen.h"
+#include "tools/capgen/capgen.h"
 #include "pipeline/packetstore.h"
 #include "pipeline/rawsharkmngr.h"
 #include "platform/platform.h"

@@ -18,7 +18,7 @@
 #include "graph/readout.h"
 #include "pipeline/packetring.h"
 #include "pipeline/packetstore.h"
-#include "pipeline/rawsharkmngr.h"
+#include "pipeline/rawsharkmngr_internal.h"
 #include "platform/platform.h"
 #include "shell/liveexport.h"
 #include "tests/support/graph_support.h"

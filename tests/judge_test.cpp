@@ -176,7 +176,7 @@ TEST(JudgeTest, RefusedFilterLiveAnswersCutStreamAndBadUsage) {
 
     JudgeRun noLink = RunJudge({"-n", "-R", "udp"}, "");
     EXPECT_EQ(noLink.exitCode, 1);
-    EXPECT_EQ(noLink.output.rfind("lumo_judge: -d encap:N is required\n", 0), 0u) << noLink.output;
+    EXPECT_EQ(Lines(noLink.output).back(), "lumo_judge: -d encap:N is required") << noLink.output;
     std::vector<std::string> tooMany = {"-d", "encap:1"};
     for (int i = 0; i < 17; ++i) tooMany.insert(tooMany.end(), {"-R", "udp"});
     EXPECT_EQ(RunJudge(tooMany, "").exitCode, 1);

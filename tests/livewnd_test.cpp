@@ -23,26 +23,18 @@
 #include "capture/capture.h"
 #include "filterset/dfilter.h"
 #include "pipeline/packetring.h"
-#include "pipeline/rawsharkmngr.h"
+#include "pipeline/rawsharkmngr_internal.h"
 #include "platform/platform.h"
 #include "support/pipeline_packets.h"
 #include "support/testdir.h"
 #include "support/udp.h"
+#include "support/wait.h"
 
 namespace {
 
 uint64_t Matched(int n) {
     RawsharkEntry* entry = RawsharkMngrEntry(n);
     return entry ? entry->counter.matchedPackets.load() : 0;
-}
-
-bool WaitFor(const std::function<bool()>& done, int ms) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < end) {
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return done();
 }
 
 InterfaceInfo Fake(const char* name) {
@@ -171,11 +163,11 @@ TEST_F(LiveWndTest, LoopbackTrafficReachesBothFiltersAcrossRestarts) {
     ASSERT_EQ(Start(), 1) << error_;
     ASSERT_EQ(view_.filters.count, 2);
     ASSERT_EQ(RawsharkMngrCount(), 2);
-    ASSERT_TRUE(WaitFor([] { return CaptureLinkType() != -1; }, 10000)) << "the capture did not open";
+    ASSERT_TRUE(TestWaitFor([] { return CaptureLinkType() != -1; }, 10000)) << "the capture did not open";
 
     SendUdp(a.port, 20);
     SendUdp(b.port, 10);
-    EXPECT_TRUE(WaitFor([] { return Matched(0) == 20 && Matched(1) == 10; }, 5000))
+    EXPECT_TRUE(TestWaitFor([] { return Matched(0) == 20 && Matched(1) == 10; }, 5000))
         << Matched(0) << " " << Matched(1);
 
     // traffic keeps flowing while the set changes and the pipeline restarts
@@ -189,17 +181,16 @@ TEST_F(LiveWndTest, LoopbackTrafficReachesBothFiltersAcrossRestarts) {
     const char* error = nullptr;
     strcpy(view_.filters.entries[1].filterText, ("udp.dstport == " + std::to_string(a.port)).c_str());
     ASSERT_EQ(LiveWndFilterRestart(&view_, &settings_, &error), 1);
-    EXPECT_TRUE(WaitFor([] { return Matched(1) > 0; }, 5000));
+    EXPECT_TRUE(TestWaitFor([] { return Matched(1) > 0; }, 5000));
     settings_.samplingInterval = 100000;
     ASSERT_EQ(LiveWndFullRestart(&view_, &settings_, &error), 1);
-    EXPECT_TRUE(WaitFor([] { return Matched(0) > 0 && Matched(1) > 0; }, 5000));
+    EXPECT_TRUE(TestWaitFor([] { return Matched(0) > 0 && Matched(1) > 0; }, 5000));
     LiveWndTeardown();
     stop.store(true);
     sender.join();
     EXPECT_EQ(RawsharkMngrCount(), 0);
 
     // after the teardown nothing flows any more
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(CaptureLinkType(), -1);
 }
 
@@ -221,22 +212,22 @@ TEST_F(LiveWndTest, StoppedJudgeHoldsUpNeitherCaptureNorRestartNorTeardown) {
     int children = PipelineTestChildren();
     ASSERT_EQ(Start(), 1) << error_;
     ASSERT_NE(RawsharkMngrJudge(), nullptr);
-    ASSERT_TRUE(WaitFor([] { return CaptureLinkType() != -1; }, 10000)) << "the capture did not open";
+    ASSERT_TRUE(TestWaitFor([] { return CaptureLinkType() != -1; }, 10000)) << "the capture did not open";
 
     ASSERT_EQ(kill(RawsharkMngrJudge()->console.process, SIGSTOP), 0);
     SendUdp(a.port, 3000, 200);  // far more than the judge's pipe holds
-    EXPECT_TRUE(WaitFor([] { return RawsharkMngrEntry(0)->ReaderState.load() == ReaderEnded; }, 20000));
+    EXPECT_TRUE(TestWaitFor([] { return RawsharkMngrEntry(0)->ReaderState.load() == ReaderEnded; }, 20000));
     EXPECT_EQ(Message(0), "lumo_judge not responding for 2 s, stopped");
     // The empty filter counts on: the capture thread is not held. (The
     // kernel may have dropped some of the burst during the wait.)
     const uint64_t before = Matched(1);
     SendUdp(a.port, 100);
-    EXPECT_TRUE(WaitFor([&] { return Matched(1) >= before + 100; }, 10000)) << before << " " << Matched(1);
+    EXPECT_TRUE(TestWaitFor([&] { return Matched(1) >= before + 100; }, 10000)) << before << " " << Matched(1);
 
     const char* error = nullptr;
     ASSERT_EQ(LiveWndFilterRestart(&view_, &settings_, &error), 1);
     SendUdp(a.port, 20);
-    EXPECT_TRUE(WaitFor([] { return Matched(0) == 20; }, 10000)) << Matched(0);
+    EXPECT_TRUE(TestWaitFor([] { return Matched(0) == 20; }, 10000)) << Matched(0);
 
     // Stopped again, with datagrams in flight: the teardown still ends and
     // leaves no process behind.

@@ -22,9 +22,10 @@
 
 #include "pipeline/packetring.h"
 #include "pipeline/packetstore.h"
-#include "pipeline/rawsharkmngr.h"
+#include "pipeline/rawsharkmngr_internal.h"
 #include "platform/platform.h"
 #include "support/pipeline_packets.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -50,16 +51,6 @@ std::vector<std::string> Args(const RawsharkCommand& c) {
     return v;
 }
 
-// Waits up to `seconds` for cond(); true when it held.
-template <typename F>
-bool WaitFor(F cond, int seconds) {
-    auto end = Clock::now() + std::chrono::seconds(seconds);
-    while (!cond()) {
-        if (Clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 std::string Message(int n) {
     char m[256];
@@ -334,12 +325,12 @@ TEST_F(RawsharkMngrTest, LiveCountsMatchTsharkWithTheSecondFilterEmpty) {
         }
     });
     writer.join();
-    bool done = WaitFor([] {
+    bool done = TestWaitFor([] {
         for (int n = 0; n < 3; ++n) {
             if (RawsharkMngrEntry(n)->counter.cursor.load() != kPackets) return false;
         }
         return true;
-    }, 120);
+    }, 120000);
     stop = true;
     graph.join();
     ASSERT_TRUE(done) << RawsharkMngrEntry(0)->counter.cursor.load() << " " << RawsharkMngrEntry(2)->counter.cursor.load();
@@ -392,7 +383,7 @@ TEST_F(RawsharkMngrTest, OfflineMarksMatchTshark) {
         ASSERT_EQ(PacketStoreAdd(UsecOf(p.header) - origin, p.header.orig_len), 1);
         RawsharkMngrWritePacket(&p.header, p.data.data());
     }
-    ASSERT_TRUE(WaitFor([] { return RawsharkMngrAllDone(kPackets) == 1; }, 120));
+    ASSERT_TRUE(TestWaitFor([] { return RawsharkMngrAllDone(kPackets) == 1; }, 120000));
     EXPECT_EQ(RawsharkMngrAllDone(kPackets + 1), 0);
 
     // One window over the whole file, 100 ms per column.
@@ -436,7 +427,7 @@ TEST_F(RawsharkMngrTest, ShellCharactersReachRawsharkUnchanged) {
         PacketStoreAdd(p.header.ts_usec, p.header.orig_len);
         RawsharkMngrWritePacket(&p.header, p.data.data());
     }
-    ASSERT_TRUE(WaitFor([] { return RawsharkMngrAllDone(3) == 1; }, 60));
+    ASSERT_TRUE(TestWaitFor([] { return RawsharkMngrAllDone(3) == 1; }, 60000));
     EXPECT_EQ(RawsharkMngrEntry(0)->cursor.load(), 3) << Message(0);
     EXPECT_EQ(PacketStoreItem(0)->matchBits.load(), 1u);
     EXPECT_EQ(PacketStoreItem(1)->matchBits.load(), 0u);
@@ -451,7 +442,7 @@ TEST_F(RawsharkMngrTest, RejectedAndKilledFiltersStopAloneAndOthersGoOn) {
     FilterEntry filters[4] = {Filter("udp"), Filter("tcp.bogus"), Filter(""), Filter("tcp")};
     RawsharkBlock b = Rawshark();
     ASSERT_EQ(RawsharkMngrListEdit(&b, 1, 4, filters, 65536), 1);
-    ASSERT_TRUE(WaitFor([] { return RawsharkMngrEntry(1)->ReaderState.load() == ReaderEnded; }, 30));
+    ASSERT_TRUE(TestWaitFor([] { return RawsharkMngrEntry(1)->ReaderState.load() == ReaderEnded; }, 30000));
     EXPECT_EQ(Message(1), "rawshark: tcp.bogus is neither a field nor a protocol name.");
 
     std::vector<PipelineTestPacket> packets = PipelineTestMakePackets(2000, 3);
@@ -460,7 +451,7 @@ TEST_F(RawsharkMngrTest, RejectedAndKilledFiltersStopAloneAndOthersGoOn) {
         PacketRingStore(&packets[k].header, packets[k].data.data());
         RawsharkMngrWritePacket(&packets[k].header, packets[k].data.data());
     }
-    ASSERT_TRUE(WaitFor([] { return RawsharkMngrEntry(3)->counter.cursor.load() == 1000; }, 60));
+    ASSERT_TRUE(TestWaitFor([] { return RawsharkMngrEntry(3)->counter.cursor.load() == 1000; }, 60000));
     // Killed from outside, as a crash would. Packets keep coming at once:
     // until its reader sees the end, writes to it fail with EPIPE (logged,
     // never a signal).
@@ -469,8 +460,8 @@ TEST_F(RawsharkMngrTest, RejectedAndKilledFiltersStopAloneAndOthersGoOn) {
         PacketRingStore(&packets[k].header, packets[k].data.data());
         RawsharkMngrWritePacket(&packets[k].header, packets[k].data.data());
     }
-    ASSERT_TRUE(WaitFor([] { return RawsharkMngrEntry(3)->ReaderState.load() == ReaderEnded; }, 30));
-    ASSERT_TRUE(WaitFor([] { return RawsharkMngrEntry(0)->counter.cursor.load() == 2000; }, 60));
+    ASSERT_TRUE(TestWaitFor([] { return RawsharkMngrEntry(3)->ReaderState.load() == ReaderEnded; }, 30000));
+    ASSERT_TRUE(TestWaitFor([] { return RawsharkMngrEntry(0)->counter.cursor.load() == 2000; }, 60000));
     EXPECT_EQ(RawsharkMngrEntry(1)->counter.cursor.load(), 0u);
     EXPECT_EQ(RawsharkMngrEntry(1)->counter.matchedPackets.load(), 0u);
     EXPECT_EQ(RawsharkMngrEntry(2)->counter.matchedPackets.load(), 2000u);
@@ -500,7 +491,7 @@ TEST_F(RawsharkMngrTest, OfflineRunFinishesDespiteARejectedFilter) {
         PacketStoreAdd(UsecOf(p.header) - UsecOf(packets[0].header), p.header.orig_len);
         RawsharkMngrWritePacket(&p.header, p.data.data());
     }
-    ASSERT_TRUE(WaitFor([] { return RawsharkMngrAllDone(200) == 1; }, 60));
+    ASSERT_TRUE(TestWaitFor([] { return RawsharkMngrAllDone(200) == 1; }, 60000));
     EXPECT_EQ(RawsharkMngrEntry(1)->cursor.load(), 200);
     EXPECT_EQ(Message(0), "rawshark: tcp.bogus is neither a field nor a protocol name.");
     for (int k = 0; k < 200; ++k) ASSERT_EQ(PacketStoreItem(k)->matchBits.load() & 1u, 0u);
@@ -532,10 +523,10 @@ TEST_F(RawsharkMngrTest, TeardownOfEndedReadersDoesNotWait) {
     FilterEntry filters[3] = {Filter("tcp.bogus"), Filter("udp.nonsense"), Filter("")};
     RawsharkBlock b = Rawshark();
     ASSERT_EQ(RawsharkMngrListEdit(&b, 1, 3, filters, 65536), 1);
-    ASSERT_TRUE(WaitFor([] {
+    ASSERT_TRUE(TestWaitFor([] {
         return RawsharkMngrEntry(0)->ReaderState.load() == ReaderEnded &&
                RawsharkMngrEntry(1)->ReaderState.load() == ReaderEnded;
-    }, 30));
+    }, 30000));
     auto start = Clock::now();
     RawsharkMngrListClear();
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
@@ -634,12 +625,12 @@ TEST_F(RawsharkMngrTest, OnePassLiveCountsMatchTsharkAndARefusedFilterStaysAtZer
     for (int n = 0; n < 5; ++n) EXPECT_EQ(RawsharkMngrEntry(n)->console.process, 0);
 
     Feed(packets, 0, packets.size(), true);
-    ASSERT_TRUE(WaitFor([] {
+    ASSERT_TRUE(TestWaitFor([] {
         for (int n = 0; n < 5; ++n) {
             if (RawsharkMngrEntry(n)->counter.cursor.load() != kPackets) return false;
         }
         return true;
-    }, 120));
+    }, 120000));
     for (int n : {0, 1, 3, 4}) {
         Expected e = Reference(pcap, texts[n], UsecOf(packets[0].header), 50000);
         EXPECT_EQ(RawsharkMngrEntry(n)->counter.matchedPackets.load(), e.packets) << texts[n];
@@ -661,13 +652,13 @@ TEST_F(RawsharkMngrTest, KilledJudgeEndsEveryEntryItServedLive) {
     RawsharkBlock b = OnePass();
     ASSERT_EQ(RawsharkMngrListEdit(&b, 1, 3, filters, 65536), 1);
     Feed(packets, 0, 1000, true);
-    ASSERT_TRUE(WaitFor([] { return RawsharkMngrEntry(2)->counter.cursor.load() == 1000; }, 60));
+    ASSERT_TRUE(TestWaitFor([] { return RawsharkMngrEntry(2)->counter.cursor.load() == 1000; }, 60000));
     ASSERT_EQ(kill(RawsharkMngrJudge()->console.process, SIGKILL), 0);
     Feed(packets, 1000, packets.size(), true);
-    ASSERT_TRUE(WaitFor([] {
+    ASSERT_TRUE(TestWaitFor([] {
         return RawsharkMngrEntry(0)->ReaderState.load() == ReaderEnded &&
                RawsharkMngrEntry(2)->ReaderState.load() == ReaderEnded;
-    }, 30));
+    }, 30000));
     for (int n : {0, 2}) {
         EXPECT_EQ(Message(n), "lumo_judge ended (killed by signal 9)");
         EXPECT_LT(RawsharkMngrEntry(n)->counter.cursor.load(), 2000u);
@@ -687,7 +678,7 @@ TEST_F(RawsharkMngrTest, StoppedJudgeIsKilledAfterTheBoundOffline) {
     ASSERT_EQ(RawsharkMngrListEditOffline(&b, 1, 3, filters), 1);
     ASSERT_EQ(kill(RawsharkMngrJudge()->console.process, SIGSTOP), 0);
     Feed(packets, 0, packets.size(), false);  // returns: the writes give up on the stopped judge
-    ASSERT_TRUE(WaitFor([] { return RawsharkMngrAllDone(3000) == 1; }, 30));
+    ASSERT_TRUE(TestWaitFor([] { return RawsharkMngrAllDone(3000) == 1; }, 30000));
     EXPECT_EQ(RawsharkMngrEntry(1)->cursor.load(), 3000);
     for (int n : {0, 2}) {
         EXPECT_EQ(RawsharkMngrEntry(n)->ReaderState.load(), ReaderEnded);
@@ -707,8 +698,8 @@ TEST_F(RawsharkMngrTest, StoppedRawsharkStopsAloneWhileTheOtherCounts) {
     ASSERT_EQ(RawsharkMngrJudge(), nullptr);
     ASSERT_EQ(kill(RawsharkMngrEntry(0)->console.process, SIGSTOP), 0);
     Feed(packets, 0, packets.size(), true);
-    ASSERT_TRUE(WaitFor([] { return RawsharkMngrEntry(1)->counter.cursor.load() == 3000; }, 60));
-    ASSERT_TRUE(WaitFor([] { return RawsharkMngrEntry(0)->ReaderState.load() == ReaderEnded; }, 30));
+    ASSERT_TRUE(TestWaitFor([] { return RawsharkMngrEntry(1)->counter.cursor.load() == 3000; }, 60000));
+    ASSERT_TRUE(TestWaitFor([] { return RawsharkMngrEntry(0)->ReaderState.load() == ReaderEnded; }, 30000));
     EXPECT_EQ(Message(0), "rawshark not responding for 2 s, stopped");
     EXPECT_EQ(Message(1), "");
 }

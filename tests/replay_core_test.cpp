@@ -25,8 +25,10 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "capture/capture.h"
 #include "replay/replay.h"
 #include "support/testdir.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -44,15 +46,6 @@ bool ProcessGone(pid_t pid) {
     return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] == 'Z';
 }
 
-template <typename F>
-bool WaitFor(F done, int ms = 5000) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        usleep(5000);
-    }
-    return true;
-}
 
 class ReplayCoreTest : public ::testing::Test {
 protected:
@@ -84,7 +77,7 @@ protected:
     // not it announced the transmission).
     bool TickUntilEnded() {
         char label[32];
-        return WaitFor([&] {
+        return TestWaitFor([&] {
             int r = ReplayTick(rec_.get(), label, sizeof label);
             return r == kReplayTickEnded || r == kReplayTickFailed;
         });
@@ -224,7 +217,7 @@ TEST_F(ReplayCoreTest, TimeRestartsAtStartTransmission) {
     ASSERT_EQ(kReplayTickTime, ReplayTick(rec_.get(), label, sizeof label));
     EXPECT_STREQ("2.000", label);  // counting since Start
     ASSERT_EQ(3, write(rec_->child.input, "go\n", 3));
-    ASSERT_TRUE(WaitFor([&] { return rec_->startTick.load() == 7000u; }));
+    ASSERT_TRUE(TestWaitFor([&] { return rec_->startTick.load() == 7000u; }));
     ASSERT_EQ(kReplayTickTime, ReplayTick(rec_.get(), label, sizeof label));
     EXPECT_STREQ("0.000", label);
     SetFakeMs(68234);
@@ -245,14 +238,14 @@ TEST_F(ReplayCoreTest, MarkerSplitByTheReadSizeStillRestarts) {
     Start(0, pcap_);
     SetFakeMs(4000);
     ASSERT_EQ(3, write(rec_->child.input, "go\n", 3));
-    EXPECT_TRUE(WaitFor([&] { return rec_->startTick.load() == 4000u; }));
+    EXPECT_TRUE(TestWaitFor([&] { return rec_->startTick.load() == 4000u; }));
 }
 
 TEST_F(ReplayCoreTest, ToolEndingByItselfIsReleasedOnTheNextTick) {
     std::string done = dir_ + "/done";
     WriteTool("echo Start Transmission\n: > '" + done + "'\n");
     Start(0, pcap_);
-    ASSERT_TRUE(WaitFor([&] { return ReplayToolEnded(rec_.get()) != 0; }));
+    ASSERT_TRUE(TestWaitFor([&] { return ReplayToolEnded(rec_.get()) != 0; }));
     char label[32] = "keep";
     EXPECT_EQ(kReplayTickEnded, ReplayTick(rec_.get(), label, sizeof label));
     EXPECT_STREQ("keep", label);  // the last time stays shown
@@ -271,14 +264,14 @@ TEST_F(ReplayCoreTest, ToolEndingWhileItsChildHoldsThePipeStillEnds) {
     ASSERT_TRUE(TickUntilEnded());
     pid_t sleeper = atoi(Slurp(pid).c_str());
     ASSERT_GT(sleeper, 0);
-    EXPECT_TRUE(WaitFor([&] { return ProcessGone(sleeper); }, 2000));
+    EXPECT_TRUE(TestWaitFor([&] { return ProcessGone(sleeper); }, 2000));
 }
 
 TEST_F(ReplayCoreTest, StopKillsALongReplayAndLeavesNoProcess) {
     std::string pids = dir_ + "/pids";
     WriteTool("echo Start Transmission\nsleep 1000 &\necho $$ $! > '" + pids + "'\nwait\n");
     Start(0, pcap_);
-    ASSERT_TRUE(WaitFor([&] { return Slurp(pids).find(' ') != std::string::npos; }));
+    ASSERT_TRUE(TestWaitFor([&] { return Slurp(pids).find(' ') != std::string::npos; }));
     pid_t tool = 0, sleeper = 0;
     std::istringstream(Slurp(pids)) >> tool >> sleeper;
     ASSERT_EQ(tool, rec_->child.process);
@@ -291,7 +284,7 @@ TEST_F(ReplayCoreTest, StopKillsALongReplayAndLeavesNoProcess) {
     EXPECT_EQ(0, rec_->child.process);
     EXPECT_FALSE(rec_->reader.joinable());
     EXPECT_TRUE(ProcessGone(tool));  // reaped
-    EXPECT_TRUE(WaitFor([&] { return ProcessGone(sleeper); }, 2000));
+    EXPECT_TRUE(TestWaitFor([&] { return ProcessGone(sleeper); }, 2000));
     EXPECT_EQ(kReplayTickIdle, ReplayTick(rec_.get(), label, sizeof label));
 
     // A second run after Stop works the same way (one tool, one reader).
@@ -341,9 +334,9 @@ TEST(ReplayInterfacesTest, ListsLoopbackOfAFreshNamespace) {
             ifr.ifr_flags |= IFF_UP;
             ioctl(s, SIOCSIFFLAGS, &ifr);
             close(s);
-            r->found = ReplayListInterfaces(kReplayMaxInterfaces, r->table);
+            r->found = CaptureGetInterfaceList(kReplayMaxInterfaces, r->table);
             memset(r->capped, 0x5a, sizeof r->capped);
-            r->foundCapped = ReplayListInterfaces(1, r->capped);
+            r->foundCapped = CaptureGetInterfaceList(1, r->capped);
         }
         ssize_t w = write(fds[1], r, sizeof *r);
         _exit(w == static_cast<ssize_t>(sizeof *r) ? 0 : 1);

@@ -195,8 +195,15 @@ TEST_F(CaptureOptionsDialogTest, OfflineFormHasOnlyRawsharkAndIntervalAndBrowseF
     EXPECT_EQ(watcher.shown[1].title, "Lumo_offline");
     Find<QLineEdit>(dialog, "samplingEdit")->setText("1000");
     Find<QCheckBox>(dialog, "dnsCheck")->click();
+    // The judging mode sits with the rawshark switches in both forms.
+    auto* onePass = Find<QCheckBox>(dialog, "onePassCheck");
+    EXPECT_EQ(onePass->text(), "Judge all filters in one pass");
+    const int onePassBefore = settings_.rawshark.onePass;
+    EXPECT_EQ(onePass->isChecked(), onePassBefore != 0);
+    onePass->click();
     Find<QPushButton>(dialog, "okButton")->click();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(settings_.rawshark.onePass, onePassBefore ? 0 : 1);
     EXPECT_EQ(std::string(settings_.rawshark.rawsharkPath), dir_ + "/rawshark");
     EXPECT_EQ(settings_.rawshark.concurrentDns, 1);
     EXPECT_EQ(settings_.samplingInterval, 1000);

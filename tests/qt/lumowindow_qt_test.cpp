@@ -28,7 +28,7 @@
 #include "../support/testdir.h"
 #include "capture/capture.h"
 #include "graph/graph.h"
-#include "pipeline/rawsharkmngr.h"
+#include "pipeline/rawsharkmngr_internal.h"
 #include "platform/platform.h"
 #include "qt_test_support.h"
 #include "shell/filedialogs.h"

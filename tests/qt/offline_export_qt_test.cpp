@@ -13,7 +13,7 @@
 
 #include "graph/drawsurface.h"
 #include "graph/drawtext_qt.h"
-#include "offline/capgen.h"
+#include "tools/capgen/capgen.h"
 #include "offline/offlinewindow_qt.h"
 #include "pipeline/packetstore.h"
 #include "qt_test_support.h"

@@ -31,7 +31,7 @@
 #include "graph/drawsurface.h"
 #include "graph/drawtext_qt.h"
 #include "graph/graph.h"
-#include "offline/capgen.h"
+#include "tools/capgen/capgen.h"
 #include "offline/offlineapp_qt.h"
 #include "offline/offlinewindow_qt.h"
 #include "offline/readingdlg_qt.h"

@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "capture/capture.h"
 #include "replay/replay.h"
 #include "replay/replaydlg_qt.h"
 #include "tests/support/testdir.h"
@@ -111,7 +112,7 @@ protected:
     void SetUp() override {
         dir_ = TestDirNew();
         PlatformSetProgramFolder(dir_.c_str());
-        ReplaySetInterfaceLister(&ListEighteen);
+        CaptureSetInterfaceListHook(&ListEighteen);
         rec_ = std::make_unique<ReplayRecord>();
         dlg_ = std::make_unique<ReplayDialog>(rec_.get());
         pcap_ = dir_ + "/in.pcap";
@@ -120,7 +121,7 @@ protected:
     void TearDown() override {
         dlg_.reset();  // ends a tool still running
         rec_.reset();
-        ReplaySetInterfaceLister(nullptr);
+        CaptureSetInterfaceListHook(nullptr);
         PlatformSetProgramFolder(nullptr);
     }
     void WriteTool(const std::string& body) {
@@ -192,11 +193,11 @@ TEST_F(ReplayDialogTest, OpensWithTitleTextsAndAtMostSixteenInterfaces) {
 
 TEST_F(ReplayDialogTest, ListingFailuresEndTheDialogWithTheirMessage) {
     struct {
-        ReplayListFn lister;
+        CaptureInterfaceListFn lister;
         const char* text;
     } cases[] = {{&ListFails, "pcap_findalldevs() error"}, {&ListNone, "Network Interface is not found."}};
     for (const auto& c : cases) {
-        ReplaySetInterfaceLister(c.lister);
+        CaptureSetInterfaceListHook(c.lister);
         ReplayDialog dialog(rec_.get());
         int opened = -1;
         BoxSeen box = AnswerBox([&] { opened = dialog.Open(); });

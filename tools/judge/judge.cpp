@@ -119,10 +119,12 @@ const packet_provider_funcs kProviderFuncs = {FrameTs, InterfaceName, InterfaceD
 
 // ---------------------------------------------------------------- arguments
 
+// The reason comes last: a requester keeps the last line as the judge's
+// word on why it ended.
 int Usage(const char* what) {
     fprintf(stderr,
-            "lumo_judge: %s\n"
-            "lumo_judge: usage: lumo_judge -d encap:N [-n] [-N LETTERS] [-o NAME:VALUE]... -R FILTER...\n",
+            "lumo_judge: usage: lumo_judge -d encap:N [-n] [-N LETTERS] [-o NAME:VALUE]... -R FILTER...\n"
+            "lumo_judge: %s\n",
             what);
     return 0;
 }
