@@ -35,7 +35,7 @@
 #include "pipeline/packetring.h"
 #include "pipeline/rawsharkmngr.h"
 #include "platform/platform.h"
-#include "shell/common.h"
+#include "platform/text.h"
 #include "tests/support/udp.h"
 
 namespace {

@@ -32,6 +32,7 @@
 #include "pipeline/packetstore.h"
 #include "pipeline/rawsharkmngr.h"
 #include "platform/platform.h"
+#include "shell/settings.h"
 #include "bench/ratio_reporter.h"
 
 namespace {
@@ -62,6 +63,7 @@ const uint32_t kColors[16] = {0x00ff00, 0xff0000, 0xffff00, 0x00ffff, 0xff00ff, 
 
 struct Frame {
     Settings settings = BenchSettings();
+    GraphStyle style = SettingsGraphStyle(&settings);
     FilterEntry entries[16];
     int visible[16];
     LegendRect rects[16];
@@ -157,7 +159,7 @@ void BM_LiveFrame(benchmark::State& state) {
     if (LiveBursty != state.range(0)) SetUpLive(static_cast<int>(state.range(0)));
     Live->surface.text = state.range(1) ? DrawTextQt() : nullptr;
     for (auto _ : state) {
-        GraphDraw(&Live->surface, &Live->settings, Live->entries, 16, 3, Live->rects, Live->visible);
+        GraphDraw(&Live->surface, &Live->style, Live->entries, 16, 3, Live->rects, Live->visible);
         benchmark::DoNotOptimize(Live->surface.pixels[0]);
     }
 }
@@ -166,7 +168,7 @@ void BM_OfflineFrame(benchmark::State& state) {
     if (!Offline) SetUpOffline();
     Offline->surface.text = DrawTextQt();
     for (auto _ : state) {
-        GraphDrawOffline(&Offline->surface, &Offline->settings, Offline->entries, 16, 3, Offline->rects,
+        GraphDrawOffline(&Offline->surface, &Offline->style, Offline->entries, 16, 3, Offline->rects,
                          Offline->visible, OfflineColumn, OfflineRight);
         benchmark::DoNotOptimize(Offline->surface.pixels[0]);
     }

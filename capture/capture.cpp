@@ -37,7 +37,7 @@
 
 #include "pipeline/packetring.h"
 #include "pipeline/rawsharkmngr.h"
-#include "shell/common.h"
+#include "platform/text.h"
 #include "shell/debuglog.h"
 
 // The record header travels in the machine's order, which the pcap format

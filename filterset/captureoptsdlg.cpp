@@ -9,7 +9,7 @@
 #include "capture/capture.h"
 #include "filterset/filterhistory.h"
 #include "filterset/filtersetdlg.h"
-#include "shell/common.h"
+#include "platform/text.h"
 
 const char* CaptureOptsMessage(int result) {
     switch (result) {

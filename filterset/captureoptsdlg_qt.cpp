@@ -18,7 +18,7 @@
 #include "filterset/filtersetdlg.h"
 #include "filterset/filtersetdlg_qt.h"
 #include "platform/platform.h"
-#include "shell/common.h"
+#include "platform/text.h"
 #include "shell/filedialogs_qt.h"
 #include "shell/msgbox_qt.h"
 
@@ -149,7 +149,7 @@ CaptureOptionsDialog::CaptureOptionsDialog(QWidget* owner, Settings* settings,
         limitEdit_->setEnabled(form.limitEnabled != 0);
         limitEdit_->setText(QString::fromUtf8(form.limitText));
         char historyPath[kPathMax];
-        if (FilterHistoryPath("capturefilter", historyPath, sizeof historyPath)) {
+        if (FilterHistoryPath(kCaptureFilterHistoryFile, historyPath, sizeof historyPath)) {
             FilterHistoryRead(historyPath, &history_);
         }
         for (const std::string& item : history_) captureFilterCombo_->addItem(QString::fromStdString(item));
@@ -235,7 +235,7 @@ void CaptureOptionsDialog::OnOk() {
     } else {
         char historyPath[kPathMax];
         const char* path =
-            FilterHistoryPath("capturefilter", historyPath, sizeof historyPath) ? historyPath : nullptr;
+            FilterHistoryPath(kCaptureFilterHistoryFile, historyPath, sizeof historyPath) ? historyPath : nullptr;
         result = CaptureOptsOk(&form, list_, count_, history_, path, settings_);
     }
     if (result != CaptureOptsAccepted) {

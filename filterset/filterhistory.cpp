@@ -8,7 +8,7 @@
 #include <strings.h>
 
 #include "platform/platform.h"
-#include "shell/common.h"
+#include "platform/text.h"
 #include "shell/debuglog.h"
 
 int FilterHistoryPath(const char* name, char* out, size_t size) {

@@ -15,7 +15,7 @@
 #include <strings.h>
 
 #include "platform/platform.h"
-#include "shell/common.h"
+#include "platform/text.h"
 #include "shell/debuglog.h"
 
 const uint32_t DefaultFilterColors[FilterSetMax] = {

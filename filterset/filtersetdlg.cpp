@@ -10,7 +10,7 @@
 
 #include "filterset/dfilter.h"
 #include "filterset/filterhistory.h"
-#include "shell/common.h"
+#include "platform/text.h"
 
 const char* const kFilterListHeaders[4] = {"Filter", "Scale", "Unit", "Color(RGB)"};
 const int kFilterListWidths[4] = {220, 80, 80, 120};
@@ -103,28 +103,6 @@ void FilterConfigOpen(const FilterEntry* entry, FilterConfigForm* form) {
     form->autoColor = entry->autoColor ? 1 : 0;
 }
 
-uint32_t FilterConfigParseColor(const char* text) {
-    const char* p = text;
-    while (isspace(static_cast<unsigned char>(*p))) ++p;
-    int negative = 0;
-    if (*p == '+' || *p == '-') negative = (*p++ == '-');
-    // strtoull would take a second sign or more blanks; the conversion the
-    // dialogs mirror does not.
-    if (*p == '+' || *p == '-' || isspace(static_cast<unsigned char>(*p))) return 0;
-    errno = 0;
-    char* end = nullptr;
-    unsigned long long magnitude = strtoull(p, &end, 0);
-    if (end == p) return 0;
-    uint32_t value;
-    if (errno == ERANGE || magnitude > 0xffffffffULL) {
-        value = 0xffffffffu;  // saturates, whatever the sign
-    } else {
-        value = static_cast<uint32_t>(magnitude);
-        if (negative) value = 0u - value;
-    }
-    return value & 0xffffff;
-}
-
 int FilterConfigOk(const FilterConfigForm* form, const std::vector<std::string>& history,
                    const char* historyPath, FilterEntry* entry) {
     char text[256];
@@ -145,7 +123,7 @@ int FilterConfigOk(const FilterConfigForm* form, const std::vector<std::string>&
         entry->autoColor = 1;
     } else {
         entry->autoColor = 0;
-        entry->color = FilterConfigParseColor(form->colorText);
+        entry->color = ColorFromText(form->colorText);
     }
     switch (form->unitIndex) {
         case 0: entry->unit = UnitByte; break;

@@ -107,12 +107,13 @@ int FilterConfigOk(const FilterConfigForm* form, const std::vector<std::string>&
 // Background of an edit field that shows whether its text is valid.
 enum FieldColor { FieldWhite = 0, FieldValid = 1, FieldInvalid = 2 };
 
+// The backgrounds of FieldValid (light green) and FieldInvalid (light red),
+// 0x00RRGGBB.
+constexpr uint32_t kValidColor = 0xafffaf;
+constexpr uint32_t kInvalidColor = 0xffafaf;
+
 // The filter field's colour for text: white when it is empty (after trimming)
 // or the checker gives no verdict; invalid when it holds a double quote
 // (whatever the checker says); else valid or invalid as the checker answers.
 // Asks the display-filter checker (DfilterDravik).
 int FilterConfigFieldColor(const char* text);
-
-// A colour field's text as the dialogs read it: unsigned 32-bit with
-// automatic base, a value too large saturates, low 24 bits returned.
-uint32_t FilterConfigParseColor(const char* text);

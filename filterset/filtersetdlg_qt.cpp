@@ -28,7 +28,7 @@
 
 #include "filterset/filterhistory.h"
 #include "platform/platform.h"
-#include "shell/common.h"
+#include "platform/text.h"
 #include "shell/msgbox_qt.h"
 
 // ---------------------------------------------------------------- field colours
@@ -125,7 +125,7 @@ FilterConfigDialog::FilterConfigDialog(QWidget* owner, FilterEntry* edited, cons
     for (const char* unit : kFilterUnitItems) unitCombo_->addItem(QString::fromUtf8(unit));
     unitCombo_->setCurrentIndex(form.unitIndex);
     char historyPath[kPathMax];
-    if (FilterHistoryPath("displayfilter", historyPath, sizeof historyPath)) {
+    if (FilterHistoryPath(kDisplayFilterHistoryFile, historyPath, sizeof historyPath)) {
         FilterHistoryRead(historyPath, &history_);
     }
     for (const std::string& item : history_) filterCombo_->addItem(QString::fromStdString(item));
@@ -174,7 +174,7 @@ void FilterConfigDialog::OnOk() {
     FilterConfigForm form;
     ReadForm(&form);
     char historyPath[kPathMax];
-    const char* path = FilterHistoryPath("displayfilter", historyPath, sizeof historyPath) ? historyPath : nullptr;
+    const char* path = FilterHistoryPath(kDisplayFilterHistoryFile, historyPath, sizeof historyPath) ? historyPath : nullptr;
     if (!FilterConfigOk(&form, history_, path, edited_)) {
         ShowMessageBox(this, kFilterQuoteMessage, caption_.toUtf8().constData(), MsgIconWarning);
         return;

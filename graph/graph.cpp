@@ -29,11 +29,12 @@ const char* const ScaleSuffixes[27] = {
     "00T", "P", "0P", "00P", "E", "0E", "00E", "Z", "0Z", "00Z", "Y", "0Y", "00Y",
 };
 
-char LegendLabels[FilterSetMax][kLegendLabelSize];
+// The legend text of each filter position.
+static char LegendLabels[FilterSetMax][kLegendLabelSize];
 
 namespace {
 
-// The counters' ring size when the settings do not say.
+// The counters' ring size when the style does not say.
 constexpr int kDefaultBinCount = 65536;
 
 constexpr uint32_t kAllColor = 0x00ff00;
@@ -311,7 +312,7 @@ void QueueTrace(DrawSurface* surface, const uint64_t* buffer, const FilterEntry*
 
 // ---------------------------------------------------------------- frame
 
-// Everything one frame reads besides the filters and settings.
+// Everything one frame reads besides the filters and the style.
 struct FrameInput {
     const GraphTimeBase* base;
     int64_t interval;  // column duration: S live, C offline
@@ -428,7 +429,7 @@ void DrawAll(DrawSurface* surface, const FrameInput* in) {
     GraphDrawLegend(surface, &all, 1, -1, &Graph.frame.allRect, kVisible);
 }
 
-int GraphRender(DrawSurface* surface, const Settings* settings, const FilterEntry* entries,
+int GraphRender(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries,
                 int count, int selected, LegendRect* legendRects, const int* filterVisible,
                 const GraphTimeBase* base) {
     if (!surface || !surface->pixels || surface->width <= 0 || surface->height <= 0) return 0;
@@ -440,13 +441,13 @@ int GraphRender(DrawSurface* surface, const Settings* settings, const FilterEntr
     FrameInput in;
     memset(&in, 0, sizeof in);
     in.base = base;
-    in.interval = base->offline ? base->columnWidth : settings->samplingInterval;
+    in.interval = base->offline ? base->columnWidth : style->samplingInterval;
     in.last = -1;
-    int binCount = settings->binCount > 0 ? settings->binCount : kDefaultBinCount;
+    int binCount = style->binCount > 0 ? style->binCount : kDefaultBinCount;
     in.bins = W < binCount ? W : binCount;
 
-    DrawSurfaceFill(surface, settings->backColor);
-    GraphDrawTimeAxis(surface, settings, base);
+    DrawSurfaceFill(surface, style->backColor);
+    GraphDrawTimeAxis(surface, style, base);
     memset(&Graph.frame, 0, sizeof Graph.frame);
     if (EnsureSampleBuffer(W)) {
         if (count < 0) count = 0;
@@ -533,18 +534,18 @@ void GraphDrawLegend(DrawSurface* surface, const FilterEntry* entries, int count
     }
 }
 
-int GraphDraw(DrawSurface* surface, const Settings* settings, const FilterEntry* entries, int count,
+int GraphDraw(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries, int count,
               int selected, LegendRect* legendRects, const int* filterVisible) {
-    return GraphDrawAt(surface, settings, entries, count, selected, legendRects, filterVisible, PerfCounter());
+    return GraphDrawAt(surface, style, entries, count, selected, legendRects, filterVisible, PerfCounter());
 }
 
-int GraphDrawAt(DrawSurface* surface, const Settings* settings, const FilterEntry* entries, int count,
+int GraphDrawAt(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries, int count,
                 int selected, LegendRect* legendRects, const int* filterVisible, int64_t now) {
     GraphTimeBase base;
     memset(&base, 0, sizeof base);
     base.now = now;
     PacketRingFirstTime(&base.clockBase);
-    return GraphRender(surface, settings, entries, count, selected, legendRects, filterVisible, &base);
+    return GraphRender(surface, style, entries, count, selected, legendRects, filterVisible, &base);
 }
 
 const GraphFrame* GraphLastFrame() { return &Graph.frame; }
@@ -564,7 +565,7 @@ int GraphLegendTip(int index, char* out, size_t size) {
 
 void GraphSetOfflineMessages(const char (*messages)[256]) { Graph.offlineMessages = messages; }
 
-int GraphDrawOffline(DrawSurface* surface, const Settings* settings, const FilterEntry* entries,
+int GraphDrawOffline(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries,
                      int count, int selected, LegendRect* legendRects, const int* filterVisible,
                      int64_t columnWidth, int64_t rightEdgeTime) {
     GraphTimeBase base;
@@ -573,5 +574,15 @@ int GraphDrawOffline(DrawSurface* surface, const Settings* settings, const Filte
     base.columnWidth = columnWidth < 1 ? 1 : columnWidth;
     base.rightEdgeTime = rightEdgeTime;
     base.clockBase = PacketStoreBaseTime();
-    return GraphRender(surface, settings, entries, count, selected, legendRects, filterVisible, &base);
+    return GraphRender(surface, style, entries, count, selected, legendRects, filterVisible, &base);
+}
+
+const char* GraphLegendLabel(int index) {
+    if (index < 0 || index >= FilterSetMax) return "";
+    return LegendLabels[index];
+}
+
+void GraphSetLegendLabel(int index, const char* text) {
+    if (index < 0 || index >= FilterSetMax) return;
+    snprintf(LegendLabels[index], kLegendLabelSize, "%s", text ? text : "");
 }

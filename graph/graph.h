@@ -17,7 +17,7 @@
 
 #include "filterset/filterset.h"
 #include "graph/drawsurface.h"
-#include "shell/settings.h"
+#include "graph/graphstyle.h"
 
 struct LegendRect {
     int32_t left, top, right, bottom;
@@ -29,9 +29,14 @@ constexpr int kLegendLabelSize = 512;
 // "K", "0K", ... "00Y".
 extern const char* const ScaleSuffixes[27];
 
-// The legend text of each filter position, written by GraphDrawTrace; a slot
-// keeps its text in frames in which its filter is not drawn.
-extern char LegendLabels[FilterSetMax][kLegendLabelSize];
+// The legend text of filter position index (LegendLabels, written by
+// GraphDrawTrace; a slot keeps its text in frames in which its filter is not
+// drawn); "" for a position out of range. Valid until the next frame. UI
+// thread.
+const char* GraphLegendLabel(int index);
+
+// Replaces the legend text of position index (cut to fit). Tests only.
+void GraphSetLegendLabel(int index, const char* text);
 
 // The time base of one frame, the only thing in which the two programs'
 // frames differ.
@@ -67,22 +72,22 @@ struct GraphFrame {
 
 // Live frame: "now" is read once from PerfCounter; counts come from the
 // rawshark manager (the total counter when it has no entry), at most
-// settings->binCount of them per filter, older columns reading zero.
+// style->binCount of them per filter, older columns reading zero.
 // Returns 1, or 0 when the sample buffer could not be allocated (the frame
 // then holds background, grid and axis only).
-int GraphDraw(DrawSurface* surface, const Settings* settings, const FilterEntry* entries, int count,
+int GraphDraw(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries, int count,
               int selected, LegendRect* legendRects, const int* filterVisible);
 
 // The live frame at a given PerfCounter reading instead of the present (a
 // paused graph keeps drawing the moment it was paused). Result as GraphDraw.
-int GraphDrawAt(DrawSurface* surface, const Settings* settings, const FilterEntry* entries, int count,
+int GraphDrawAt(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries, int count,
                 int selected, LegendRect* legendRects, const int* filterVisible, int64_t now);
 
 // Offline frame with column width C and right-edge time R (microseconds);
 // counts are folded from the packet store, every filter of the set drawn
 // ("all" traffic when count is 0). A C below 1 is taken as 1. Result as
 // GraphDraw.
-int GraphDrawOffline(DrawSurface* surface, const Settings* settings, const FilterEntry* entries,
+int GraphDrawOffline(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries,
                      int count, int selected, LegendRect* legendRects, const int* filterVisible,
                      int64_t columnWidth, int64_t rightEdgeTime);
 
@@ -120,10 +125,10 @@ void GraphDrawLegend(DrawSurface* surface, const FilterEntry* entries, int count
 
 // Ten grid rows plus the bottom row in line_color, then the labelled columns
 // of the time base in char_color (live: from the first stored packet, given
-// by PacketRingFirstStamp, up to base->now). With settings->timeOfDay the
+// by PacketRingFirstStamp, up to base->now). With style->timeOfDay the
 // labelled columns are those holding a round local clock time of the step
 // (base->clockBase plus the axis time), labelled with that clock time.
-void GraphDrawTimeAxis(DrawSurface* surface, const Settings* settings, const GraphTimeBase* base);
+void GraphDrawTimeAxis(DrawSurface* surface, const GraphStyle* style, const GraphTimeBase* base);
 
 // The label text of time T (microseconds) for label step L into out (at
 // least 32 bytes): S, M:SS or H:MM:SS with the decimals the step needs.

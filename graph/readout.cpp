@@ -87,18 +87,18 @@ void ValueLine(ReadoutLine* line, const char* filterText, uint64_t raw, int32_t 
 
 // The box's lines for column j: the start twice (or that there is no packet
 // yet), then one line per visible filter the frame drew, in filter order.
-int BuildLines(const GraphFrame* frame, const Settings* settings, const FilterEntry* entries, int count,
+int BuildLines(const GraphFrame* frame, const GraphStyle* style, const FilterEntry* entries, int count,
                const int* filterVisible, int j, ReadoutLine* lines) {
     int n = 0;
     int64_t start = 0;
     if (ColumnStart(frame, j, &start)) {
         GraphReadoutElapsedText(start, frame->interval, lines[n].text, sizeof lines[n].text);
-        lines[n++].color = settings->charColor;
+        lines[n++].color = style->charColor;
         ClockText(frame->base.clockBase + start, lines[n].text, sizeof lines[n].text);
-        lines[n++].color = settings->charColor;
+        lines[n++].color = style->charColor;
     } else {
         snprintf(lines[n].text, sizeof lines[n].text, "no packet yet");
-        lines[n++].color = settings->charColor;
+        lines[n++].color = style->charColor;
     }
     if (frame->allTraffic) {
         if (frame->rows[0]) ValueLine(&lines[n++], "all", frame->rows[0][j], UnitBps, frame->interval, kAllColor);
@@ -163,7 +163,7 @@ void GraphReadoutValueText(int64_t value, int32_t unit, char* out, size_t size) 
     snprintf(out, size, "%.*f%c%s%s", decimals, m, kSuffixes[k], space, word);
 }
 
-int GraphDrawReadout(DrawSurface* surface, const Settings* settings, const FilterEntry* entries, int count,
+int GraphDrawReadout(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries, int count,
                      const int* filterVisible, int x, int y) {
     const GraphFrame* frame = GraphLastFrame();
     if (!surface || !surface->pixels || !frame->drawn) return 0;
@@ -173,9 +173,9 @@ int GraphDrawReadout(DrawSurface* surface, const Settings* settings, const Filte
     int j = W - 1 - x;
 
     ReadoutLine lines[2 + FilterSetMax];
-    int n = BuildLines(frame, settings, entries, count, filterVisible, j, lines);
+    int n = BuildLines(frame, style, entries, count, filterVisible, j, lines);
 
-    for (int row = 0; row < H; row += 2) DrawSurfacePixelAt(surface, x, row) = settings->charColor;
+    for (int row = 0; row < H; row += 2) DrawSurfacePixelAt(surface, x, row) = style->charColor;
 
     const DrawText* text = surface->text;
     if (!text || !text->draw) return 1;
@@ -194,12 +194,12 @@ int GraphDrawReadout(DrawSurface* surface, const Settings* settings, const Filte
     int right = left + boxW - 1;
     int bottom = top + boxH - 1;
     for (int row = top; row <= bottom && row < H; ++row) {
-        for (int col = left; col <= right && col < W; ++col) DrawSurfacePixelAt(surface, col, row) = settings->backColor;
+        for (int col = left; col <= right && col < W; ++col) DrawSurfacePixelAt(surface, col, row) = style->backColor;
     }
-    DrawSurfaceLine(surface, settings->charColor, left, top, right, top);
-    DrawSurfaceLine(surface, settings->charColor, left, bottom, right, bottom);
-    DrawSurfaceLine(surface, settings->charColor, left, top, left, bottom);
-    DrawSurfaceLine(surface, settings->charColor, right, top, right, bottom);
+    DrawSurfaceLine(surface, style->charColor, left, top, right, top);
+    DrawSurfaceLine(surface, style->charColor, left, bottom, right, bottom);
+    DrawSurfaceLine(surface, style->charColor, left, top, left, bottom);
+    DrawSurfaceLine(surface, style->charColor, right, top, right, bottom);
 
     if (text->begin) text->begin(text->context, surface);
     for (int k = 0; k < n; ++k) {

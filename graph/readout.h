@@ -13,7 +13,7 @@
 
 #include "filterset/filterset.h"
 #include "graph/drawsurface.h"
-#include "shell/settings.h"
+#include "graph/graphstyle.h"
 
 // Longest filter text a readout line shows; longer ones end in "...".
 constexpr int kReadoutNameMax = 40;
@@ -23,7 +23,7 @@ constexpr int kReadoutNameMax = 40;
 // or no frame with traces was drawn; else the line and the box, kept inside
 // the surface, and returns 1. entries, count and filterVisible are those the
 // frame was drawn with.
-int GraphDrawReadout(DrawSurface* surface, const Settings* settings, const FilterEntry* entries, int count,
+int GraphDrawReadout(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries, int count,
                      const int* filterVisible, int x, int y);
 
 // The column start as the axis counts it, microseconds since the first

@@ -134,30 +134,30 @@ void AppendFraction(char* out, size_t size, int64_t micro, int64_t L, int offlin
     }
 }
 
-void DrawLabelledColumn(DrawSurface* surface, const Settings* settings, int x, const char* label) {
+void DrawLabelledColumn(DrawSurface* surface, const GraphStyle* style, int x, const char* label) {
     int h = surface->height;
-    DrawSurfaceLineUnclipped(surface, settings->lineColor, x, 0, x, h - 1);
+    DrawSurfaceLineUnclipped(surface, style->lineColor, x, 0, x, h - 1);
     const DrawText* text = surface->text;
     if (!text || !text->draw) return;
-    text->draw(text->context, surface, x + 1, 0, settings->charColor, label);
-    text->draw(text->context, surface, x + 1, h - 13, settings->charColor, label);
+    text->draw(text->context, surface, x + 1, 0, style->charColor, label);
+    text->draw(text->context, surface, x + 1, h - 13, style->charColor, label);
 }
 
 // A column labelled with the axis time, or with the local clock time.
-void DrawTimeColumn(DrawSurface* surface, const Settings* settings, int x, int64_t time, int64_t step,
+void DrawTimeColumn(DrawSurface* surface, const GraphStyle* style, int x, int64_t time, int64_t step,
                     int offline) {
     char label[32];
     GraphFormatTime(time, step, offline, label);
-    DrawLabelledColumn(surface, settings, x, label);
+    DrawLabelledColumn(surface, style, x, label);
 }
 
 // The column holds the round clock time; its start need not be one (the
 // first packet came at any moment), so the label names the round time.
-void DrawClockColumn(DrawSurface* surface, const Settings* settings, int x, int64_t local, int64_t step,
+void DrawClockColumn(DrawSurface* surface, const GraphStyle* style, int x, int64_t local, int64_t step,
                      int offline) {
     char label[32];
     GraphFormatClock(local - FloorMod(local, step), step, offline, label);
-    DrawLabelledColumn(surface, settings, x, label);
+    DrawLabelledColumn(surface, style, x, label);
 }
 
 }  // namespace
@@ -219,16 +219,16 @@ int64_t GraphLocalMicros(int64_t epochMicros) {
     return epochMicros + static_cast<int64_t>(local.utcOffset) * kSecond;
 }
 
-void GraphDrawTimeAxis(DrawSurface* surface, const Settings* settings, const GraphTimeBase* base) {
+void GraphDrawTimeAxis(DrawSurface* surface, const GraphStyle* style, const GraphTimeBase* base) {
     int w = surface->width;
     int h = surface->height;
     if (!surface->pixels || w <= 0 || h <= 0) return;
     for (int i = 0; i < 10; ++i) {
-        DrawSurfaceLineUnclipped(surface, settings->lineColor, 0, i * h / 10, w - 1, i * h / 10);
+        DrawSurfaceLineUnclipped(surface, style->lineColor, 0, i * h / 10, w - 1, i * h / 10);
     }
-    DrawSurfaceLineUnclipped(surface, settings->lineColor, 0, h - 1, w - 1, h - 1);
+    DrawSurfaceLineUnclipped(surface, style->lineColor, 0, h - 1, w - 1, h - 1);
 
-    const int clock = settings->timeOfDay != 0;
+    const int clock = style->timeOfDay != 0;
     if (base->offline) {
         int64_t c = base->columnWidth < 1 ? 1 : base->columnWidth;
         int64_t step = CachedLabelInterval(c, 1);
@@ -238,17 +238,17 @@ void GraphDrawTimeAxis(DrawSurface* surface, const Settings* settings, const Gra
             ZoneSpan zone = ZoneOver(base->clockBase + (left > 0 ? left : 0), base->clockBase + t);
             for (int x = w - 1; x >= 0 && t >= 0; --x, t -= c) {
                 int64_t local = LocalOf(zone, base->clockBase + t);
-                if (FloorMod(local, step) < c) DrawClockColumn(surface, settings, x, local, step, 1);
+                if (FloorMod(local, step) < c) DrawClockColumn(surface, style, x, local, step, 1);
             }
             return;
         }
         for (int x = w - 1; x >= 0 && t >= 0; --x, t -= c) {
-            if ((t % step) / c == 0) DrawTimeColumn(surface, settings, x, t, step, 1);
+            if ((t % step) / c == 0) DrawTimeColumn(surface, style, x, t, step, 1);
         }
         return;
     }
 
-    int64_t s = settings->samplingInterval;
+    int64_t s = style->samplingInterval;
     int64_t step = CachedLabelInterval(s, 0);
     int64_t first = 0;
     if (step == 0 || !PacketRingFirstStamp(&first)) return;
@@ -268,10 +268,10 @@ void GraphDrawTimeAxis(DrawSurface* surface, const Settings* settings, const Gra
     for (int x = w - 1; x >= 0 && t >= first; --x, t += back) {
         int64_t elapsed = MulDiv(t - first, 1000000, freq);
         if (!clock) {
-            if (elapsed % step < s) DrawTimeColumn(surface, settings, x, elapsed, step, 0);
+            if (elapsed % step < s) DrawTimeColumn(surface, style, x, elapsed, step, 0);
             continue;
         }
         int64_t local = LocalOf(zone, base->clockBase + elapsed);
-        if (FloorMod(local, step) < s) DrawClockColumn(surface, settings, x, local, step, 0);
+        if (FloorMod(local, step) < s) DrawClockColumn(surface, style, x, local, step, 0);
     }
 }

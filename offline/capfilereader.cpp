@@ -20,7 +20,7 @@
 #include "pipeline/packetstore.h"
 #include "pipeline/rawsharkmngr.h"
 #include "pipeline/record.h"
-#include "shell/common.h"
+#include "platform/text.h"
 #include "shell/debuglog.h"
 
 // The module's one record: the thread of the latest run, kept so that the

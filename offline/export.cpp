@@ -20,7 +20,7 @@
 #include "offline/offlineview.h"
 #include "pipeline/packetstore.h"
 #include "pipeline/rawsharkmngr.h"
-#include "shell/common.h"
+#include "platform/text.h"
 #include "shell/debuglog.h"
 
 // How long the export waits for the last verdicts: far longer than the
@@ -188,7 +188,7 @@ int OfflineExportRead(OfflineExport* ex, const OfflineArgs* args, char* error, s
         ex->count = FilterSetLoadFilterSet(args->filterSet, ex->entries, FilterSetMax);
     } else if (ex->settings.rawshark.rawsharkPath[0]) {
         char path[kPathMax];
-        if (DataFilePath("startupfilterset_offline.fs", path, sizeof path)) {
+        if (DataFilePath(kStartupFilterSetOfflineFile, path, sizeof path)) {
             ex->count = FilterSetLoadFilterSet(path, ex->entries, FilterSetMax);
         }
     }
@@ -388,7 +388,8 @@ int OfflineExportRender(const OfflineExport* ex, DrawSurface* surface) {
     LegendRect rects[FilterSetMax] = {};
     int visible[FilterSetMax];
     for (int i = 0; i < FilterSetMax; i++) visible[i] = 1;
-    return GraphDrawOffline(surface, &ex->settings, ex->entries, ex->count, -1, rects, visible,
+    const GraphStyle style = SettingsGraphStyle(&ex->settings);
+    return GraphDrawOffline(surface, &style, ex->entries, ex->count, -1, rects, visible,
                             view.microsPerPixel, view.viewEndTime);
 }
 

@@ -20,7 +20,7 @@
 #include "offline/readingdlg_qt.h"
 #include "pipeline/packetstore.h"
 #include "pipeline/rawsharkmngr.h"
-#include "shell/common.h"
+#include "platform/text.h"
 #include "shell/debuglog.h"
 #include "shell/filedialogs_qt.h"
 #include "shell/mainwnd.h"
@@ -31,7 +31,7 @@ const char* const kOfflineCaption = "Lumo_offline";
 static const GraphWindowConfig kOfflineConfig = {
     "Lumo_offline",                 // title and caption
     "lumo_offline",                 // caption of the rawshark file dialog's box
-    "startupfilterset_offline.fs",  // start-up filter set in the data folder
+    kStartupFilterSetOfflineFile,  // start-up filter set in the data folder
     1,                              // the Capture Options dialog's offline form
 };
 
@@ -142,7 +142,8 @@ void OfflineWindow::ReloadCaptureFile() {
 
 void OfflineWindow::Render() {
     MainWndView* view = View();
-    GraphDrawOffline(Surface(), AppSettings(), view->filters.entries, view->filters.count,
+    const GraphStyle style = SettingsGraphStyle(AppSettings());
+    GraphDrawOffline(Surface(), &style, view->filters.entries, view->filters.count,
                      view->selectedFilter, view->legendRects, view->filterVisible,
                      timeView_.microsPerPixel, timeView_.viewEndTime);
 }

@@ -23,7 +23,7 @@
 
 #include "pipeline/packetstore.h"
 #include "platform/platform.h"
-#include "shell/common.h"
+#include "platform/text.h"
 #include "shell/debuglog.h"
 
 namespace {
@@ -219,7 +219,7 @@ int RawsharkMngrAppendPreferenceLine(RawsharkCommand* command, const char* line)
 
 int RawsharkMngrAppendPreferences(RawsharkCommand* command) {
     char path[kPathMax];
-    if (!DataFilePath("preferences", path, sizeof path)) return 0;
+    if (!DataFilePath(kPreferencesFile, path, sizeof path)) return 0;
     FILE* file = fopen(path, "r");
     if (!file) return 0;  // no preferences is not an error
     int appended = 0;

@@ -15,7 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "shell/common.h"
+#include "platform/text.h"
 
 // ---------------------------------------------------------------- clock
 

@@ -51,6 +51,13 @@ void PlatformSetProgramFolder(const char* folder);
 // when it does not fit.
 int DataFolder(char* out, size_t size);
 
+// The files of the data folder, one name each.
+constexpr char kStartupFilterSetFile[] = "startupfilterset.fs";                 // lumo's filter set at start
+constexpr char kStartupFilterSetOfflineFile[] = "startupfilterset_offline.fs";  // lumo_offline's
+constexpr char kDisplayFilterHistoryFile[] = "displayfilter";                   // Filter Configuration history
+constexpr char kCaptureFilterHistoryFile[] = "capturefilter";                   // Capture Options history
+constexpr char kPreferencesFile[] = "preferences";                              // preferences for the judges
+
 // out = DataFolder + "/" + name. Returns 1, or 0 when it does not fit.
 int DataFilePath(const char* name, char* out, size_t size);
 

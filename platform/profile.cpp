@@ -17,7 +17,7 @@
 #include <unistd.h>
 
 #include "platform/platform.h"
-#include "shell/common.h"
+#include "platform/text.h"
 
 namespace {
 

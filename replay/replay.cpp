@@ -18,7 +18,7 @@
 
 #include "capture/capture.h"
 #include "platform/platform.h"
-#include "shell/common.h"
+#include "platform/text.h"
 
 const char kReplayToolName[] = "tarvo";
 const char kReplayStartText[] = "Start Transmission";

@@ -17,7 +17,7 @@
 #include <QUrl>
 
 #include "platform/platform.h"
-#include "shell/common.h"
+#include "platform/text.h"
 
 static const char kCaption[] = "tarvo";
 

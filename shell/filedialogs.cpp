@@ -5,7 +5,7 @@
 #include <strings.h>
 
 #include "platform/platform.h"
-#include "shell/common.h"
+#include "platform/text.h"
 
 const char* const kRawsharkFileName = "rawshark";
 

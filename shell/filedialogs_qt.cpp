@@ -5,7 +5,7 @@
 #include <QStringList>
 
 #include "platform/platform.h"
-#include "shell/common.h"
+#include "platform/text.h"
 #include "shell/filedialogs.h"
 #include "shell/msgbox_qt.h"
 

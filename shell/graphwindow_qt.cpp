@@ -351,7 +351,8 @@ void GraphWindow::DrawReadoutOverFrame() {
     frame_.assign(surface_.pixels, surface_.pixels + words);
     frameKept_ = 1;
     MainWndView* view = &view_;
-    GraphDrawReadout(&surface_, settings_, view->filters.entries, view->filters.count, view->filterVisible,
+    const GraphStyle style = SettingsGraphStyle(settings_);
+    GraphDrawReadout(&surface_, &style, view->filters.entries, view->filters.count, view->filterVisible,
                      pointerX_, pointerY_);
 }
 

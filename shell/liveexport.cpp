@@ -9,7 +9,7 @@
 #include "pipeline/packetring.h"
 #include "pipeline/rawsharkmngr.h"
 #include "platform/platform.h"
-#include "shell/common.h"
+#include "platform/text.h"
 
 void LiveExportIsoTime(int64_t epochMicros, char* out, size_t size) {
     LocalTime t;

@@ -7,12 +7,11 @@
 #include "filterset/dfilter.h"
 #include "pipeline/packetring.h"
 #include "pipeline/rawsharkmngr.h"
-#include "shell/common.h"
+#include "platform/text.h"
 #include "shell/debuglog.h"
 
 constexpr int kInterfaceMax = 16;
 
-static const char* const kStartupFilterSet = "startupfilterset.fs";
 
 // The window's interface table.
 struct LiveWndState {
@@ -49,7 +48,7 @@ static int StartRawshark(const MainWndView* view, const Settings* settings) {
 
 int LiveWndStartPipeline(MainWndView* view, Settings* settings, int* startupLoaded,
                          const char** errorText) {
-    *startupLoaded = MainWndLoadStartupFilterSet(view, settings, kStartupFilterSet);
+    *startupLoaded = MainWndLoadStartupFilterSet(view, settings, kStartupFilterSetFile);
 
     memset(LiveWnd.interfaces, 0, sizeof LiveWnd.interfaces);
     int n = CaptureGetInterfaceList(kInterfaceMax, LiveWnd.interfaces);

@@ -19,7 +19,7 @@
 #include "shell/livewnd.h"
 #include "shell/msgbox_qt.h"
 
-static const GraphWindowConfig kLumoWindowConfig = {"Lumo", "lumo", "startupfilterset.fs", 0};
+static const GraphWindowConfig kLumoWindowConfig = {"Lumo", "lumo", kStartupFilterSetFile, 0};
 
 LumoWindow::LumoWindow(Settings* settings) : GraphWindow(kLumoWindowConfig, settings) {
     setObjectName("lumoWindow");
@@ -85,7 +85,8 @@ void LumoWindow::OnCreateFailed() { LiveWndTeardown(); }
 
 void LumoWindow::Render() {
     MainWndView* view = View();
-    GraphDrawAt(Surface(), AppSettings(), view->filters.entries, view->filters.count, view->selectedFilter,
+    const GraphStyle style = SettingsGraphStyle(AppSettings());
+    GraphDrawAt(Surface(), &style, view->filters.entries, view->filters.count, view->selectedFilter,
                 view->legendRects, view->filterVisible, paused_ ? pausedNow_ : PerfCounter());
 }
 

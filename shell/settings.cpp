@@ -12,7 +12,7 @@
 #include <string>
 
 #include "platform/profile.h"
-#include "shell/common.h"
+#include "platform/text.h"
 #include "shell/debuglog.h"
 
 namespace {
@@ -101,25 +101,6 @@ int64_t ParseInterval(const char* text) {
     return static_cast<int64_t>(strtoll(text, nullptr, 10));
 }
 
-// strtoul with automatic base ("0x" hexadecimal, leading "0" octal, else
-// decimal), as a 32-bit unsigned long does it: a magnitude too large for 32
-// bits saturates to all ones; a leading '-' negates modulo 2^32.
-uint32_t ParseColor(const char* text) {
-    const char* p = text;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') {
-        negative = *p == '-';
-        ++p;
-    }
-    if (*p == '+' || *p == '-' || *p == ' ' || (*p >= '\t' && *p <= '\r')) return 0;  // no number after the sign
-    errno = 0;
-    unsigned long long v = strtoull(p, nullptr, 0);
-    if (errno == ERANGE || v > 0xffffffffULL) return 0xffffffffu;
-    uint32_t value = static_cast<uint32_t>(v);
-    return negative ? 0u - value : value;
-}
-
 void LoadKey(Settings* s, const SettingsKey& k, const char* section, const char* path) {
     char text[kPathMax];
     switch (k.kind) {
@@ -138,7 +119,7 @@ void LoadKey(Settings* s, const SettingsKey& k, const char* section, const char*
     }
     case KindColor:
         ProfileGetString(section, k.key, k.defText, text, 256, path);
-        *FieldOf<uint32_t>(s, k) = ParseColor(text) & 0xffffffu;
+        *FieldOf<uint32_t>(s, k) = ColorFromText(text);
         break;
     case KindText:
         ProfileGetString(section, k.key, k.defText, FieldOf<char>(s, k), k.size, path);
@@ -240,4 +221,15 @@ int IsRectOnAnyMonitor(int x, int y, int width, int height, const MonitorRect* m
         if (right > m.left && m.right > left && bottom > m.top && m.bottom > top) return 1;
     }
     return 0;
+}
+
+GraphStyle SettingsGraphStyle(const Settings* settings) {
+    GraphStyle style;
+    style.backColor = settings->backColor;
+    style.lineColor = settings->lineColor;
+    style.charColor = settings->charColor;
+    style.samplingInterval = settings->samplingInterval;
+    style.binCount = settings->binCount;
+    style.timeOfDay = settings->timeOfDay;
+    return style;
 }

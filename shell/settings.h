@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "capture/captureblock.h"
+#include "graph/graphstyle.h"
 #include "pipeline/rawsharkblock.h"
 #include "platform/platform.h"
 
@@ -53,3 +54,7 @@ struct MonitorRect {
 // Non-zero when the rectangle (x, y, width, height) overlaps at least one of
 // the count monitors.
 int IsRectOnAnyMonitor(int x, int y, int width, int height, const MonitorRect* monitors, int count);
+
+// What the renderer draws with, from the settings: colours, sampling
+// interval, bin count and the "time_of_day" switch. Any thread.
+GraphStyle SettingsGraphStyle(const Settings* settings);

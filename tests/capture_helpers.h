@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "capture/capture.h"
-#include "shell/common.h"
+#include "platform/text.h"
 #include "shell/debuglog.h"
 #include "tests/support/testdir.h"
 #include "tests/support/udp.h"

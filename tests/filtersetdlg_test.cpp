@@ -14,6 +14,7 @@
 #include "filterset/dfilter.h"
 #include "filterset/filterhistory.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 #include "support/testdir.h"
 
 namespace {
@@ -195,17 +196,17 @@ TEST_F(FilterSetDlgTest, ListRowTextsShowAutoAndFixedValues) {
 // ---------------------------------------------------------------- Filter Configuration
 
 TEST_F(FilterSetDlgTest, ColourFieldIsReadWithAutomaticBase) {
-    EXPECT_EQ(FilterConfigParseColor("255"), 0x0000ffu);
-    EXPECT_EQ(FilterConfigParseColor("0XFF0000"), 0xff0000u);
-    EXPECT_EQ(FilterConfigParseColor("0xff0000"), 0xff0000u);
-    EXPECT_EQ(FilterConfigParseColor("red"), 0u);
-    EXPECT_EQ(FilterConfigParseColor(""), 0u);
-    EXPECT_EQ(FilterConfigParseColor("010"), 8u);           // octal
-    EXPECT_EQ(FilterConfigParseColor("  0x12zz"), 0x12u);   // stops at the first unsuitable character
-    EXPECT_EQ(FilterConfigParseColor("0x1ff00ff00"), 0xffffffu);  // saturates, low 24 bits kept
-    EXPECT_EQ(FilterConfigParseColor("-1"), 0xffffffu);
-    EXPECT_EQ(FilterConfigParseColor("-2"), 0xfffffeu);
-    EXPECT_EQ(FilterConfigParseColor("--2"), 0u);
+    EXPECT_EQ(ColorFromText("255"), 0x0000ffu);
+    EXPECT_EQ(ColorFromText("0XFF0000"), 0xff0000u);
+    EXPECT_EQ(ColorFromText("0xff0000"), 0xff0000u);
+    EXPECT_EQ(ColorFromText("red"), 0u);
+    EXPECT_EQ(ColorFromText(""), 0u);
+    EXPECT_EQ(ColorFromText("010"), 8u);           // octal
+    EXPECT_EQ(ColorFromText("  0x12zz"), 0x12u);   // stops at the first unsuitable character
+    EXPECT_EQ(ColorFromText("0x1ff00ff00"), 0xffffffu);  // saturates, low 24 bits kept
+    EXPECT_EQ(ColorFromText("-1"), 0xffffffu);
+    EXPECT_EQ(ColorFromText("-2"), 0xfffffeu);
+    EXPECT_EQ(ColorFromText("--2"), 0u);
 }
 
 TEST_F(FilterSetDlgTest, OkWritesTheFormAndRefusesADoubleQuote) {

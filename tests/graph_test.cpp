@@ -20,7 +20,7 @@ std::string LabelOf(std::vector<uint64_t> columns, const FilterEntry& e, int64_t
                     const char* error = "") {
     TestSurface t(4, 4);
     GraphDrawTrace(&t.s, columns.data(), static_cast<int>(columns.size()), interval, &e, 3, error, 0);
-    return LegendLabels[3];
+    return GraphLegendLabel(3);
 }
 
 // The full scale a label names ("50K bps : x" -> 50000).
@@ -89,7 +89,7 @@ TEST(GraphScale, NonPositiveFixedScaleDrawsAsOne) {
         FilterEntry e = GraphTestEntry("f", UnitByte, kRed, 0, scale);
         std::vector<uint64_t> b = {0, 1, 0};
         GraphDrawTrace(&t.s, b.data(), 3, 50000, &e, 0, "", 1);
-        EXPECT_EQ(std::string(LegendLabels[0]), std::to_string(scale) + " bytes : f");
+        EXPECT_EQ(std::string(GraphLegendLabel(0)), std::to_string(scale) + " bytes : f");
         EXPECT_EQ(t.RowsIn(2, kRed), std::vector<int>({9}));
         EXPECT_EQ(t.RowsIn(1, kRed).front(), 0);
     }
@@ -121,9 +121,9 @@ TEST(GraphLegend, BoxesLabelsRectanglesAndUnderline) {
     TestSurface t(200, 60);
     FilterEntry e[3] = {GraphTestEntry("a", UnitByte, 0x00ff00), GraphTestEntry("bb", UnitByte, kRed),
                         GraphTestEntry("c", UnitByte, 0x0000ff)};
-    snprintf(LegendLabels[0], kLegendLabelSize, "zero");
-    snprintf(LegendLabels[1], kLegendLabelSize, "one!");
-    snprintf(LegendLabels[2], kLegendLabelSize, "two");
+    GraphSetLegendLabel(0, "zero");
+    GraphSetLegendLabel(1, "one!");
+    GraphSetLegendLabel(2, "two");
     LegendRect rects[3];
     int visible[3] = {1, 0, 1};
     GraphDrawLegend(&t.s, e, 3, 2, rects, visible);

@@ -63,7 +63,7 @@ using Lines = std::vector<std::pair<std::string, uint32_t>>;
 Lines ReadoutAt(TestSurface& t, const Settings& settings, const FilterEntry* e, int count, const int* visible,
                 int x, int y = 50) {
     t.recorder.calls.clear();
-    EXPECT_EQ(GraphDrawReadout(&t.s, &settings, e, count, visible, x, y), 1) << x;
+    EXPECT_EQ(GraphDrawReadout(&t.s, GraphTestStyle(settings), e, count, visible, x, y), 1) << x;
     Lines out;
     for (const RecordedText& c : t.recorder.calls) {
         out.push_back({c.text, c.color});
@@ -118,7 +118,7 @@ protected:
 TEST_F(LiveFrame, GridRowsAtTenthsAndBottomOnly) {
     TestSurface t(50, 100);
     GraphTimeBase base{0, FakeNow, 0, 0, 0};
-    GraphDrawTimeAxis(&t.s, &settings, &base);  // no packet yet: rows only
+    GraphDrawTimeAxis(&t.s, GraphTestStyle(settings), &base);  // no packet yet: rows only
     std::vector<int> rows = t.RowsIn(25, kLine);
     EXPECT_EQ(rows, std::vector<int>({0, 10, 20, 30, 40, 50, 60, 70, 80, 90, 99}));
     EXPECT_EQ(t.Lit(kLine).size(), 11u * 50);
@@ -128,8 +128,8 @@ TEST_F(LiveFrame, GridRowsAtTenthsAndBottomOnly) {
 TEST_F(LiveFrame, EmptySetDrawsAllTrafficInGreenBps) {
     TestSurface t(300, 60);
     LegendRect rects[1] = {{-1, -1, -1, -1}};
-    ASSERT_EQ(GraphDraw(&t.s, &settings, nullptr, 0, -1, rects, nullptr), 1);
-    EXPECT_STREQ(LegendLabels[0], "1 bps : all");
+    ASSERT_EQ(GraphDraw(&t.s, GraphTestStyle(settings), nullptr, 0, -1, rects, nullptr), 1);
+    EXPECT_STREQ(GraphLegendLabel(0), "1 bps : all");
     EXPECT_EQ(t.RowsIn(150, kGreen), std::vector<int>({59}));
     EXPECT_EQ(rects[0].left, -1);  // the window's rectangles are not the "all" row's
 
@@ -138,12 +138,12 @@ TEST_F(LiveFrame, EmptySetDrawsAllTrafficInGreenBps) {
     Packet(0, 1000);
     FakeNow = kBase + 12 * 1000000 * kTick;
     t.recorder.calls.clear();
-    ASSERT_EQ(GraphDraw(&t.s, &settings, nullptr, 0, -1, rects, nullptr), 1);
+    ASSERT_EQ(GraphDraw(&t.s, GraphTestStyle(settings), nullptr, 0, -1, rects, nullptr), 1);
     using L = std::vector<std::pair<int, std::string>>;
     EXPECT_EQ(TopLabels(t), (L{{260, "10"}, {160, "5"}, {60, "0"}}));
     EXPECT_EQ(t.recorder.Find("0")[1].y, 60 - 13);
     EXPECT_EQ(t.recorder.Find("0")[0].color, settings.charColor);
-    EXPECT_STREQ(LegendLabels[0], "200K bps : all");
+    EXPECT_STREQ(GraphLegendLabel(0), "200K bps : all");
     EXPECT_EQ(t.RowsIn(59, kGreen).front(), 12);  // 160000 bps of 200K on 60 rows
     for (int x = 15; x < 59; ++x) EXPECT_EQ(t.RowsIn(x, kGreen), std::vector<int>({59})) << x;
     EXPECT_EQ(t.RowsIn(58, kLine), std::vector<int>({0, 6, 12, 18, 24, 30, 36, 42, 48, 54}));
@@ -157,21 +157,21 @@ TEST_F(LiveFrame, LabelStepFollowsTheSamplingInterval) {
     {
         settings.samplingInterval = 49999;  // every 2 s
         TestSurface t(300, 40);
-        GraphDrawTimeAxis(&t.s, &settings, &base);
+        GraphDrawTimeAxis(&t.s, GraphTestStyle(settings), &base);
         EXPECT_EQ(TopLabels(t), (L{{300, "12"}, {260, "10"}, {220, "8"}, {180, "6"}, {140, "4"},
                                    {100, "2"}, {60, "0"}}));
     }
     {
         settings.samplingInterval = 999;  // below 1 ms: rows only
         TestSurface t(300, 40);
-        GraphDrawTimeAxis(&t.s, &settings, &base);
+        GraphDrawTimeAxis(&t.s, GraphTestStyle(settings), &base);
         EXPECT_TRUE(t.recorder.calls.empty());
         EXPECT_EQ(t.Lit(kLine).size(), 11u * 300);
     }
     {
         settings.samplingInterval = 1000;  // every 100 columns, tenths of a second
         TestSurface t(300, 40);
-        GraphDrawTimeAxis(&t.s, &settings, &base);
+        GraphDrawTimeAxis(&t.s, GraphTestStyle(settings), &base);
         EXPECT_EQ(TopLabels(t), (L{{300, "12.0"}, {200, "11.9"}, {100, "11.8"}}));
         EXPECT_EQ(t.RowsIn(99, kLine).size(), 40u);
     }
@@ -195,20 +195,20 @@ TEST_F(LiveFrame, DrawingOrderVisibilityAndSelection) {
         return seen;
     };
     int all[3] = {1, 1, 1};
-    ASSERT_EQ(GraphDraw(&t.s, &settings, e, 3, -1, rects, all), 1);
+    ASSERT_EQ(GraphDraw(&t.s, GraphTestStyle(settings), e, 3, -1, rects, all), 1);
     EXPECT_EQ(traceColours(), std::set<uint32_t>({kRed}));  // lower-numbered on top
-    EXPECT_STREQ(LegendLabels[2], "2K bytes : ");
+    EXPECT_STREQ(GraphLegendLabel(2), "2K bytes : ");
     EXPECT_EQ(rects[2].top, 36);
     EXPECT_EQ(rects[2].right, 20 + 6 * 11);
 
     int hidden[3] = {0, 1, 1};
-    ASSERT_EQ(GraphDraw(&t.s, &settings, e, 3, -1, rects, hidden), 1);
+    ASSERT_EQ(GraphDraw(&t.s, GraphTestStyle(settings), e, 3, -1, rects, hidden), 1);
     EXPECT_EQ(traceColours(), std::set<uint32_t>({kGreen}));
     EXPECT_EQ(t.At(10, 8), 0u);  // an outlined box
     EXPECT_EQ(t.At(6, 10), kRed);
 
     t.recorder.calls.clear();
-    ASSERT_EQ(GraphDraw(&t.s, &settings, e, 3, 2, rects, all), 1);
+    ASSERT_EQ(GraphDraw(&t.s, GraphTestStyle(settings), e, 3, 2, rects, all), 1);
     EXPECT_EQ(traceColours(), std::set<uint32_t>({kBlue}));  // the selected one last
     for (int x = rects[2].left; x <= rects[2].right; ++x) EXPECT_EQ(t.At(x, rects[2].bottom), kBlue);
     EXPECT_NE(t.At(rects[1].left, rects[1].bottom), kGreen);
@@ -220,7 +220,7 @@ TEST_F(LiveFrame, WiderThanTheCountersReadsOnlyTheirBins) {
     Traffic(300, 100);
     TestSurface t(100, 50);
     LegendRect rects[1];
-    ASSERT_EQ(GraphDraw(&t.s, &settings, nullptr, 0, -1, rects, nullptr), 1);
+    ASSERT_EQ(GraphDraw(&t.s, GraphTestStyle(settings), nullptr, 0, -1, rects, nullptr), 1);
     for (int x = 15; x < 36; ++x) EXPECT_EQ(t.RowsIn(x, kGreen), std::vector<int>({49})) << x;
     for (int x = 36; x < 100; ++x) EXPECT_EQ(t.At(x, 10), kGreen) << x;  // 16000 of 20K bps
 }
@@ -229,10 +229,10 @@ TEST_F(LiveFrame, FrameAfterAWidthChangeIsComplete) {
     Traffic(300, 100);
     TestSurface t(80, 50);
     LegendRect rects[1];
-    ASSERT_EQ(GraphDraw(&t.s, &settings, nullptr, 0, -1, rects, nullptr), 1);
+    ASSERT_EQ(GraphDraw(&t.s, GraphTestStyle(settings), nullptr, 0, -1, rects, nullptr), 1);
     EXPECT_EQ(GraphSampleBufferWidth(), 80);
     t.Resize(120, 50);
-    ASSERT_EQ(GraphDraw(&t.s, &settings, nullptr, 0, -1, rects, nullptr), 1);
+    ASSERT_EQ(GraphDraw(&t.s, GraphTestStyle(settings), nullptr, 0, -1, rects, nullptr), 1);
     EXPECT_EQ(GraphSampleBufferWidth(), 120);
     for (int x = 0; x < 120; ++x) EXPECT_EQ(t.At(x, 10), kGreen) << x;
     EXPECT_EQ(t.At(119, 0), kLine);  // background and grid cover the new width
@@ -267,15 +267,15 @@ TEST_F(LiveFrame, RawsharkCountsAndMessagesReachTheFrame) {
     TestSurface t(60, 41);
     LegendRect rects[2] = {};
     int visible[2] = {1, 1};
-    ASSERT_EQ(GraphDraw(&t.s, &settings, e, 2, -1, rects, visible), 1);
+    ASSERT_EQ(GraphDraw(&t.s, GraphTestStyle(settings), e, 2, -1, rects, visible), 1);
     unsetenv("LUMO_HOME");
-    EXPECT_STREQ(LegendLabels[0], "5 packets : udp");
-    EXPECT_STREQ(LegendLabels[1], "error: rawshark: tcp.bogus is neither a field nor a protocol name.");
+    EXPECT_STREQ(GraphLegendLabel(0), "5 packets : udp");
+    EXPECT_STREQ(GraphLegendLabel(1), "error: rawshark: tcp.bogus is neither a field nor a protocol name.");
     char tip[kLegendLabelSize];
     ASSERT_EQ(GraphLegendTip(1, tip, sizeof tip), 1);
     EXPECT_STREQ(tip, "rawshark: tcp.bogus is neither a field nor a protocol name.");
-    ASSERT_EQ(t.recorder.Find(LegendLabels[1]).size(), 1u);
-    EXPECT_EQ(t.recorder.Find(LegendLabels[1])[0].color, kGreen);
+    ASSERT_EQ(t.recorder.Find(GraphLegendLabel(1)).size(), 1u);
+    EXPECT_EQ(t.recorder.Find(GraphLegendLabel(1))[0].color, kGreen);
     for (int x = 15; x < 60; ++x) {
         int bin = 49 - (59 - x);
         EXPECT_EQ(t.RowsIn(x, kRed).front(), 40 - (bin % 4) * 8) << x;
@@ -298,10 +298,10 @@ TEST_F(LiveFrame, ReadoutNamesTheColumnUnderThePointerAndFollowsTheData) {
     TestSurface t(200, 100);
     LegendRect rects[3] = {};
     int visible[3] = {1, 1, 0};  // the hidden filter gets no line
-    ASSERT_EQ(GraphDraw(&t.s, &settings, e, 3, -1, rects, visible), 1);
+    ASSERT_EQ(GraphDraw(&t.s, GraphTestStyle(settings), e, 3, -1, rects, visible), 1);
     std::vector<uint32_t> frame(t.s.pixels, t.s.pixels + 200 * 100);
     for (auto [x, y] : {std::pair{-1, 50}, {200, 50}, {5, 100}, {5, -1}}) {
-        EXPECT_EQ(GraphDrawReadout(&t.s, &settings, e, 3, visible, x, y), 0);
+        EXPECT_EQ(GraphDrawReadout(&t.s, GraphTestStyle(settings), e, 3, visible, x, y), 0);
     }
     EXPECT_EQ(0, memcmp(frame.data(), t.s.pixels, frame.size() * 4));  // outside: the frame as it was
 
@@ -323,7 +323,7 @@ TEST_F(LiveFrame, ReadoutNamesTheColumnUnderThePointerAndFollowsTheData) {
 
     // one interval later the same data stands one column to the left
     FakeNow += 50000 * kTick;
-    ASSERT_EQ(GraphDraw(&t.s, &settings, e, 3, -1, rects, visible), 1);
+    ASSERT_EQ(GraphDraw(&t.s, GraphTestStyle(settings), e, 3, -1, rects, visible), 1);
     EXPECT_EQ(ReadoutAt(t, settings, e, 3, visible, 198), newest);
 
     char out[48];
@@ -361,11 +361,11 @@ TEST_F(LiveFrame, TimeOfDayLabelsStandOnRoundLocalClockTimes) {
         Zone zone(c.zone);
         TestSurface offline(300, 40);  // 30 s columns: a label every 30 minutes
         GraphTimeBase file{1, 0, 30000000, 8999000000LL, kEpoch};
-        GraphDrawTimeAxis(&offline.s, &settings, &file);
+        GraphDrawTimeAxis(&offline.s, GraphTestStyle(settings), &file);
         EXPECT_EQ(TopLabels(offline), c.offline) << c.zone;
         TestSurface live(300, 40);  // 50 ms columns: every 5 s
         GraphTimeBase now{0, FakeNow, 0, 0, kEpoch + 300000};
-        GraphDrawTimeAxis(&live.s, &settings, &now);
+        GraphDrawTimeAxis(&live.s, GraphTestStyle(settings), &now);
         EXPECT_EQ(TopLabels(live), c.live) << c.zone;
     }
     char date[32];
@@ -417,7 +417,7 @@ protected:
 TEST_F(OfflineFrame, LabelsFollowTheRightEdgeAndColumnWidth) {
     TestSurface t(3000, 40);
     GraphTimeBase base{1, 0, 50000, 125000000, 0};  // 2 min 5 s
-    GraphDrawTimeAxis(&t.s, &settings, &base);
+    GraphDrawTimeAxis(&t.s, GraphTestStyle(settings), &base);
     auto labels = TopLabels(t);
     ASSERT_EQ(labels.size(), 26u);
     EXPECT_EQ(labels[0], std::make_pair(3000, std::string("2:05")));
@@ -429,7 +429,7 @@ TEST_F(OfflineFrame, LabelsFollowTheRightEdgeAndColumnWidth) {
 
     TestSurface h(200, 40);  // hour columns: a label every 48 hours
     GraphTimeBase hours{1, 0, 3600000000, 200 * 3600000000LL, 0};
-    GraphDrawTimeAxis(&h.s, &settings, &hours);
+    GraphDrawTimeAxis(&h.s, GraphTestStyle(settings), &hours);
     using L = std::vector<std::pair<int, std::string>>;
     EXPECT_EQ(TopLabels(h), (L{{192, "192:00:00"}, {144, "144:00:00"}, {96, "96:00:00"}, {48, "48:00:00"}}));
 }
@@ -437,8 +437,8 @@ TEST_F(OfflineFrame, LabelsFollowTheRightEdgeAndColumnWidth) {
 TEST_F(OfflineFrame, FoldsTheStoreIntoColumnsPerFilter) {
     TestSurface t(100, 101);
     LegendRect rects[2];
-    ASSERT_EQ(GraphDrawOffline(&t.s, &settings, nullptr, 0, -1, rects, nullptr, 1000000, 99000000), 1);
-    EXPECT_STREQ(LegendLabels[0], "1 bps : all");
+    ASSERT_EQ(GraphDrawOffline(&t.s, GraphTestStyle(settings), nullptr, 0, -1, rects, nullptr, 1000000, 99000000), 1);
+    EXPECT_STREQ(GraphLegendLabel(0), "1 bps : all");
 
     // one second per column; 600 bytes in second 50 (4800 bps) matched by
     // filter 0 in 2 packets, 400 bytes in second 52 by filter 1
@@ -448,22 +448,22 @@ TEST_F(OfflineFrame, FoldsTheStoreIntoColumnsPerFilter) {
     PacketStoreMark(0, 0);
     PacketStoreMark(1, 0);
     PacketStoreMark(2, 1);
-    ASSERT_EQ(GraphDrawOffline(&t.s, &settings, nullptr, 0, -1, rects, nullptr, 1000000, 99000000), 1);
-    EXPECT_STREQ(LegendLabels[0], "5K bps : all");
+    ASSERT_EQ(GraphDrawOffline(&t.s, GraphTestStyle(settings), nullptr, 0, -1, rects, nullptr, 1000000, 99000000), 1);
+    EXPECT_STREQ(GraphLegendLabel(0), "5K bps : all");
     EXPECT_EQ(t.RowsIn(50, kGreen).front(), 4);  // 4800 of 5000 on a 101-row graph
     EXPECT_EQ(t.RowsIn(52, kGreen).front(), 36);
 
     FilterEntry e[2] = {GraphTestEntry("tcp", UnitBps, kRed), GraphTestEntry("udp", UnitPacket, kBlue, 0, 4)};
     int visible[2] = {1, 1};
-    ASSERT_EQ(GraphDrawOffline(&t.s, &settings, e, 2, -1, rects, visible, 1000000, 99000000), 1);
-    EXPECT_STREQ(LegendLabels[0], "5K bps : tcp");
-    EXPECT_STREQ(LegendLabels[1], "4 packets : udp");
+    ASSERT_EQ(GraphDrawOffline(&t.s, GraphTestStyle(settings), e, 2, -1, rects, visible, 1000000, 99000000), 1);
+    EXPECT_STREQ(GraphLegendLabel(0), "5K bps : tcp");
+    EXPECT_STREQ(GraphLegendLabel(1), "4 packets : udp");
     EXPECT_EQ(t.RowsIn(50, kRed).front(), 4);
     EXPECT_EQ(t.RowsIn(52, kBlue).front(), 75);  // 1 of 4
     EXPECT_EQ(t.RowsIn(52, kRed), std::vector<int>({100}));
 
     // scrolled so that [52.0, 52.5) is the rightmost of half-second columns
-    ASSERT_EQ(GraphDrawOffline(&t.s, &settings, e, 2, -1, rects, visible, 500000, 52499999), 1);
+    ASSERT_EQ(GraphDrawOffline(&t.s, GraphTestStyle(settings), e, 2, -1, rects, visible, 500000, 52499999), 1);
     EXPECT_EQ(t.RowsIn(99, kBlue).front(), 75);
     EXPECT_EQ(t.RowsIn(96, kRed).front(), 4);  // 300 bytes per half second
     EXPECT_EQ(t.RowsIn(95, kRed).front(), 4);
@@ -485,7 +485,7 @@ TEST_F(OfflineFrame, ReadoutNamesTheColumnUnderThePointer) {
     int visible[2] = {1, 1};
     LegendRect rects[2];
     TestSurface t(400, 80);
-    ASSERT_EQ(GraphDrawOffline(&t.s, &settings, e, 2, -1, rects, visible, 1000000, 399500000), 1);
+    ASSERT_EQ(GraphDrawOffline(&t.s, GraphTestStyle(settings), e, 2, -1, rects, visible, 1000000, 399500000), 1);
     const uint32_t text = settings.charColor;
     const std::string udp = "udp and not (ip.src == 10.0.0.1) and ...  ";
     EXPECT_EQ(ReadoutAt(t, settings, e, 2, visible, 0),
@@ -524,11 +524,11 @@ TEST_F(OfflineFrame, FrameEqualsTheDesignedDrawingSequence) {
         const int64_t C = 12000000 / W, R = 20000 * 1500 - 7000000;
         TestSurface frame(W, H), manual(W, H);
         LegendRect rects[5] = {}, manualRects[5] = {};
-        ASSERT_EQ(GraphDrawOffline(&frame.s, &settings, e, 5, selected, rects, visible, C, R), 1);
+        ASSERT_EQ(GraphDrawOffline(&frame.s, GraphTestStyle(settings), e, 5, selected, rects, visible, C, R), 1);
 
         GraphTimeBase base{1, 0, C, R, 0};
         DrawSurfaceFill(&manual.s, settings.backColor);
-        GraphDrawTimeAxis(&manual.s, &settings, &base);
+        GraphDrawTimeAxis(&manual.s, GraphTestStyle(settings), &base);
         int64_t first, last;
         PacketStoreFindRange(R, C, W, &first, &last);
         std::vector<uint64_t> buffer(W);

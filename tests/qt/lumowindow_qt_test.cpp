@@ -409,8 +409,8 @@ TEST_F(LumoWindowTest, LoopbackTrafficShowsInCountersLegendAndTracesAndDumps) {
         ASSERT_TRUE(PumpUntil([] { return Matched(0) == 30 && Matched(1) == 12; }, 1000))
             << "after " << clock.elapsed() << " ms: " << Matched(0) << " " << Matched(1);
         Pump(60);  // the next tick draws the frame
-        const std::string label0 = LegendLabels[0];
-        const std::string label1 = LegendLabels[1];
+        const std::string label0 = GraphLegendLabel(0);
+        const std::string label1 = GraphLegendLabel(1);
         EXPECT_NE(label0.find("udp.dstport == " + std::to_string(a.port)), std::string::npos) << label0;
         EXPECT_NE(label1.find("udp.dstport == " + std::to_string(b.port)), std::string::npos) << label1;
         EXPECT_GT(window->View()->legendRects[0].right, window->View()->legendRects[0].left);

@@ -328,8 +328,8 @@ TEST_F(OfflineWindowTest, RefusedFilterShowsItsRawsharkLineInTheLegend) {
     std::string file = dir + "/a.pcap";
     WriteStamped(file, {0, 1000, 2000});
     Read(file);
-    EXPECT_EQ(std::string(LegendLabels[0]).find("error"), std::string::npos) << LegendLabels[0];
-    EXPECT_EQ(std::string(LegendLabels[1]).rfind("error: rawshark:", 0), 0u) << LegendLabels[1];
+    EXPECT_EQ(std::string(GraphLegendLabel(0)).find("error"), std::string::npos) << GraphLegendLabel(0);
+    EXPECT_EQ(std::string(GraphLegendLabel(1)).rfind("error: rawshark:", 0), 0u) << GraphLegendLabel(1);
 }
 
 TEST_F(OfflineWindowTest, FailedReadsShowTheirMessageAndLeaveAnEmptyGraph) {

@@ -59,6 +59,12 @@ Settings GraphTestSettings() {
     return s;
 }
 
+const GraphStyle* GraphTestStyle(const Settings& settings) {
+    static GraphStyle style;
+    style = SettingsGraphStyle(&settings);
+    return &style;
+}
+
 FilterEntry GraphTestEntry(const char* text, int32_t unit, uint32_t color, int32_t autoScale,
                            int64_t scale) {
     FilterEntry e;

@@ -44,5 +44,9 @@ struct TestSurface {
 // The settings a fresh lumo.ini gives (colours, 50000 us, 65536 bins).
 Settings GraphTestSettings();
 
+// The renderer's style for settings, refilled at each call (the pointer
+// stays valid until the next one): tests change settings between frames.
+const GraphStyle* GraphTestStyle(const Settings& settings);
+
 FilterEntry GraphTestEntry(const char* text, int32_t unit, uint32_t color, int32_t autoScale = 1,
                            int64_t scale = 0);

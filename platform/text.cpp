@@ -1,8 +1,11 @@
-// common.cpp - blanks trimming, bounded text copies, colour helpers, CSV
+// text.cpp - blanks trimming, bounded text copies, colour helpers, CSV
 // fields.
-#include "shell/common.h"
+#include "platform/text.h"
 
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <strings.h>
 
@@ -42,6 +45,28 @@ int HasExtension(const char* path, const char* ext) {
 
 void ColorToText(uint32_t color, char* out) {
     snprintf(out, 9, "0x%02x%02x%02x", (color >> 16) & 0xff, (color >> 8) & 0xff, color & 0xff);
+}
+
+uint32_t ColorFromText(const char* text) {
+    const char* p = text ? text : "";
+    while (isspace(static_cast<unsigned char>(*p))) ++p;
+    int negative = 0;
+    if (*p == '+' || *p == '-') negative = (*p++ == '-');
+    // strtoull would take a second sign or more blanks after the sign; the
+    // conversion this mirrors does not.
+    if (*p == '+' || *p == '-' || isspace(static_cast<unsigned char>(*p))) return 0;
+    errno = 0;
+    char* end = nullptr;
+    unsigned long long magnitude = strtoull(p, &end, 0);
+    if (end == p) return 0;
+    uint32_t value;
+    if (errno == ERANGE || magnitude > 0xffffffffULL) {
+        value = 0xffffffffu;  // saturates, whatever the sign
+    } else {
+        value = static_cast<uint32_t>(magnitude);
+        if (negative) value = 0u - value;
+    }
+    return value & 0xffffff;
 }
 
 uint32_t ColorSwapRedBlue(uint32_t color) {

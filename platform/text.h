@@ -1,5 +1,5 @@
-// common.h - small helpers every module shares: blanks trimming, bounded
-// text copies and the colour conventions.
+// text.h - small text helpers every module shares: blanks trimming, bounded
+// text copies, file-name extensions, CSV fields and the colour conventions.
 //
 // Colours are 0x00RRGGBB (red in bits 16..23, blue in the low byte), the
 // pixel layout of the drawing surface. In files they are "0x" and six
@@ -29,6 +29,14 @@ int HasExtension(const char* path, const char* ext);
 // Writes "0x%02x%02x%02x" of red, green, blue into out (at least 9 bytes).
 void ColorToText(uint32_t color, char* out);
 
+// The colour a text names, as the settings file and the colour field read
+// it: blanks, at most one sign, then digits in the base their prefix gives
+// ("0x" hexadecimal, "0" octal, else decimal) up to the first other
+// character, as a 32-bit unsigned value (a magnitude beyond 32 bits gives all
+// ones, a '-' negates modulo 2^32), of which the low 24 bits are kept. No
+// number gives 0. Any thread.
+uint32_t ColorFromText(const char* text);
+
 // The colour with red and blue swapped (0x00RRGGBB <-> 0x00BBGGRR), for
 // APIs that take the other byte order.
 uint32_t ColorSwapRedBlue(uint32_t color);
@@ -37,7 +45,3 @@ uint32_t ColorSwapRedBlue(uint32_t color);
 // comma, a quote, a line break or a leading or trailing blank.
 void CsvWriteField(FILE* out, const char* text);
 
-// The two edit-field backgrounds of the dialogs: light green when the text
-// is valid, light red when not (0x00RRGGBB).
-constexpr uint32_t kValidColor = 0xafffaf;
-constexpr uint32_t kInvalidColor = 0xffafaf;
