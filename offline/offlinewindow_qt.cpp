@@ -62,10 +62,7 @@ int OfflineWindow::ClientWidth() { return SurfaceWidget()->width(); }
 
 int OfflineWindow::OnCreate() {
     Settings* settings = AppSettings();
-    char library[kPathMax];
-    if (MainWndLibraryPath(settings->rawshark.rawsharkPath, library, sizeof library)) {
-        DfilterStartChildProcess(library);
-    }
+    MainWndStartChecker(settings);
     setAcceptDrops(true);
     SetAlwaysOnTop(settings->topmost);
     if (MainWndLoadStartupFilterSet(View(), settings, Config().startupFilterSet)) {

@@ -26,10 +26,6 @@
 
 class QScrollBar;
 
-// The command the window sends itself when the graph must be recomputed
-// from the file (the live program's Dump Start id, unused here).
-constexpr int CmdReloadCaptureFile = 32776;
-
 // Caption of every box of lumo_offline.
 extern const char* const kOfflineCaption;
 

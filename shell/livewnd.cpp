@@ -25,13 +25,6 @@ const InterfaceInfo* LiveWndInterfaces(int* count) {
     return LiveWnd.interfaces;
 }
 
-void LiveWndStartChecker(const Settings* settings) {
-    char library[kPathMax];
-    if (MainWndLibraryPath(settings->rawshark.rawsharkPath, library, sizeof library)) {
-        DfilterStartChildProcess(library);
-    }
-}
-
 int LiveWndInitCounters(const Settings* settings, const char** errorText) {
     PacketRingSetInterval(settings->samplingInterval);
     if (!TotalCounterInit(static_cast<uint32_t>(settings->binCount))) {

@@ -18,10 +18,6 @@
 // Options dialog, which does not list them again.
 const InterfaceInfo* LiveWndInterfaces(int* count);
 
-// Creation step 1: starts the display-filter checker with the library beside
-// rawshark when the rawshark path names a folder.
-void LiveWndStartChecker(const Settings* settings);
-
 // Creation steps 3 and 4: sampling interval into the packet ring, then the
 // total counter's bins. Returns 1, or 0 with errorText "malloc() error".
 int LiveWndInitCounters(const Settings* settings, const char** errorText);

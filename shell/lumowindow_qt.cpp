@@ -61,7 +61,7 @@ int LumoWindow::OnCreate() {
     Settings* settings = AppSettings();
     const char* error = nullptr;
 
-    LiveWndStartChecker(settings);
+    MainWndStartChecker(settings);
     SetDumpMenuState(0);
     if (!LiveWndInitCounters(settings, &error)) {
         ShowBox(error, MsgIconError);
@@ -142,28 +142,29 @@ void LumoWindow::DumpStop() {
     CaptureFileStop();
     dumping_ = 0;
     SetDumpMenuState(0);
+    if (wasDumping) ReportFailedDump();
+}
+
+// Shows why the dump failed (its reason, else "fwrite() error") when it did.
+// Returns 1 when it did.
+int LumoWindow::ReportFailedDump() {
     char reason[260];
     reason[0] = '\0';
-    if (wasDumping && CaptureFileFailed(reason, sizeof reason)) {
-        DebugLog("%s(%d),CaptureFileFailed() err,%s", __FILE__, __LINE__, reason);
-        ShowBox(reason[0] ? reason : "fwrite() error", MsgIconError);
-    }
+    if (!CaptureFileFailed(reason, sizeof reason)) return 0;
+    DebugLog("%s(%d),CaptureFileFailed() err,%s", __FILE__, __LINE__, reason);
+    ShowBox(reason[0] ? reason : "fwrite() error", MsgIconError);
+    return 1;
 }
 
 void LumoWindow::OnRedrawTimer() {
     // A dump that ended by itself (a record could not be written) is shown
     // once and the menu goes back to not dumping; the state is cleared before
     // the box, whose own event loop keeps this timer running.
-    if (dumping_) {
-        char reason[260];
-        reason[0] = '\0';
-        if (CaptureFileFailed(reason, sizeof reason)) {
-            CaptureFileStop();
-            dumping_ = 0;
-            SetDumpMenuState(0);
-            DebugLog("%s(%d),CaptureFileFailed() err,%s", __FILE__, __LINE__, reason);
-            ShowBox(reason[0] ? reason : "fwrite() error", MsgIconError);
-        }
+    if (dumping_ && CaptureFileFailed(nullptr, 0)) {
+        CaptureFileStop();
+        dumping_ = 0;
+        SetDumpMenuState(0);
+        ReportFailedDump();
     }
     RedrawNow();
 }

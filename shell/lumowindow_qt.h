@@ -63,6 +63,7 @@ private:
     void OnRedrawTimer();
     void DumpStart();
     void DumpStop();
+    int ReportFailedDump();
 
     QTimer* redrawTimer_;
     int dumping_ = 0;

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "filterset/dfilter.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "shell/debuglog.h"
@@ -97,6 +98,13 @@ int MainWndPlacement(const Settings* settings, const MonitorRect* monitors, int 
     *width = 320;
     *height = 240;
     return 0;
+}
+
+void MainWndStartChecker(const Settings* settings) {
+    char library[kPathMax];
+    if (MainWndLibraryPath(settings->rawshark.rawsharkPath, library, sizeof library)) {
+        DfilterStartChildProcess(library);
+    }
 }
 
 int MainWndLibraryPath(const char* rawsharkPath, char* out, size_t size) {

@@ -21,13 +21,14 @@ enum MainWndCommand {
     CmdLoadFilterSet = 32773,
     CmdSaveFilterSet = 32774,
     CmdAlwaysOnTop = 32775,
-    CmdDumpStart = 32776,      // lumo; lumo_offline uses the id for ReloadCaptureFile
+    CmdDumpStart = 32776,        // lumo
     CmdDumpStop = 32777,
     CmdOpenCaptureFile = 32779,  // lumo_offline
     CmdExportCsv = 32780,        // File "Export CSV..."
     CmdExportPng = 32781,        // File "Export PNG..."
     CmdTimeOfDay = 32782,        // Edit "Time of Day"
     CmdPause = 32783,            // Edit "Pause" (lumo)
+    CmdReloadCaptureFile = 32784,  // lumo_offline: read the current file again (sent by the window itself)
 };
 
 // Where the legend's toggle strip and its cells lie: x in [4, 20), cell i at
@@ -88,6 +89,11 @@ int MainWndPlacement(const Settings* settings, const MonitorRect* monitors, int 
 // (then no checker is started).
 extern const char* const kWiresharkLibraryName;
 int MainWndLibraryPath(const char* rawsharkPath, char* out, size_t size);
+
+// The first step of both windows' creation: starts the display-filter
+// checker with the library beside rawshark when the rawshark path names a
+// folder (MainWndLibraryPath), else none. UI thread.
+void MainWndStartChecker(const Settings* settings);
 
 // Loads the filter set file at path as the applied set: display state reset,
 // entries reset, count = what the file holds (0 when unreadable). Returns
