@@ -85,29 +85,43 @@ file="$work/bench.pcap"
 "$bin/capgen" --packets "$packets" --mean-gap-us 200 --big-every 5000 --seed 3 "$file"
 echo "capture: $packets packets, $(wc -c < "$file") bytes"
 echo
+# One timed run of a command: its wall time in seconds.
+one_time() {
+    /usr/bin/time -f "%e" -o "$work/time" "$@" >/dev/null 2>&1 || true
+    tail -n 1 "$work/time"
+}
+# The smaller of two times ("" counts as none).
+min_time() {
+    if [ -z "$1" ] || awk "BEGIN{exit !($2 < $1)}"; then echo "$2"; else echo "$1"; fi
+}
+
+# The runs of each filter count alternate between the programs, so that a
+# machine that slows down or speeds up during the script touches both.
 printf '%-8s %-11s %12s %12s %8s\n' filters mode lumo_offline "tshark" ratio
 ours0=""
 for n in $counts; do
     arg=$(make_set "$n")
-    if [ -n "$arg" ]; then
-        ref=$(best_time tshark -n -q -r "$file" -z "io,stat,0.05,,$arg")
-    else
-        ref=$(best_time tshark -n -q -r "$file" -z "io,stat,0.05")
-    fi
-    ours=$(best_time "$bin/lumo_offline" --one-pass --filter-set "$work/set$n.fs" --interval 50000 \
-        --export-csv /dev/null "$file")
-    printf '%-8s %-11s %11ss %11ss %8s\n' "$n" one-pass "$ours" "$ref" "$(ratio "$ours" "$ref")"
-    [ "$n" -eq 0 ] && ours0=$ours
-    case " $per_filter_counts " in
-    *" $n "*)
-        saved_runs=$runs
-        runs=$per_filter_runs
-        ours=$(best_time "$bin/lumo_offline" --per-filter --filter-set "$work/set$n.fs" --interval 50000 \
-            --export-csv /dev/null "$file")
-        runs=$saved_runs
-        printf '%-8s %-11s %11ss %11ss %8s\n' "$n" per-filter "$ours" "$ref" "$(ratio "$ours" "$ref")"
-        ;;
-    esac
+    per_filter=0
+    case " $per_filter_counts " in *" $n "*) [ "$n" -gt 0 ] && per_filter=1 ;; esac
+    ref="" one="" per=""
+    i=0
+    while [ "$i" -lt "$runs" ]; do
+        if [ -n "$arg" ]; then
+            ref=$(min_time "$ref" "$(one_time tshark -n -q -r "$file" -z "io,stat,0.05,,$arg")")
+        else
+            ref=$(min_time "$ref" "$(one_time tshark -n -q -r "$file" -z "io,stat,0.05")")
+        fi
+        one=$(min_time "$one" "$(one_time "$bin/lumo_offline" --one-pass --filter-set "$work/set$n.fs" \
+            --interval 50000 --export-csv /dev/null "$file")")
+        if [ "$per_filter" -eq 1 ] && [ "$i" -lt "$per_filter_runs" ]; then
+            per=$(min_time "$per" "$(one_time "$bin/lumo_offline" --per-filter --filter-set "$work/set$n.fs" \
+                --interval 50000 --export-csv /dev/null "$file")")
+        fi
+        i=$((i + 1))
+    done
+    printf '%-8s %-11s %11ss %11ss %8s\n' "$n" one-pass "$one" "$ref" "$(ratio "$one" "$ref")"
+    [ "$per_filter" -eq 1 ] && printf '%-8s %-11s %11ss %11ss %8s\n' "$n" per-filter "$per" "$ref" "$(ratio "$per" "$ref")"
+    [ "$n" -eq 0 ] && ours0=$one
 done
 if [ -z "$ours0" ]; then
     make_set 0 >/dev/null
