@@ -50,7 +50,7 @@ struct TrialResult {
     uint64_t sent = 0;
     uint64_t handled = 0;  // packets that reached the consumer
     uint64_t dropped = 0;
-    double achieved = 0;   // pps the generator reached
+    double achieved = 0;  // pps the generator reached
     bool Clean() const { return dropped == 0 && handled >= sent; }
 };
 
@@ -260,8 +260,8 @@ double RawsharkAloneRate(uint64_t count) {
     close(in[0]);
     close(out[1]);
     uint8_t frame[14 + 20 + 8 + kPayload] = {};
-    const uint8_t head[] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x08, 0x00, 0x45, 0, 0, 92, 0, 0, 0x40, 0,
-                            64, 17, 0, 0, 127, 0, 0, 1, 127, 0, 0, 1, 0x04, 0xD2, 0x16, 0x2E, 0, 72, 0, 0};
+    const uint8_t head[] = {0, 0,  0,  0, 0, 0,   0, 0, 0, 0,   0, 0, 0x08, 0x00, 0x45, 0,    0,    92, 0,  0, 0x40,
+                            0, 64, 17, 0, 0, 127, 0, 0, 1, 127, 0, 0, 1,    0x04, 0xD2, 0x16, 0x2E, 0,  72, 0, 0};
     memcpy(frame, head, sizeof head);
     std::thread writer([&] {
         PacketRecordHeader h = {1700000000, 0, sizeof frame, sizeof frame};
@@ -305,8 +305,7 @@ Figure SustainedRate(Trial trial, const char* name) {
     for (double rate = 10000; rate <= 640000; rate *= 2) {
         TrialResult t = trial(rate);
         fprintf(stderr, "  %-10s %8.0f pps: sent %llu handled %llu dropped %llu (generator %.0f pps)\n", name, rate,
-                (unsigned long long)t.sent, (unsigned long long)t.handled, (unsigned long long)t.dropped,
-                t.achieved);
+                (unsigned long long)t.sent, (unsigned long long)t.handled, (unsigned long long)t.dropped, t.achieved);
         if (!t.Clean()) {
             bad = rate;
             break;
@@ -365,11 +364,13 @@ void BM_CaptureLoopback(benchmark::State& state) {
     double reference = TcpdumpRate();
     for (auto _ : state) {
         std::string name;
-        if (filters) name = std::to_string(filters) + (filters == 1 ? " filter" : " filters") +
-                            (onePass ? ", one pass" : ", per filter");
-        else name = "0 filters";
-        Figure f = SustainedRate([filters, onePass](double r) { return CaptureTrial(filters, onePass, r); },
-                                 name.c_str());
+        if (filters)
+            name = std::to_string(filters) + (filters == 1 ? " filter" : " filters") +
+                   (onePass ? ", one pass" : ", per filter");
+        else
+            name = "0 filters";
+        Figure f =
+            SustainedRate([filters, onePass](double r) { return CaptureTrial(filters, onePass, r); }, name.c_str());
         Figures[name] = f;
         state.counters["pps"] = f.rate;
         state.counters["vs_tcpdump"] = reference > 0 ? f.rate / reference : 0;

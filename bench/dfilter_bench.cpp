@@ -52,7 +52,7 @@ const std::string& SedFolder() {
 const std::string& EmptyCapture() {
     static const std::string path = [] {
         std::string file = ScratchFolder() + "/empty.pcap";
-        const unsigned char header[24] = {0xd4, 0xc3, 0xb2, 0xa1, 2, 0, 4, 0, 0, 0, 0, 0,
+        const unsigned char header[24] = {0xd4, 0xc3, 0xb2, 0xa1, 2,    0,    4, 0, 0, 0, 0, 0,
                                           0,    0,    0,    0,    0xff, 0xff, 0, 0, 1, 0, 0, 0};
         std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(header), sizeof header);
         return file;
@@ -121,13 +121,13 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&reporter);
     auto& s = reporter.seconds;
     auto ratio = [&](const char* what, const char* a, const char* b, double bSeconds) {
-        if (s.count(a) && (b == nullptr || s.count(b)))
-            printf("%-44s %8.4f\n", what, s[a] / (b ? s[b] : bSeconds));
+        if (s.count(a) && (b == nullptr || s.count(b))) printf("%-44s %8.4f\n", what, s[a] / (b ? s[b] : bSeconds));
     };
     printf("\nratios\n");
     ratio("check (dravik) / 20 ms paint tick", "DfilterCheck/dravik", nullptr, 0.020);
     ratio("check (dravik) / check (sed stand-in)", "DfilterCheck/dravik", "DfilterCheck/sed", 0);
-    ratio("start-up (dravik) / filter check (tshark)", "StartUp/dravik/iterations:10", "StartUp/tshark/iterations:5", 0);
+    ratio("start-up (dravik) / filter check (tshark)", "StartUp/dravik/iterations:10", "StartUp/tshark/iterations:5",
+          0);
     ratio("start-up (dravik) / 20 ms paint tick", "StartUp/dravik/iterations:10", nullptr, 0.020);
     for (const std::string& folder : Scratch) std::filesystem::remove_all(folder);
     return 0;

@@ -138,8 +138,9 @@ void SetUpOffline() {
         for (int i = 0; i < 16; ++i)
             if (bits & (1u << i)) PacketStoreMark(k, i);
     }
-    static const int64_t kZoom[] = {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000, 50000,
-                                    100000, 200000, 500000, 1000000, 2000000, 5000000, 10000000};
+    static const int64_t kZoom[] = {1,      2,      5,       10,      20,      50,      100,   200,
+                                    500,    1000,   2000,    5000,    10000,   20000,   50000, 100000,
+                                    200000, 500000, 1000000, 2000000, 5000000, 10000000};
     for (int64_t c : kZoom) {
         OfflineColumn = c;
         if (c * kWidth > PacketStoreLastTime()) break;
@@ -168,8 +169,8 @@ void BM_OfflineFrame(benchmark::State& state) {
     if (!Offline) SetUpOffline();
     Offline->surface.text = DrawTextQt();
     for (auto _ : state) {
-        GraphDrawOffline(&Offline->surface, &Offline->style, Offline->entries, 16, 3, Offline->rects,
-                         Offline->visible, OfflineColumn, OfflineRight);
+        GraphDrawOffline(&Offline->surface, &Offline->style, Offline->entries, 16, 3, Offline->rects, Offline->visible,
+                         OfflineColumn, OfflineRight);
         benchmark::DoNotOptimize(Offline->surface.pixels[0]);
     }
     state.counters["column_us"] = static_cast<double>(OfflineColumn);

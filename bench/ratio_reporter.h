@@ -19,8 +19,7 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.iterations > 0 && !run.error_occurred) {
-                const double total =
-                    clock_ == kCpuTime ? run.cpu_accumulated_time : run.real_accumulated_time;
+                const double total = clock_ == kCpuTime ? run.cpu_accumulated_time : run.real_accumulated_time;
                 seconds[run.benchmark_name()] = total / static_cast<double>(run.iterations);
             }
         }

@@ -188,7 +188,8 @@ int main(int argc, char** argv) {
     auto& s = reporter.seconds;
     const std::string alone = "RawsharkAlone/iterations:1/real_time";
     if (!s.count(alone)) return 0;
-    const double cores = static_cast<double>(std::thread::hardware_concurrency() ? std::thread::hardware_concurrency() : 1);
+    const double cores =
+        static_cast<double>(std::thread::hardware_concurrency() ? std::thread::hardware_concurrency() : 1);
     printf("\nratios (rawshark alone: %.0f packets/s; %g cores)\n", kPackets / s[alone], cores);
     printf("%-12s %12s %14s %22s\n", "filters", "packets/s", "time / alone", "time / (N x alone/cores)");
     for (int n : {1, 4, 16}) {

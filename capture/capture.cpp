@@ -65,8 +65,8 @@ struct CaptureThreadContext {
 // whole record. The header is written straight to the descriptor.
 struct DumpStream {
     int fd;
-    int fill;            // bytes held in buffer, whole records
-    int64_t committed;   // file length that ends at a whole record
+    int fill;           // bytes held in buffer, whole records
+    int64_t committed;  // file length that ends at a whole record
     uint8_t buffer[kDumpBufferSize];
 };
 
@@ -87,11 +87,11 @@ struct CaptureModule {
 
     // dump file
     std::mutex DumpLock;
-    std::atomic<int> DumpOpen{0};       // written under DumpLock; read early without it
-    DumpStream DumpFile{};              // under DumpLock
+    std::atomic<int> DumpOpen{0};        // written under DumpLock; read early without it
+    DumpStream DumpFile{};               // under DumpLock
     char CaptureErrorText[kTextSize]{};  // under DumpLock
-    std::atomic<int> DumpFailed{0};     // release after DumpFailText is written
-    char DumpFailText[kTextSize]{};     // written before DumpFailed; read after it
+    std::atomic<int> DumpFailed{0};      // release after DumpFailText is written
+    char DumpFailText[kTextSize]{};      // written before DumpFailed; read after it
 };
 
 constinit CaptureModule Capture;
@@ -168,10 +168,10 @@ int CaptureGetInterfaceList(int max, InterfaceInfo* table) {
         uint8_t ip[4], mask[4];
         memcpy(ip, &info->address, 4);
         memcpy(mask, &info->netmask, 4);
-        DebugLog("%s(%d),CaptureGetInterfaceList() info,Link=%s(%s),IP=%d.%d.%d.%d,Mask=%d.%d.%d.%d",
-                 __FILE__, __LINE__, OrEmpty(pcap_datalink_val_to_name(info->linkType)),
-                 OrEmpty(pcap_datalink_val_to_description(info->linkType)), ip[0], ip[1], ip[2],
-                 ip[3], mask[0], mask[1], mask[2], mask[3]);
+        DebugLog("%s(%d),CaptureGetInterfaceList() info,Link=%s(%s),IP=%d.%d.%d.%d,Mask=%d.%d.%d.%d", __FILE__,
+                 __LINE__, OrEmpty(pcap_datalink_val_to_name(info->linkType)),
+                 OrEmpty(pcap_datalink_val_to_description(info->linkType)), ip[0], ip[1], ip[2], ip[3], mask[0],
+                 mask[1], mask[2], mask[3]);
     }
     pcap_freealldevs(devices);
     return count;
@@ -333,8 +333,8 @@ int CaptureFileStart(const char* path, char* errorText, const CaptureBlock* bloc
         uint32_t sigfigs;
         uint32_t snaplen;
         uint32_t linktype;
-    } header = {0xA1B2C3D4, 2, 4, 0, 0, static_cast<uint32_t>(CaptureSnapLength(block)),
-                static_cast<uint32_t>(linkType)};
+    } header = {
+        0xA1B2C3D4, 2, 4, 0, 0, static_cast<uint32_t>(CaptureSnapLength(block)), static_cast<uint32_t>(linkType)};
     static_assert(sizeof header == 24, "pcap file header is 24 bytes");
 
     if (WriteAll(fd, &header, sizeof header) != sizeof header) {
@@ -405,11 +405,10 @@ static void CaptureThread(CaptureThreadContext* context) {
     int snapLength = CaptureSnapLength(block);
 
     char errbuf[PCAP_ERRBUF_SIZE] = "";
-    pcap_t* handle = pcap_open_live(block->iface.name, snapLength, block->promiscuousMode,
-                                    block->timeout, errbuf);
+    pcap_t* handle = pcap_open_live(block->iface.name, snapLength, block->promiscuousMode, block->timeout, errbuf);
     if (!handle) {
-        DebugLog("%s(%d),pcap_open_live(%s,%d,%d,%d) err,%s", __FILE__, __LINE__, block->iface.name,
-                 snapLength, block->promiscuousMode, block->timeout, errbuf);
+        DebugLog("%s(%d),pcap_open_live(%s,%d,%d,%d) err,%s", __FILE__, __LINE__, block->iface.name, snapLength,
+                 block->promiscuousMode, block->timeout, errbuf);
         context->ended.store(1, std::memory_order_release);
         return;
     }
@@ -419,8 +418,7 @@ static void CaptureThread(CaptureThreadContext* context) {
         if (pcap_compile(handle, &program, block->captureFilter, 1, block->iface.netmask) == -1) {
             DebugLog("%s(%d),pcap_compile(%s) err", __FILE__, __LINE__, block->captureFilter);
         } else {
-            if (pcap_setfilter(handle, &program) == -1)
-                DebugLog("%s(%d),pcap_setfilter() err", __FILE__, __LINE__);
+            if (pcap_setfilter(handle, &program) == -1) DebugLog("%s(%d),pcap_setfilter() err", __FILE__, __LINE__);
             pcap_freecode(&program);
         }
     }
@@ -534,8 +532,7 @@ int CaptureStopThread() {
         try {
             context->thread.join();
         } catch (const std::system_error& e) {
-            DebugLog("%s(%d),WaitForSingleObject() err,GetLastError=%d", __FILE__, __LINE__,
-                     e.code().value());
+            DebugLog("%s(%d),WaitForSingleObject() err,GetLastError=%d", __FILE__, __LINE__, e.code().value());
             Capture.Lingering = context;
             Capture.CaptureThreadHandle = nullptr;
             return 0;

@@ -36,8 +36,7 @@ void CaptureOptsAddressLine(const InterfaceInfo* iface, char* out, size_t size) 
         return;
     }
     // First octet in the lowest byte: memory order is the dotted order.
-    snprintf(out, size, "IP address: %u.%u.%u.%u", a & 0xff, (a >> 8) & 0xff, (a >> 16) & 0xff,
-             (a >> 24) & 0xff);
+    snprintf(out, size, "IP address: %u.%u.%u.%u", a & 0xff, (a >> 8) & 0xff, (a >> 16) & 0xff, (a >> 24) & 0xff);
 }
 
 int CaptureOptsFindInterface(const InterfaceInfo* list, int count, const char* name) {
@@ -57,8 +56,7 @@ void CaptureOptsOpen(const Settings* settings, const InterfaceInfo* list, int co
         form->interfaceIndex = CaptureOptsFindInterface(list, count, settings->capture.iface.name);
         form->promiscuous = settings->capture.promiscuousMode ? 1 : 0;
         form->limitEnabled = settings->capture.enableLimitBytes ? 1 : 0;
-        snprintf(form->limitText, sizeof form->limitText, "%u",
-                 static_cast<uint32_t>(settings->capture.limitBytes));
+        snprintf(form->limitText, sizeof form->limitText, "%u", static_cast<uint32_t>(settings->capture.limitBytes));
         TextCopy(form->captureFilter, sizeof form->captureFilter, settings->capture.captureFilter);
     }
     TextCopy(form->rawsharkPath, sizeof form->rawsharkPath, settings->rawshark.rawsharkPath);
@@ -80,8 +78,7 @@ static void ReadRawsharkBlock(const CaptureOptsForm* form, RawsharkBlock* block)
 }
 
 int CaptureOptsOk(const CaptureOptsForm* form, const InterfaceInfo* list, int count,
-                  const std::vector<std::string>& history, const char* historyPath,
-                  Settings* settings) {
+                  const std::vector<std::string>& history, const char* historyPath, Settings* settings) {
     CaptureBlock capture = settings->capture;  // keeps "timeout" as it was
     RawsharkBlock rawshark = settings->rawshark;
 

@@ -32,8 +32,8 @@ struct CaptureOptsForm {
     int networkResolution;
     int transportResolution;
     int concurrentDns;
-    int onePass;                  // "Judge all filters in one pass"
-    char samplingText[256];       // sampling interval field (digits only)
+    int onePass;             // "Judge all filters in one pass"
+    char samplingText[256];  // sampling interval field (digits only)
 };
 
 // Results of OK, in the order the checks run.
@@ -70,8 +70,7 @@ void CaptureOptsOpen(const Settings* settings, const InterfaceInfo* list, int co
 // capture filter in the history (historyPath may be null to skip) and copies
 // everything into settings. Returns a CaptureOptsResult.
 int CaptureOptsOk(const CaptureOptsForm* form, const InterfaceInfo* list, int count,
-                  const std::vector<std::string>& history, const char* historyPath,
-                  Settings* settings);
+                  const std::vector<std::string>& history, const char* historyPath, Settings* settings);
 
 // OK of the lumo_offline form: only the sampling interval is checked.
 int CaptureOptsOkOffline(const CaptureOptsForm* form, Settings* settings);

@@ -30,9 +30,8 @@ static const char* const kSwitchTexts[4] = {
 };
 static const char* const kSwitchNames[4] = {"macCheck", "networkCheck", "transportCheck", "dnsCheck"};
 
-CaptureOptionsDialog::CaptureOptionsDialog(QWidget* owner, Settings* settings,
-                                           const InterfaceInfo* list, int count, int offline,
-                                           const char* caption, const char* fileCaption)
+CaptureOptionsDialog::CaptureOptionsDialog(QWidget* owner, Settings* settings, const InterfaceInfo* list, int count,
+                                           int offline, const char* caption, const char* fileCaption)
     : QDialog(owner),
       settings_(settings),
       list_(list),
@@ -102,9 +101,9 @@ CaptureOptionsDialog::CaptureOptionsDialog(QWidget* owner, Settings* settings,
     }
     onePassCheck_ = new QCheckBox(QStringLiteral("Judge all filters in one pass"), rawsharkGroup);
     onePassCheck_->setObjectName("onePassCheck");
-    onePassCheck_->setToolTip(QStringLiteral(
-        "One lumo_judge dissects each packet once for every filter. Off: one rawshark per filter, "
-        "from the rawshark path above."));
+    onePassCheck_->setToolTip(
+        QStringLiteral("One lumo_judge dissects each packet once for every filter. Off: one rawshark per filter, "
+                       "from the rawshark path above."));
     rgrid->addWidget(onePassCheck_, 5, 0, 1, 3);
     column->addWidget(rawsharkGroup);
 
@@ -159,8 +158,7 @@ CaptureOptionsDialog::CaptureOptionsDialog(QWidget* owner, Settings* settings,
         connect(limitCheck_, &QCheckBox::toggled, this, [this](bool on) { limitEdit_->setEnabled(on); });
     }
     rawsharkPathEdit_->setText(QString::fromUtf8(form.rawsharkPath));
-    const int switches[4] = {form.macResolution, form.networkResolution, form.transportResolution,
-                             form.concurrentDns};
+    const int switches[4] = {form.macResolution, form.networkResolution, form.transportResolution, form.concurrentDns};
     for (int k = 0; k < 4; ++k) switchChecks_[k]->setChecked(switches[k] != 0);
     onePassCheck_->setChecked(form.onePass != 0);
     samplingEdit_->setText(QString::fromUtf8(form.samplingText));
@@ -246,8 +244,8 @@ void CaptureOptionsDialog::OnOk() {
     accept();
 }
 
-int RunCaptureOptionsDialog(QWidget* owner, Settings* settings, const InterfaceInfo* list, int count,
-                            int offline, const char* caption, const char* fileCaption) {
+int RunCaptureOptionsDialog(QWidget* owner, Settings* settings, const InterfaceInfo* list, int count, int offline,
+                            const char* caption, const char* fileCaption) {
     CaptureOptionsDialog dialog(owner, settings, list, count, offline, caption, fileCaption);
     return dialog.exec() == QDialog::Accepted ? 1 : 0;
 }

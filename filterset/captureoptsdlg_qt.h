@@ -32,14 +32,14 @@ class QTimer;
 // rawshark file dialog's error box ("lumo" / "lumo_offline"). Returns 1 after
 // an accepted OK (settings changed), 0 after Cancel or the close box
 // (settings unchanged).
-int RunCaptureOptionsDialog(QWidget* owner, Settings* settings, const InterfaceInfo* list, int count,
-                            int offline, const char* caption, const char* fileCaption);
+int RunCaptureOptionsDialog(QWidget* owner, Settings* settings, const InterfaceInfo* list, int count, int offline,
+                            const char* caption, const char* fileCaption);
 
 class CaptureOptionsDialog : public QDialog {
     Q_OBJECT
 public:
-    CaptureOptionsDialog(QWidget* owner, Settings* settings, const InterfaceInfo* list, int count,
-                         int offline, const char* caption, const char* fileCaption);
+    CaptureOptionsDialog(QWidget* owner, Settings* settings, const InterfaceInfo* list, int count, int offline,
+                         const char* caption, const char* fileCaption);
 
     // The colour last given to the capture filter field (a FieldColor).
     int FilterFieldColor() const { return fieldColor_; }

@@ -11,9 +11,7 @@
 #include "platform/text.h"
 #include "shell/debuglog.h"
 
-int FilterHistoryPath(const char* name, char* out, size_t size) {
-    return DataFilePath(name, out, size);
-}
+int FilterHistoryPath(const char* name, char* out, size_t size) { return DataFilePath(name, out, size); }
 
 int FilterHistoryRead(const char* path, std::vector<std::string>* items) {
     items->clear();
@@ -34,9 +32,8 @@ int FilterHistoryRead(const char* path, std::vector<std::string>* items) {
         if (piece[0]) items->emplace_back(piece);
     }
     fclose(file);
-    std::stable_sort(items->begin(), items->end(), [](const std::string& a, const std::string& b) {
-        return strcasecmp(a.c_str(), b.c_str()) < 0;
-    });
+    std::stable_sort(items->begin(), items->end(),
+                     [](const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) < 0; });
     return static_cast<int>(items->size());
 }
 

@@ -25,10 +25,10 @@ const uint32_t DefaultFilterColors[FilterSetMax] = {
 
 const char* FilterUnitKeyword(int32_t unit) {
     switch (unit) {
-    case UnitByte: return "byte";
-    case UnitPacket: return "packet";
-    case UnitPps: return "pps";
-    default: return "bps";
+        case UnitByte: return "byte";
+        case UnitPacket: return "packet";
+        case UnitPps: return "pps";
+        default: return "bps";
     }
 }
 
@@ -104,10 +104,14 @@ uint32_t ParseHexColor(const char* p) {
     uint64_t v = 0;
     for (;; ++p) {
         int d;
-        if (*p >= '0' && *p <= '9') d = *p - '0';
-        else if (*p >= 'a' && *p <= 'f') d = *p - 'a' + 10;
-        else if (*p >= 'A' && *p <= 'F') d = *p - 'A' + 10;
-        else break;
+        if (*p >= '0' && *p <= '9')
+            d = *p - '0';
+        else if (*p >= 'a' && *p <= 'f')
+            d = *p - 'a' + 10;
+        else if (*p >= 'A' && *p <= 'F')
+            d = *p - 'A' + 10;
+        else
+            break;
         v = v * 16 + static_cast<uint64_t>(d);
         if (v > 0xffffffffULL) {
             v = 0xffffffffULL;
@@ -196,13 +200,13 @@ int ParsePiece(const char* piece, int lineNo, FilterEntry* e) {
         e->autoColor = 1;  // the colour of the position stays
     }
     if (e->autoColor) {
-        DebugLog("%s(%d),FilterSetLoadFilterSet() info,%d,\"%s\",%s,%s,auto", __FILE__, __LINE__, lineNo,
-                 e->filterText, unitText, scaleText);
+        DebugLog("%s(%d),FilterSetLoadFilterSet() info,%d,\"%s\",%s,%s,auto", __FILE__, __LINE__, lineNo, e->filterText,
+                 unitText, scaleText);
     } else {
         char colorText[16];
         ColorToText(e->color, colorText);
-        DebugLog("%s(%d),FilterSetLoadFilterSet() info,%d,\"%s\",%s,%s,%s", __FILE__, __LINE__, lineNo,
-                 e->filterText, unitText, scaleText, colorText);
+        DebugLog("%s(%d),FilterSetLoadFilterSet() info,%d,\"%s\",%s,%s,%s", __FILE__, __LINE__, lineNo, e->filterText,
+                 unitText, scaleText, colorText);
     }
     return 1;
 }
@@ -238,8 +242,8 @@ int FilterSetSaveFilterSet(const char* path, const FilterEntry* entries, int cou
         if (!e.autoColor) ColorToText(e.color, color);
         // A text that fills its whole buffer is cut where a reader would cut it.
         char line[sizeof e.filterText + 64];
-        snprintf(line, sizeof line, "\"%.*s\",%s,%s,%s\r\n", static_cast<int>(sizeof e.filterText - 1),
-                 e.filterText, FilterUnitKeyword(e.unit), scale, color);
+        snprintf(line, sizeof line, "\"%.*s\",%s,%s,%s\r\n", static_cast<int>(sizeof e.filterText - 1), e.filterText,
+                 FilterUnitKeyword(e.unit), scale, color);
         text += line;
     }
     // Replacing the file whole keeps the old set when the new one cannot be

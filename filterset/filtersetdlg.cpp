@@ -103,8 +103,8 @@ void FilterConfigOpen(const FilterEntry* entry, FilterConfigForm* form) {
     form->autoColor = entry->autoColor ? 1 : 0;
 }
 
-int FilterConfigOk(const FilterConfigForm* form, const std::vector<std::string>& history,
-                   const char* historyPath, FilterEntry* entry) {
+int FilterConfigOk(const FilterConfigForm* form, const std::vector<std::string>& history, const char* historyPath,
+                   FilterEntry* entry) {
     char text[256];
     TextCopy(text, sizeof text, form->filterText);
     TrimBlanks(text);

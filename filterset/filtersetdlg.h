@@ -21,7 +21,7 @@
 
 // ---------------------------------------------------------------- messages
 
-constexpr const char* kFilterSetMaxMessage = "Maximum number of filters is 16.";  // information icon
+constexpr const char* kFilterSetMaxMessage = "Maximum number of filters is 16.";         // information icon
 constexpr const char* kFilterQuoteMessage = "Do not include [\"] in character string.";  // warning icon
 
 // ---------------------------------------------------------------- Filter Set Configuration
@@ -101,8 +101,8 @@ void FilterConfigOpen(const FilterEntry* entry, FilterConfigForm* form);
 // trimmed text, scale, unit and colour into entry and returns 1. A fixed
 // colour is read with automatic base ("0x" hexadecimal, "0" octal, else
 // decimal; no number gives 0), low 24 bits kept.
-int FilterConfigOk(const FilterConfigForm* form, const std::vector<std::string>& history,
-                   const char* historyPath, FilterEntry* entry);
+int FilterConfigOk(const FilterConfigForm* form, const std::vector<std::string>& history, const char* historyPath,
+                   FilterEntry* entry);
 
 // Background of an edit field that shows whether its text is valid.
 enum FieldColor { FieldWhite = 0, FieldValid = 1, FieldInvalid = 2 };

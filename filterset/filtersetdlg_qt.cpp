@@ -174,7 +174,8 @@ void FilterConfigDialog::OnOk() {
     FilterConfigForm form;
     ReadForm(&form);
     char historyPath[kPathMax];
-    const char* path = FilterHistoryPath(kDisplayFilterHistoryFile, historyPath, sizeof historyPath) ? historyPath : nullptr;
+    const char* path =
+        FilterHistoryPath(kDisplayFilterHistoryFile, historyPath, sizeof historyPath) ? historyPath : nullptr;
     if (!FilterConfigOk(&form, history_, path, edited_)) {
         ShowMessageBox(this, kFilterQuoteMessage, caption_.toUtf8().constData(), MsgIconWarning);
         return;

@@ -120,6 +120,6 @@ private:
     QPushButton* newButton_;
     QPushButton* editButton_;
     QPushButton* deleteButton_;
-    int pressRow_ = -1;          // row under the last press
+    int pressRow_ = -1;            // row under the last press
     int pressRowWasSelected_ = 0;  // it was the selected row already
 };

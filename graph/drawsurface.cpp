@@ -18,14 +18,13 @@ int DrawSurfaceCreate(DrawSurface* surface, int width, int height) {
     memset(surface, 0, sizeof *surface);
     if (width <= 0 || height <= 0) return 0;
     size_t words = static_cast<size_t>(width) * static_cast<size_t>(height);
-    if (words / static_cast<size_t>(height) != static_cast<size_t>(width) ||
-        words > SIZE_MAX / sizeof(uint32_t)) {
+    if (words / static_cast<size_t>(height) != static_cast<size_t>(width) || words > SIZE_MAX / sizeof(uint32_t)) {
         return 0;
     }
     uint32_t* pixels = static_cast<uint32_t*>(calloc(words, sizeof(uint32_t)));
     if (!pixels) {
-        DebugLog("%s(%d),DrawSurfaceCreate() err,calloc() failed,width=%d,height=%d", __FILE__,
-                 __LINE__, width, height);
+        DebugLog("%s(%d),DrawSurfaceCreate() err,calloc() failed,width=%d,height=%d", __FILE__, __LINE__, width,
+                 height);
         return 0;
     }
     surface->width = width;
@@ -78,8 +77,8 @@ static int64_t FloorDiv(__int128 a, __int128 b) {
 // buffer, so the walk starts at the first of them with the error term and
 // minor coordinate it would have had there: a line from far outside costs
 // no more than one across the buffer, and writes the same pixels.
-static void BresenhamClipped(DrawSurface* surface, uint32_t color, int64_t a1, int64_t b1,
-                             int64_t da, int64_t db, int sa, int sb, int limitA, int xMajor) {
+static void BresenhamClipped(DrawSurface* surface, uint32_t color, int64_t a1, int64_t b1, int64_t da, int64_t db,
+                             int sa, int sb, int limitA, int xMajor) {
     int64_t kLo = sa > 0 ? -a1 : a1 - (limitA - 1);
     int64_t kHi = sa > 0 ? (limitA - 1) - a1 : a1;
     if (kLo < 0) kLo = 0;
@@ -97,8 +96,8 @@ static void BresenhamClipped(DrawSurface* surface, uint32_t color, int64_t a1, i
         int64_t x = xMajor ? a : b;
         int64_t y = xMajor ? b : a;
         if (x >= 0 && x < surface->width && y >= 0 && y < surface->height) {
-            surface->pixels[static_cast<size_t>(y) * static_cast<size_t>(surface->width) +
-                            static_cast<size_t>(x)] = color;
+            surface->pixels[static_cast<size_t>(y) * static_cast<size_t>(surface->width) + static_cast<size_t>(x)] =
+                color;
         }
         a += sa;
         err += 2 * db;

@@ -18,9 +18,9 @@ struct QtText {
     QFont font;
     QFontMetrics metrics;
     int ascent;
-    QImage image;         // over the surface of the open frame
-    QPainter painter;     // active only between begin and end
-    DrawSurface* surface; // the surface the painter is open on, or null
+    QImage image;          // over the surface of the open frame
+    QPainter painter;      // active only between begin and end
+    DrawSurface* surface;  // the surface the painter is open on, or null
 };
 
 QFont LabelFont() {

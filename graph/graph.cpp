@@ -25,8 +25,8 @@
 #include "shell/debuglog.h"
 
 const char* const ScaleSuffixes[27] = {
-    "",  "0",  "00",  "K", "0K", "00K", "M", "0M", "00M", "G", "0G", "00G", "T", "0T",
-    "00T", "P", "0P", "00P", "E", "0E", "00E", "Z", "0Z", "00Z", "Y", "0Y", "00Y",
+    "",    "0", "00", "K",   "0K", "00K", "M",   "0M", "00M", "G",   "0G", "00G", "T",   "0T",
+    "00T", "P", "0P", "00P", "E",  "0E",  "00E", "Z",  "0Z",  "00Z", "Y",  "0Y",  "00Y",
 };
 
 // The legend text of each filter position.
@@ -96,8 +96,8 @@ int EnsureSampleBuffer(int width) {
     Graph.foldBytes = static_cast<uint64_t*>(malloc(w * FilterSetMax * sizeof(uint64_t)));
     Graph.foldPackets = static_cast<uint64_t*>(malloc(w * FilterSetMax * sizeof(uint64_t)));
     Graph.liveRows = static_cast<uint64_t*>(malloc(w * FilterSetMax * sizeof(uint64_t)));
-    if (!Graph.sampleBuffer || !Graph.spanTop || !Graph.spanBottom || !Graph.spanCovered ||
-        !Graph.foldBytes || !Graph.foldPackets || !Graph.liveRows) {
+    if (!Graph.sampleBuffer || !Graph.spanTop || !Graph.spanBottom || !Graph.spanCovered || !Graph.foldBytes ||
+        !Graph.foldPackets || !Graph.liveRows) {
         DebugLog("%s(%d),GraphDraw() err,malloc() failed,width=%d", __FILE__, __LINE__, width);
         FreeBuffers();
         return 0;
@@ -114,16 +114,14 @@ int EnsureSampleBuffer(int width) {
 int64_t ToUnit(uint64_t raw, int32_t unit, int64_t interval) {
     switch (unit) {
         case UnitByte:
-        case UnitPacket:
-            return static_cast<int64_t>(raw);
+        case UnitPacket: return static_cast<int64_t>(raw);
         case UnitBps:
             if (interval <= 0) return 0;
             return static_cast<int64_t>(raw * 8000000u) / interval;
         case UnitPps:
             if (interval <= 0) return 0;
             return static_cast<int64_t>(raw * 1000000u) / interval;
-        default:
-            return 0;
+        default: return 0;
     }
 }
 
@@ -142,8 +140,7 @@ const char* UnitWord(int32_t unit) {
 // double precision (a maximum on a series value may take the next one as the
 // rounding of log10 falls). Fixed: the stored scale, drawn as 1 when it is 0
 // or less so that no division by zero or sign flip reaches the trace.
-double FullScale(const uint64_t* buffer, int W, int64_t interval, const FilterEntry* entry,
-                 char* text, size_t size) {
+double FullScale(const uint64_t* buffer, int W, int64_t interval, const FilterEntry* entry, char* text, size_t size) {
     if (!entry->autoScale) {
         snprintf(text, size, "%" PRId64, entry->scale);
         return entry->scale > 0 ? static_cast<double>(entry->scale) : 1.0;
@@ -200,8 +197,7 @@ int RowOf(int64_t value, double fullScale, int H) {
 // y_(j+1). emit(x, top, bottom) gets each column's run clipped to the rows
 // (top > bottom when it lies off the buffer).
 template <typename Emit>
-void TraceSpans(const uint64_t* buffer, int W, int H, int32_t unit, int64_t interval, double fullScale,
-                Emit emit) {
+void TraceSpans(const uint64_t* buffer, int W, int H, int32_t unit, int64_t interval, double fullScale, Emit emit) {
     if (W <= 0) return;
     int previous = 0;
     int current = RowOf(ToUnit(buffer[0], unit, interval), fullScale, H);
@@ -274,8 +270,7 @@ double TraceLabel(const uint64_t* buffer, int W, int64_t interval, const FilterE
     if (errorText && errorText[0]) {
         snprintf(label, sizeof label, "error: %.255s", errorText);
     } else {
-        snprintf(label, sizeof label, "%s %s : %.255s", scaleText, UnitWord(entry->unit),
-                 entry->filterText);
+        snprintf(label, sizeof label, "%s %s : %.255s", scaleText, UnitWord(entry->unit), entry->filterText);
     }
     if (index >= 0 && index < FilterSetMax) {
         memcpy(LegendLabels[index], label, strlen(label) + 1);
@@ -297,14 +292,13 @@ void QueueTrace(DrawSurface* surface, const uint64_t* buffer, const FilterEntry*
     int32_t* bottom = Graph.spanBottom + row;
     int firstRow = surface->height;
     int lastRow = -1;
-    TraceSpans(buffer, W, surface->height, entry->unit, interval, fullScale,
-               [&](int x, int lo, int hi) {
-                   top[x] = lo;
-                   bottom[x] = hi;
-                   if (lo > hi) return;
-                   if (lo < firstRow) firstRow = lo;
-                   if (hi > lastRow) lastRow = hi;
-               });
+    TraceSpans(buffer, W, surface->height, entry->unit, interval, fullScale, [&](int x, int lo, int hi) {
+        top[x] = lo;
+        bottom[x] = hi;
+        if (lo > hi) return;
+        if (lo < firstRow) firstRow = lo;
+        if (hi > lastRow) lastRow = hi;
+    });
     Graph.spanFirstRow[Graph.spanCount] = firstRow;
     Graph.spanLastRow[Graph.spanCount] = lastRow;
     Graph.spanColor[Graph.spanCount++] = entry->color;
@@ -416,8 +410,7 @@ void DrawAll(DrawSurface* surface, const FrameInput* in) {
     int W = surface->width;
     uint64_t* buffer = Graph.sampleBuffer;
     if (in->base->offline) {
-        PacketStoreAccumulate(-1, in->base->rightEdgeTime, in->interval, W, in->first, in->last,
-                              buffer, nullptr);
+        PacketStoreAccumulate(-1, in->base->rightEdgeTime, in->interval, W, in->first, in->last, buffer, nullptr);
     } else {
         TotalCounterReadBytes(in->base->now, buffer, in->bins);
         for (int j = in->bins; j < W; ++j) buffer[j] = 0;
@@ -429,9 +422,8 @@ void DrawAll(DrawSurface* surface, const FrameInput* in) {
     GraphDrawLegend(surface, &all, 1, -1, &Graph.frame.allRect, kVisible);
 }
 
-int GraphRender(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries,
-                int count, int selected, LegendRect* legendRects, const int* filterVisible,
-                const GraphTimeBase* base) {
+int GraphRender(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries, int count, int selected,
+                LegendRect* legendRects, const int* filterVisible, const GraphTimeBase* base) {
     if (!surface || !surface->pixels || surface->width <= 0 || surface->height <= 0) return 0;
     const DrawText* text = surface->text;
     if (text && text->begin) text->begin(text->context, surface);
@@ -493,8 +485,8 @@ int64_t GraphToUnit(uint64_t raw, int32_t unit, int64_t interval) { return ToUni
 
 const char* GraphUnitWord(int32_t unit) { return UnitWord(unit); }
 
-void GraphDrawTrace(DrawSurface* surface, const uint64_t* buffer, int W, int64_t interval,
-                    const FilterEntry* entry, int index, const char* errorText, int visible) {
+void GraphDrawTrace(DrawSurface* surface, const uint64_t* buffer, int W, int64_t interval, const FilterEntry* entry,
+                    int index, const char* errorText, int visible) {
     double fullScale = TraceLabel(buffer, W, interval, entry, index, errorText);
     if (!visible || !surface->pixels) return;
     uint32_t color = entry->color;
@@ -503,8 +495,8 @@ void GraphDrawTrace(DrawSurface* surface, const uint64_t* buffer, int W, int64_t
     });
 }
 
-void GraphDrawLegend(DrawSurface* surface, const FilterEntry* entries, int count, int selected,
-                     LegendRect* legendRects, const int* filterVisible) {
+void GraphDrawLegend(DrawSurface* surface, const FilterEntry* entries, int count, int selected, LegendRect* legendRects,
+                     const int* filterVisible) {
     if (count > FilterSetMax) count = FilterSetMax;
     const DrawText* text = surface->text;
     for (int i = 0; i < count; ++i) {
@@ -534,13 +526,13 @@ void GraphDrawLegend(DrawSurface* surface, const FilterEntry* entries, int count
     }
 }
 
-int GraphDraw(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries, int count,
-              int selected, LegendRect* legendRects, const int* filterVisible) {
+int GraphDraw(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries, int count, int selected,
+              LegendRect* legendRects, const int* filterVisible) {
     return GraphDrawAt(surface, style, entries, count, selected, legendRects, filterVisible, PerfCounter());
 }
 
-int GraphDrawAt(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries, int count,
-                int selected, LegendRect* legendRects, const int* filterVisible, int64_t now) {
+int GraphDrawAt(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries, int count, int selected,
+                LegendRect* legendRects, const int* filterVisible, int64_t now) {
     GraphTimeBase base;
     memset(&base, 0, sizeof base);
     base.now = now;
@@ -558,16 +550,14 @@ int GraphLegendTip(int index, char* out, size_t size) {
         return 1;
     }
     const char* unit = UnitWord(Graph.legendUnit[index]);
-    snprintf(out, size, "full scale: %s%s%s, top of the graph", Graph.legendScale[index], unit[0] ? " " : "",
-             unit);
+    snprintf(out, size, "full scale: %s%s%s, top of the graph", Graph.legendScale[index], unit[0] ? " " : "", unit);
     return 1;
 }
 
 void GraphSetOfflineMessages(const char (*messages)[256]) { Graph.offlineMessages = messages; }
 
-int GraphDrawOffline(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries,
-                     int count, int selected, LegendRect* legendRects, const int* filterVisible,
-                     int64_t columnWidth, int64_t rightEdgeTime) {
+int GraphDrawOffline(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries, int count, int selected,
+                     LegendRect* legendRects, const int* filterVisible, int64_t columnWidth, int64_t rightEdgeTime) {
     GraphTimeBase base;
     memset(&base, 0, sizeof base);
     base.offline = 1;

@@ -75,21 +75,20 @@ struct GraphFrame {
 // style->binCount of them per filter, older columns reading zero.
 // Returns 1, or 0 when the sample buffer could not be allocated (the frame
 // then holds background, grid and axis only).
-int GraphDraw(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries, int count,
-              int selected, LegendRect* legendRects, const int* filterVisible);
+int GraphDraw(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries, int count, int selected,
+              LegendRect* legendRects, const int* filterVisible);
 
 // The live frame at a given PerfCounter reading instead of the present (a
 // paused graph keeps drawing the moment it was paused). Result as GraphDraw.
-int GraphDrawAt(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries, int count,
-                int selected, LegendRect* legendRects, const int* filterVisible, int64_t now);
+int GraphDrawAt(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries, int count, int selected,
+                LegendRect* legendRects, const int* filterVisible, int64_t now);
 
 // Offline frame with column width C and right-edge time R (microseconds);
 // counts are folded from the packet store, every filter of the set drawn
 // ("all" traffic when count is 0). A C below 1 is taken as 1. Result as
 // GraphDraw.
-int GraphDrawOffline(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries,
-                     int count, int selected, LegendRect* legendRects, const int* filterVisible,
-                     int64_t columnWidth, int64_t rightEdgeTime);
+int GraphDrawOffline(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries, int count, int selected,
+                     LegendRect* legendRects, const int* filterVisible, int64_t columnWidth, int64_t rightEdgeTime);
 
 // Offline: where a frame takes filter i's last "rawshark:" line. The
 // capture-file reader releases its processes when a run ends, so lumo_offline
@@ -114,14 +113,14 @@ int GraphLegendTip(int index, char* out, size_t size);
 // or "error: " + errorText when that is not empty) into
 // LegendLabels[index]. A fixed scale of 0 or less is drawn as a full scale
 // of 1; its label still shows the stored scale.
-void GraphDrawTrace(DrawSurface* surface, const uint64_t* buffer, int W, int64_t interval,
-                    const FilterEntry* entry, int index, const char* errorText, int visible);
+void GraphDrawTrace(DrawSurface* surface, const uint64_t* buffer, int W, int64_t interval, const FilterEntry* entry,
+                    int index, const char* errorText, int visible);
 
 // Draws the legend rows of entries[0..count): colour box (outlined when the
 // filter is hidden), LegendLabels[i] at (20, 4 + 16 i) whose measured box
 // becomes legendRects[i], the selected one underlined.
-void GraphDrawLegend(DrawSurface* surface, const FilterEntry* entries, int count, int selected,
-                     LegendRect* legendRects, const int* filterVisible);
+void GraphDrawLegend(DrawSurface* surface, const FilterEntry* entries, int count, int selected, LegendRect* legendRects,
+                     const int* filterVisible);
 
 // Ten grid rows plus the bottom row in line_color, then the labelled columns
 // of the time base in char_color (live: from the first stored packet, given

@@ -16,9 +16,9 @@
 
 namespace {
 
-constexpr int kPad = 4;         // between the box's border and its text
-constexpr int kGap = 12;        // between the pointer and the box
-constexpr int kLineHeight = 14; // when the text interface does not measure
+constexpr int kPad = 4;          // between the box's border and its text
+constexpr int kGap = 12;         // between the pointer and the box
+constexpr int kLineHeight = 14;  // when the text interface does not measure
 constexpr uint32_t kAllColor = 0x00ff00;
 
 constexpr int64_t kSecond = 1000000;
@@ -54,8 +54,8 @@ void ClockText(int64_t epochMicros, char* out, size_t size) {
         snprintf(out, size, "?");
         return;
     }
-    snprintf(out, size, "%04d-%02d-%02d %02d:%02d:%02d.%03d", t.year, t.month, t.day, t.hour, t.minute,
-             t.second, t.micro / 1000);
+    snprintf(out, size, "%04d-%02d-%02d %02d:%02d:%02d.%03d", t.year, t.month, t.day, t.hour, t.minute, t.second,
+             t.micro / 1000);
 }
 
 // The filter's text for a readout line: "all" for the empty filter (it

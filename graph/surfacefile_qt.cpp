@@ -10,8 +10,7 @@
 
 #include "platform/platform.h"
 
-int SurfacePixelsSavePng(const uint32_t* pixels, int width, int height, const char* path, char* error,
-                         size_t size) {
+int SurfacePixelsSavePng(const uint32_t* pixels, int width, int height, const char* path, char* error, size_t size) {
     if (!pixels || width <= 0 || height <= 0) {
         snprintf(error, size, "there is no picture to save");
         return 0;

@@ -16,8 +16,8 @@
 namespace {
 
 struct LabelStep {
-    int64_t below;    // column durations below this bound use the row
-    int64_t live;     // 0: no labels
+    int64_t below;  // column durations below this bound use the row
+    int64_t live;   // 0: no labels
     int64_t offline;
 };
 
@@ -84,9 +84,7 @@ int64_t CachedLabelInterval(int64_t duration, int offline) {
 
 // a * b / c, truncating, without the 64-bit overflow of a * b (a counter
 // difference in nanoseconds times a million overflows after 2.5 hours).
-int64_t MulDiv(int64_t a, int64_t b, int64_t c) {
-    return static_cast<int64_t>(static_cast<__int128>(a) * b / c);
-}
+int64_t MulDiv(int64_t a, int64_t b, int64_t c) { return static_cast<int64_t>(static_cast<__int128>(a) * b / c); }
 
 int64_t FloorMod(int64_t a, int64_t b) {
     int64_t r = a % b;
@@ -144,8 +142,7 @@ void DrawLabelledColumn(DrawSurface* surface, const GraphStyle* style, int x, co
 }
 
 // A column labelled with the axis time, or with the local clock time.
-void DrawTimeColumn(DrawSurface* surface, const GraphStyle* style, int x, int64_t time, int64_t step,
-                    int offline) {
+void DrawTimeColumn(DrawSurface* surface, const GraphStyle* style, int x, int64_t time, int64_t step, int offline) {
     char label[32];
     GraphFormatTime(time, step, offline, label);
     DrawLabelledColumn(surface, style, x, label);
@@ -153,8 +150,7 @@ void DrawTimeColumn(DrawSurface* surface, const GraphStyle* style, int x, int64_
 
 // The column holds the round clock time; its start need not be one (the
 // first packet came at any moment), so the label names the round time.
-void DrawClockColumn(DrawSurface* surface, const GraphStyle* style, int x, int64_t local, int64_t step,
-                     int offline) {
+void DrawClockColumn(DrawSurface* surface, const GraphStyle* style, int x, int64_t local, int64_t step, int offline) {
     char label[32];
     GraphFormatClock(local - FloorMod(local, step), step, offline, label);
     DrawLabelledColumn(surface, style, x, label);
@@ -208,8 +204,7 @@ void GraphFormatClock(int64_t localMicros, int64_t L, int offline, char* out) {
         return;
     }
     int64_t t = FloorMod(localMicros, kDay);
-    snprintf(out, size, "%" PRId64 ":%02" PRId64 ":%02" PRId64, t / kHour, t % kHour / kMinute,
-             t % kMinute / kSecond);
+    snprintf(out, size, "%" PRId64 ":%02" PRId64 ":%02" PRId64, t / kHour, t % kHour / kMinute, t % kMinute / kSecond);
     AppendFraction(out, size, t % kSecond, L, offline);
 }
 

@@ -150,8 +150,7 @@ void CaptureFileReadThread(CaptureFileJob* job) {
         if (f && fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode)) {
             job->fileSize.store(st.st_size, std::memory_order_relaxed);
         }
-        if (!RawsharkMngrListEditOffline(job->rawshark, pcap_datalink(handle), job->filterCount,
-                                         job->entries)) {
+        if (!RawsharkMngrListEditOffline(job->rawshark, pcap_datalink(handle), job->filterCount, job->entries)) {
             Fail(job, "RawsharkMngrListEdit() error");
         } else {
             int64_t base = 0;

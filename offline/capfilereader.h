@@ -32,10 +32,10 @@ enum { CaptureFileQueued = 0, CaptureFileReading = 1, CaptureFileFinished = 2, C
 constexpr int kCaptureFileWaitRounds = 30;
 
 struct CaptureFileJob {
-    char message[256];                // error text of a failed run, cut to fit; empty otherwise
-    char path[kPathMax];              // the capture file, set before the run
-    std::atomic<int64_t> packetCount; // packets read and handed on so far
-    std::atomic<int32_t> state;       // CaptureFileQueued .. CaptureFileFailed
+    char message[256];                 // error text of a failed run, cut to fit; empty otherwise
+    char path[kPathMax];               // the capture file, set before the run
+    std::atomic<int64_t> packetCount;  // packets read and handed on so far
+    std::atomic<int32_t> state;        // CaptureFileQueued .. CaptureFileFailed
     // Progress for the reading dialog: file bytes consumed and the file's
     // size (0 when unknown, e.g. a pipe).
     std::atomic<int64_t> bytesRead;
@@ -45,8 +45,8 @@ struct CaptureFileJob {
     const RawsharkBlock* rawshark;
     const FilterEntry* entries;
     int32_t filterCount;
-    int32_t waitRounds;               // 100 ms rounds for the last verdicts; kCaptureFileWaitRounds
-    int32_t stopOnMessage;            // 1: stop waiting once a filter's rawshark printed a "rawshark:" line
+    int32_t waitRounds;     // 100 ms rounds for the last verdicts; kCaptureFileWaitRounds
+    int32_t stopOnMessage;  // 1: stop waiting once a filter's rawshark printed a "rawshark:" line
     // Filled by the thread just before it releases the processes: whether
     // every process judged every packet, and each filter's last "rawshark:"
     // line (the list is gone afterwards).

@@ -109,8 +109,8 @@ int OfflineArgsParse(int argc, char** argv, OfflineArgs* args, char* error, size
             args->onePass = onePass;
             continue;
         }
-        int takesValue = !strcmp(a, "--filter-set") || !strcmp(a, "--interval") ||
-                         !strcmp(a, "--export-csv") || !strcmp(a, "--export-png") || !strcmp(a, "--size");
+        int takesValue = !strcmp(a, "--filter-set") || !strcmp(a, "--interval") || !strcmp(a, "--export-csv") ||
+                         !strcmp(a, "--export-png") || !strcmp(a, "--size");
         if (takesValue) {
             if (i + 1 >= argc || !argv[i + 1][0]) {
                 snprintf(error, size, "%s needs a value", a);
@@ -118,9 +118,12 @@ int OfflineArgsParse(int argc, char** argv, OfflineArgs* args, char* error, size
             }
             const char* v = argv[++i];
             char* dest = nullptr;
-            if (!strcmp(a, "--filter-set")) dest = args->filterSet;
-            else if (!strcmp(a, "--export-csv")) dest = args->csvPath;
-            else if (!strcmp(a, "--export-png")) dest = args->pngPath;
+            if (!strcmp(a, "--filter-set"))
+                dest = args->filterSet;
+            else if (!strcmp(a, "--export-csv"))
+                dest = args->csvPath;
+            else if (!strcmp(a, "--export-png"))
+                dest = args->pngPath;
             if (dest) {
                 if (TextCopy(dest, kPathMax, v) >= static_cast<size_t>(kPathMax)) {
                     snprintf(error, size, "%s: the path is too long", a);
@@ -208,11 +211,9 @@ int OfflineExportRead(OfflineExport* ex, const OfflineArgs* args, char* error, s
         DfilterStartChildProcess("");
         for (int i = 0; i < ex->count; i++) {
             int verdict = 1;
-            if (ex->entries[i].filterText[0] && DfilterDravik(ex->entries[i].filterText, &verdict) &&
-                !verdict) {
+            if (ex->entries[i].filterText[0] && DfilterDravik(ex->entries[i].filterText, &verdict) && !verdict) {
                 DfilterStopChildProcess();
-                snprintf(error, size, "filter %d is not a valid display filter: %s", i + 1,
-                         ex->entries[i].filterText);
+                snprintf(error, size, "filter %d is not a valid display filter: %s", i + 1, ex->entries[i].filterText);
                 return 0;
             }
         }
@@ -236,8 +237,8 @@ int OfflineExportRead(OfflineExport* ex, const OfflineArgs* args, char* error, s
     return 1;
 }
 
-int OfflineExportCheckRun(const CaptureFileJob* job, const FilterEntry* entries, int count, int onePass,
-                          char* error, size_t size) {
+int OfflineExportCheckRun(const CaptureFileJob* job, const FilterEntry* entries, int count, int onePass, char* error,
+                          size_t size) {
     error[0] = '\0';
     if (job->state.load(std::memory_order_acquire) != CaptureFileFinished) {
         // The designed texts begin with a line break meant for a message box.
@@ -253,8 +254,8 @@ int OfflineExportCheckRun(const CaptureFileJob* job, const FilterEntry* entries,
             // the compiler's reason after the filter.
             const char* reason = strncmp(m, "lumo_judge: filter ", 19) == 0 ? strstr(m + 19, ": ") : nullptr;
             if (reason) {
-                snprintf(error, size, "filter %d is not a valid display filter: %s (%s)", i + 1,
-                         entries[i].filterText, reason + 2);
+                snprintf(error, size, "filter %d is not a valid display filter: %s (%s)", i + 1, entries[i].filterText,
+                         reason + 2);
             } else {
                 snprintf(error, size, "filter %d (%s): %s", i + 1, entries[i].filterText, m);
             }
@@ -318,9 +319,8 @@ int OfflineExportWriteCsv(const OfflineExport* ex, FILE* out, int64_t interval, 
     if (!ordered) {
         order.resize(static_cast<size_t>(count));
         for (int64_t k = 0; k < count; k++) order[static_cast<size_t>(k)] = k;
-        std::stable_sort(order.begin(), order.end(), [](int64_t a, int64_t b) {
-            return PacketStoreItem(a)->time < PacketStoreItem(b)->time;
-        });
+        std::stable_sort(order.begin(), order.end(),
+                         [](int64_t a, int64_t b) { return PacketStoreItem(a)->time < PacketStoreItem(b)->time; });
     }
 
     fputs("interval_start_us,all_packets,all_bytes", out);
@@ -389,8 +389,8 @@ int OfflineExportRender(const OfflineExport* ex, DrawSurface* surface) {
     int visible[FilterSetMax];
     for (int i = 0; i < FilterSetMax; i++) visible[i] = 1;
     const GraphStyle style = SettingsGraphStyle(&ex->settings);
-    return GraphDrawOffline(surface, &style, ex->entries, ex->count, -1, rects, visible,
-                            view.microsPerPixel, view.viewEndTime);
+    return GraphDrawOffline(surface, &style, ex->entries, ex->count, -1, rects, visible, view.microsPerPixel,
+                            view.viewEndTime);
 }
 
 // ---------------------------------------------------------------- export mode

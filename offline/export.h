@@ -21,16 +21,16 @@
 #include "shell/settings.h"
 
 struct OfflineArgs {
-    int help;                   // --help
-    int version;                // --version
-    char filterSet[kPathMax];   // --filter-set, "" when not given
-    int64_t interval;           // --interval, 0 when not given
-    char csvPath[kPathMax];     // --export-csv, "" when not given
-    char pngPath[kPathMax];     // --export-png, "" when not given
-    int32_t pngWidth;           // --size, default 1280 x 480
+    int help;                  // --help
+    int version;               // --version
+    char filterSet[kPathMax];  // --filter-set, "" when not given
+    int64_t interval;          // --interval, 0 when not given
+    char csvPath[kPathMax];    // --export-csv, "" when not given
+    char pngPath[kPathMax];    // --export-png, "" when not given
+    int32_t pngWidth;          // --size, default 1280 x 480
     int32_t pngHeight;
-    char capture[kPathMax];     // CAPTURE, "" when not given
-    int32_t onePass;            // --one-pass 1, --per-filter 0, not given -1: "one_pass" of the settings
+    char capture[kPathMax];  // CAPTURE, "" when not given
+    int32_t onePass;         // --one-pass 1, --per-filter 0, not given -1: "one_pass" of the settings
 };
 
 // Default picture size of --export-png.
@@ -64,8 +64,8 @@ struct OfflineExport {
 
 // Writes the picture of the whole file to path (width x height); returns 1,
 // or 0 with a reason in error. The Qt side supplies it (PNG through QImage).
-using OfflineExportPictureFn = int (*)(const OfflineExport* ex, const char* path, int width,
-                                       int height, char* error, size_t size);
+using OfflineExportPictureFn = int (*)(const OfflineExport* ex, const char* path, int width, int height, char* error,
+                                       size_t size);
 
 // Loads the settings (read only) and the filters (--filter-set, else the
 // start-up filter set of the data folder when a rawshark path is set),
@@ -78,15 +78,14 @@ int OfflineExportRead(OfflineExport* ex, const OfflineArgs* args, char* error, s
 // the export gives (the run's failure, a filter its judge refused, or
 // verdicts that did not all come within the run's wait). onePass names the
 // judge in that last text. UI thread, after the run's state is final.
-int OfflineExportCheckRun(const CaptureFileJob* job, const FilterEntry* entries, int count, int onePass,
-                          char* error, size_t size);
+int OfflineExportCheckRun(const CaptureFileJob* job, const FilterEntry* entries, int count, int onePass, char* error,
+                          size_t size);
 
 // Writes the CSV: a header line, then one row per interval of `interval`
 // microseconds from the one holding the first packet to the one holding the
 // latest: interval_start_us, all_packets, all_bytes, then packets and bytes
 // of each filter in order. Returns 1, or 0 with a reason in error.
-int OfflineExportWriteCsv(const OfflineExport* ex, FILE* out, int64_t interval, char* error,
-                          size_t size);
+int OfflineExportWriteCsv(const OfflineExport* ex, FILE* out, int64_t interval, char* error, size_t size);
 
 // OfflineExportWriteCsv into the file at path, replacing it whole or not at
 // all (written beside it, then renamed). Returns 1, or 0 with a reason in

@@ -47,14 +47,14 @@ int LumoOfflineRun(const OfflineArgs* args) {
     const int code = QApplication::exec();
     OfflineWindowInstance = nullptr;
     delete window;
-    if (overridden && OfflineSettings.rawshark.onePass == args->onePass) OfflineSettings.rawshark.onePass = savedOnePass;
+    if (overridden && OfflineSettings.rawshark.onePass == args->onePass)
+        OfflineSettings.rawshark.onePass = savedOnePass;
     SettingsSave(&OfflineSettings, SettingsLumoOffline);
     DebugLog("%s(%d),Lumo_offline exit", __FILE__, __LINE__);
     return code;
 }
 
-int OfflineExportSavePng(const OfflineExport* ex, const char* path, int width, int height,
-                         char* error, size_t size) {
+int OfflineExportSavePng(const OfflineExport* ex, const char* path, int width, int height, char* error, size_t size) {
     DrawSurfaceSetDefaultText(DrawTextQt());
     DrawSurface surface;
     if (!DrawSurfaceCreate(&surface, width, height)) {

@@ -5,11 +5,10 @@
 #include <climits>
 
 const int64_t ZoomTable[kZoomLevels] = {
-    1,          2,          5,          10,         20,          50,         100,
-    200,        500,        1000,       2000,       5000,        10000,      20000,
-    50000,      100000,     200000,     500000,     1000000,     2000000,    5000000,
-    10000000,   20000000,   30000000,   60000000,   120000000,   300000000,  600000000,
-    1200000000, 1800000000, 3600000000LL,
+    1,        2,         5,         10,        20,         50,         100,          200,
+    500,      1000,      2000,      5000,      10000,      20000,      50000,        100000,
+    200000,   500000,    1000000,   2000000,   5000000,    10000000,   20000000,     30000000,
+    60000000, 120000000, 300000000, 600000000, 1200000000, 1800000000, 3600000000LL,
 };
 
 static int32_t ClampToInt32(int64_t v) {
@@ -66,9 +65,7 @@ int32_t OfflineViewSetRange(OfflineView* view, int width, int64_t position) {
     return view->scrollPos;
 }
 
-int OfflineViewCanScroll(const OfflineView* view) {
-    return HighestPosition(view) > view->scrollMin;
-}
+int OfflineViewCanScroll(const OfflineView* view) { return HighestPosition(view) > view->scrollMin; }
 
 void OfflineViewFitFile(OfflineView* view, int64_t totalDuration, int width) {
     int64_t perColumn = width > 0 ? totalDuration / width : totalDuration;
@@ -96,15 +93,15 @@ int OfflineViewScroll(OfflineView* view, int request, int64_t trackPos) {
     int64_t old = view->scrollPos;
     int64_t next;
     switch (request) {
-    case ScrollLineLeft: next = old - 1; break;
-    case ScrollLineRight: next = old + 1; break;
-    case ScrollPageLeft: next = old - view->scrollPage; break;
-    case ScrollPageRight: next = old + view->scrollPage; break;
-    case ScrollThumbPosition:
-    case ScrollThumbTrack: next = trackPos; break;
-    case ScrollLeftEnd: next = view->scrollMin; break;
-    case ScrollRightEnd: next = view->scrollMax; break;
-    default: return 0;
+        case ScrollLineLeft: next = old - 1; break;
+        case ScrollLineRight: next = old + 1; break;
+        case ScrollPageLeft: next = old - view->scrollPage; break;
+        case ScrollPageRight: next = old + view->scrollPage; break;
+        case ScrollThumbPosition:
+        case ScrollThumbTrack: next = trackPos; break;
+        case ScrollLeftEnd: next = view->scrollMin; break;
+        case ScrollRightEnd: next = view->scrollMax; break;
+        default: return 0;
     }
     if (next == old) return 0;
     if (next < view->scrollMin) next = view->scrollMin;

@@ -29,17 +29,16 @@
 const char* const kOfflineCaption = "Lumo_offline";
 
 static const GraphWindowConfig kOfflineConfig = {
-    "Lumo_offline",                 // title and caption
-    "lumo_offline",                 // caption of the rawshark file dialog's box
+    "Lumo_offline",                // title and caption
+    "lumo_offline",                // caption of the rawshark file dialog's box
     kStartupFilterSetOfflineFile,  // start-up filter set in the data folder
-    1,                              // the Capture Options dialog's offline form
+    1,                             // the Capture Options dialog's offline form
 };
 
 // The one job record of the process, handed to every reading run.
 static CaptureFileJob OfflineJob;
 
-OfflineWindow::OfflineWindow(Settings* settings, const char* initialFilterSet)
-    : GraphWindow(kOfflineConfig, settings) {
+OfflineWindow::OfflineWindow(Settings* settings, const char* initialFilterSet) : GraphWindow(kOfflineConfig, settings) {
     currentCaptureFile_[0] = '\0';
     TextCopy(initialFilterSet_, sizeof initialFilterSet_, initialFilterSet ? initialFilterSet : "");
     OfflineViewInit(&timeView_, settings->samplingInterval, 0);
@@ -89,14 +88,9 @@ void OfflineWindow::BuildFileMenu(QMenu* file) {
 
 int OfflineWindow::OnCommand(int id) {
     switch (id) {
-        case CmdOpenCaptureFile:
-            OpenCaptureFile();
-            return 1;
-        case CmdReloadCaptureFile:
-            ReloadCaptureFile();
-            return 1;
-        default:
-            return 0;
+        case CmdOpenCaptureFile: OpenCaptureFile(); return 1;
+        case CmdReloadCaptureFile: ReloadCaptureFile(); return 1;
+        default: return 0;
     }
 }
 
@@ -121,8 +115,8 @@ void OfflineWindow::ReloadCaptureFile() {
     }
     reading_ = 1;
     MainWndView* view = View();
-    CaptureFileJobInit(&OfflineJob, currentCaptureFile_, &AppSettings()->rawshark,
-                       view->filters.entries, view->filters.count);
+    CaptureFileJobInit(&OfflineJob, currentCaptureFile_, &AppSettings()->rawshark, view->filters.entries,
+                       view->filters.count);
     DebugLog("%s(%d),ReloadCaptureFile() info,%s", __FILE__, __LINE__, currentCaptureFile_);
     // Start waits for the previous run's thread and empties the store.
     CaptureFileReadStart(&OfflineJob);
@@ -140,9 +134,8 @@ void OfflineWindow::ReloadCaptureFile() {
 void OfflineWindow::Render() {
     MainWndView* view = View();
     const GraphStyle style = SettingsGraphStyle(AppSettings());
-    GraphDrawOffline(Surface(), &style, view->filters.entries, view->filters.count,
-                     view->selectedFilter, view->legendRects, view->filterVisible,
-                     timeView_.microsPerPixel, timeView_.viewEndTime);
+    GraphDrawOffline(Surface(), &style, view->filters.entries, view->filters.count, view->selectedFilter,
+                     view->legendRects, view->filterVisible, timeView_.microsPerPixel, timeView_.viewEndTime);
 }
 
 void OfflineWindow::UpdateScrollBar() {
@@ -193,8 +186,7 @@ void OfflineWindow::OnDroppedFile(const char* path) {
             SetCurrentCaptureFile(path);
             SendCommand(CmdReloadCaptureFile);
             break;
-        default:
-            break;
+        default: break;
     }
 }
 

@@ -45,11 +45,8 @@ void ReadingDialog::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
         case Qt::Key_Return:
         case Qt::Key_Enter:
-        case Qt::Key_Escape:
-            event->accept();
-            return;
-        default:
-            QDialog::keyPressEvent(event);
+        case Qt::Key_Escape: event->accept(); return;
+        default: QDialog::keyPressEvent(event);
     }
 }
 

@@ -96,8 +96,8 @@ int ChildConsoleNewArgv(const char* commandLine, const char* const* argv, ChildC
         DebugLog("%s(%d),CreatePipe() err,errno=%d", __FILE__, __LINE__, errno);
         goto fail;
     }
-    if ((out[0] = HighCloexec(out[0])) < 0 || (out[1] = HighCloexec(out[1])) < 0 ||
-        (in[0] = HighCloexec(in[0])) < 0 || (in[1] = HighCloexec(in[1])) < 0) {
+    if ((out[0] = HighCloexec(out[0])) < 0 || (out[1] = HighCloexec(out[1])) < 0 || (in[0] = HighCloexec(in[0])) < 0 ||
+        (in[1] = HighCloexec(in[1])) < 0) {
         err = errno;
         DebugLog("%s(%d),DuplicateHandle() err,errno=%d", __FILE__, __LINE__, errno);
         goto fail;

@@ -64,8 +64,8 @@ void PacketRingStore(const PacketRecordHeader* header, const uint8_t* /*data*/) 
         // Seconds as a signed 32-bit difference, so a packet stamped before
         // packet 0 gets a negative elapsed time (and a bin below 0).
         int32_t seconds = static_cast<int32_t>(header->ts_sec - static_cast<uint32_t>(PacketRing.firstTsSec));
-        int64_t elapsed = static_cast<int64_t>(seconds) * 1000000 + static_cast<int32_t>(header->ts_usec) -
-                          PacketRing.firstTsUsec;
+        int64_t elapsed =
+            static_cast<int64_t>(seconds) * 1000000 + static_cast<int32_t>(header->ts_usec) - PacketRing.firstTsUsec;
         bin = elapsed / interval;
     }
     PacketSlot* slot = &PacketRing.slots[c & kSlotMask];
@@ -176,8 +176,7 @@ void SampleCounterAdvance(SampleCounter* counter, int matched) {
         if (matched) {
             uint64_t i = static_cast<uint64_t>(bin) & mask;
             // One writer per counter: load and store, no read-modify-write.
-            bytes[i].store(bytes[i].load(std::memory_order_relaxed) + slot->header.orig_len,
-                           std::memory_order_relaxed);
+            bytes[i].store(bytes[i].load(std::memory_order_relaxed) + slot->header.orig_len, std::memory_order_relaxed);
             packets[i].store(packets[i].load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
         }
     }
@@ -199,8 +198,7 @@ void SampleCounterAdvance(SampleCounter* counter, int matched) {
 // zeros for the bins after the counter's last packet, zero for bins before
 // packet 0 and for bins the ring no longer holds.
 template <typename T>
-static void ReadRing(const SampleCounter* counter, const std::atomic<T>* ring, int64_t nowBin, uint64_t* out,
-                     int n) {
+static void ReadRing(const SampleCounter* counter, const std::atomic<T>* ring, int64_t nowBin, uint64_t* out, int n) {
     int j = 0;
     if (!ring) {
         for (; j < n; ++j) out[j] = 0;

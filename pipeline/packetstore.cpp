@@ -73,9 +73,7 @@ int64_t PacketStoreCount() { return PacketStore.count.load(std::memory_order_acq
 
 int64_t PacketStoreLastTime() { return PacketStore.lastTime.load(std::memory_order_relaxed); }
 
-void PacketStoreSetBaseTime(int64_t epochMicros) {
-    PacketStore.baseTime.store(epochMicros, std::memory_order_relaxed);
-}
+void PacketStoreSetBaseTime(int64_t epochMicros) { PacketStore.baseTime.store(epochMicros, std::memory_order_relaxed); }
 
 int64_t PacketStoreBaseTime() { return PacketStore.baseTime.load(std::memory_order_relaxed); }
 
@@ -100,7 +98,7 @@ int PacketStoreFindRange(int64_t T, int64_t w, int n, int64_t* first, int64_t* l
     int64_t lastBin = BinOf(ItemAt(count - 1)->time, w);
     if (E < firstBin) return 0;  // the window ends before the first item
     // E >= firstBin >= 0 for stored times, so E - n cannot overflow.
-    int64_t below = E - n;  // the highest bin left of the window
+    int64_t below = E - n;           // the highest bin left of the window
     if (lastBin <= below) return 0;  // every item lies before the window
 
     int64_t lo, hi;
@@ -112,7 +110,10 @@ int PacketStoreFindRange(int64_t T, int64_t w, int n, int64_t* first, int64_t* l
         hi = count - 1;
         while (hi - lo > 1) {
             int64_t mid = lo + (hi - lo) / 2;
-            if (BinOf(ItemAt(mid)->time, w) > below) hi = mid; else lo = mid;
+            if (BinOf(ItemAt(mid)->time, w) > below)
+                hi = mid;
+            else
+                lo = mid;
         }
         *first = hi;
     }
@@ -124,7 +125,10 @@ int PacketStoreFindRange(int64_t T, int64_t w, int n, int64_t* first, int64_t* l
         hi = count - 1;
         while (hi - lo > 1) {
             int64_t mid = lo + (hi - lo) / 2;
-            if (BinOf(ItemAt(mid)->time, w) <= E) lo = mid; else hi = mid;
+            if (BinOf(ItemAt(mid)->time, w) <= E)
+                lo = mid;
+            else
+                hi = mid;
         }
         *last = lo;
     }

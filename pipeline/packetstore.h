@@ -54,5 +54,5 @@ int PacketStoreFindRange(int64_t T, int64_t w, int n, int64_t* first, int64_t* l
 // first (element j is bin T/w - j): wire bytes and packets of the items whose
 // bit `filter` is set, or of every item when filter is -1. Each non-null
 // output gets n values; items outside the window are skipped.
-void PacketStoreAccumulate(int filter, int64_t T, int64_t w, int n, int64_t first, int64_t last,
-                           uint64_t* bytes, uint64_t* packets);
+void PacketStoreAccumulate(int filter, int64_t T, int64_t w, int n, int64_t first, int64_t last, uint64_t* bytes,
+                           uint64_t* packets);

@@ -9,10 +9,10 @@
 
 // What the rawshark manager receives as a whole. Field order is fixed.
 struct RawsharkBlock {
-    char rawsharkPath[kPathMax];     // "rawshark_path", "" then searched
-    int32_t macResolution;           // "enable_MAC_address_resolution"
-    int32_t networkResolution;       // "enable_network_address_resolution"
-    int32_t transportResolution;     // "enable_transport_layer_port_number_resolution"
-    int32_t concurrentDns;           // "enable_concurrent_asynchronous_DNS_lookups"
-    int32_t onePass;                 // "one_pass", 1: one lumo_judge for every filter, 0: one rawshark each
+    char rawsharkPath[kPathMax];  // "rawshark_path", "" then searched
+    int32_t macResolution;        // "enable_MAC_address_resolution"
+    int32_t networkResolution;    // "enable_network_address_resolution"
+    int32_t transportResolution;  // "enable_transport_layer_port_number_resolution"
+    int32_t concurrentDns;        // "enable_concurrent_asynchronous_DNS_lookups"
+    int32_t onePass;              // "one_pass", 1: one lumo_judge for every filter, 0: one rawshark each
 };

@@ -328,8 +328,7 @@ void RawsharkMngrTakeRead(RawsharkEntry* entry, int got) {
     // followed to its end instead.
     if (entry->longLine == 2) {
         entry->fill = 0;
-    } else if (entry->longLine == 0 && IsJudge(entry) &&
-               memcmp(entry->buffer, kJudgePrefix, kJudgePrefixLength) == 0) {
+    } else if (entry->longLine == 0 && IsJudge(entry) && memcmp(entry->buffer, kJudgePrefix, kJudgePrefixLength) == 0) {
         JudgeMessage(entry, entry->buffer, kRawsharkMessageSize - 1);
         entry->longLine = 2;
         entry->fill = 0;

@@ -35,8 +35,8 @@
 #include "pipeline/rawsharkblock.h"
 #include "pipeline/record.h"
 
-constexpr int kRawsharkMessageSize = 256;   // LastMessage, NUL included
-constexpr int kRawsharkStallMs = 2000;      // longest wait for room in a judging process's pipe
+constexpr int kRawsharkMessageSize = 256;  // LastMessage, NUL included
+constexpr int kRawsharkStallMs = 2000;     // longest wait for room in a judging process's pipe
 
 // ---------------------------------------------------------------- building
 // UI thread in lumo; the capture-file reader thread in lumo_offline.
@@ -49,12 +49,11 @@ constexpr int kRawsharkStallMs = 2000;      // longest wait for room in a judgin
 // thread runs.
 // Returns 1 (also for count <= 0, with an empty list), or 0 with the list
 // empty and nothing left running (also for more than FilterSetMax filters).
-int RawsharkMngrListEdit(const RawsharkBlock* rawshark, int linkType, int count,
-                         const FilterEntry* entries, int binCount);
+int RawsharkMngrListEdit(const RawsharkBlock* rawshark, int linkType, int count, const FilterEntry* entries,
+                         int binCount);
 
 // The same for lumo_offline: verdicts mark the packet store.
-int RawsharkMngrListEditOffline(const RawsharkBlock* rawshark, int linkType, int count,
-                                const FilterEntry* entries);
+int RawsharkMngrListEditOffline(const RawsharkBlock* rawshark, int linkType, int count, const FilterEntry* entries);
 
 // Kills every process, waits for every reader thread to report its end and
 // joins it, then closes the pipes and frees the counters. Harmless on an

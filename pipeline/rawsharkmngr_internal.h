@@ -21,13 +21,13 @@ enum RawsharkMngrMode { RawsharkMngrLive = 0, RawsharkMngrOffline = 1 };
 // What the packet source has done to a process's input.
 enum { InputOpen = 0, InputStalled = 1, InputEnded = 2 };
 
-constexpr int kRawsharkBufferSize = 1024;   // reader's input buffer
+constexpr int kRawsharkBufferSize = 1024;  // reader's input buffer
 
 // The last "rawshark:" line of an entry. The reader thread writes it, any
 // thread reads it; words and a sequence number instead of a lock, so the
 // reader thread never waits for the UI.
 struct RawsharkMessage {
-    std::atomic<uint32_t> sequence;                        // odd while a write is under way
+    std::atomic<uint32_t> sequence;                         // odd while a write is under way
     std::atomic<uint64_t> words[kRawsharkMessageSize / 8];  // the text, NUL-padded
 };
 
@@ -36,22 +36,22 @@ struct RawsharkMessage {
 // filter, counter or cursor of its own). Entries sit in a table that lives
 // as long as the process and never move; threads hold pointers to them.
 struct RawsharkEntry {
-    FilterEntry filter;          // a copy; only filterText matters here
-    ChildConsole console;        // all zero for an empty filter and for an entry the judge serves
-    int32_t mode;                // RawsharkMngrMode
-    int32_t index;               // position in the list (the match bit offline); -1 for the judge
+    FilterEntry filter;    // a copy; only filterText matters here
+    ChildConsole console;  // all zero for an empty filter and for an entry the judge serves
+    int32_t mode;          // RawsharkMngrMode
+    int32_t index;         // position in the list (the match bit offline); -1 for the judge
     // the judge only: entry index of verdict position p, p < servedCount
     int32_t servedCount;
     int32_t served[FilterSetMax];
     // reader thread only
     char buffer[kRawsharkBufferSize];
-    int32_t fill;                // bytes held in buffer
-    int32_t longLine;            // 1: inside a line longer than buffer; 2: the same for a "rawshark:" line
+    int32_t fill;      // bytes held in buffer
+    int32_t longLine;  // 1: inside a line longer than buffer; 2: the same for a "rawshark:" line
     // what verdicts advance: the counter (live) or the cursor (offline);
     // one writer each: the reader thread, or the packet source for an empty filter
     SampleCounter counter;
     std::atomic<int64_t> cursor;  // offline: packets decided so far
-    std::thread thread;          // not joinable for an empty filter and for a served entry
+    std::thread thread;           // not joinable for an empty filter and for a served entry
     // Served entries: set by the judge's reader thread, as their own reader would.
     std::atomic<int32_t> ReaderState;  // ReaderNotStarted, ReaderRunning, ReaderEnded
     // InputOpen, InputStalled once the packet source has killed the process
@@ -84,7 +84,7 @@ struct RawsharkCommand {
     char store[kRawsharkCommandSize];        // the argument texts, each NUL-terminated
     const char* argv[kRawsharkMaxArgs + 1];  // argc pointers into store, then nullptr
     int argc;
-    int used;                                // bytes of store in use
+    int used;  // bytes of store in use
 };
 
 // Builds the command of one entry into command: text

@@ -31,9 +31,7 @@ int64_t PerfCounter() { return ClockFn.load(std::memory_order_relaxed)(); }
 
 int64_t PerfFrequency() { return 1000000000LL; }
 
-void PerfSetClock(PerfClockFn clock) {
-    ClockFn.store(clock ? clock : &RealClock, std::memory_order_relaxed);
-}
+void PerfSetClock(PerfClockFn clock) { ClockFn.store(clock ? clock : &RealClock, std::memory_order_relaxed); }
 
 // ---------------------------------------------------------------- folders
 
@@ -115,9 +113,7 @@ int DataFilePath(const char* name, char* out, size_t size) {
     return JoinPath(folder, name, out, size);
 }
 
-int ProgramFilePath(const char* name, char* out, size_t size) {
-    return JoinPath(ProgramFolder(), name, out, size);
-}
+int ProgramFilePath(const char* name, char* out, size_t size) { return JoinPath(ProgramFolder(), name, out, size); }
 
 int DataFolderCreate() {
     char folder[kPathMax];

@@ -85,9 +85,9 @@ int FileWriteAtomic(const char* path, const void* data, size_t length);
 // A replacement of a file written piece by piece, for output too large to
 // hold in memory first. Same rules as FileWriteAtomic.
 struct AtomicFile {
-    FILE* stream;            // where the caller writes; null when FileAtomicOpen failed
-    char temp[kPathMax];     // the new file beside the target; "" when written in place
-    char target[kPathMax];   // the file replaced (a symbolic link's target)
+    FILE* stream;           // where the caller writes; null when FileAtomicOpen failed
+    char temp[kPathMax];    // the new file beside the target; "" when written in place
+    char target[kPathMax];  // the file replaced (a symbolic link's target)
 };
 
 // Opens the new file beside path (or path itself when no file can be created

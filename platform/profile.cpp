@@ -25,9 +25,9 @@ namespace {
 enum LineKind { LineEmpty, LineSection, LineKey, LineOther };
 
 struct Line {
-    size_t start;      // first byte of the line
-    size_t end;        // its line feed, or the end of the text
-    size_t next;       // first byte of the next line
+    size_t start;  // first byte of the line
+    size_t end;    // its line feed, or the end of the text
+    size_t next;   // first byte of the next line
     LineKind kind;
     size_t nameStart, nameEnd;    // section or key name, blanks removed
     size_t valueStart, valueEnd;  // key value, blanks removed
@@ -232,8 +232,8 @@ int ReadWholeFile(const char* path, std::string* text) {
 
 // ---------------------------------------------------------------- in memory
 
-size_t ProfileTextGetString(const char* text, size_t length, const char* section, const char* key,
-                            const char* def, char* out, size_t size) {
+size_t ProfileTextGetString(const char* text, size_t length, const char* section, const char* key, const char* def,
+                            char* out, size_t size) {
     if (!def) def = "";
     if (!text || !section || !key) return CopyOut(def, strlen(def), out, size);
     Place place = FindKey(text, length, section, key);

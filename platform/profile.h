@@ -17,8 +17,8 @@
 // Copies the value of key (blanks around it removed; one pair of surrounding
 // double quotes removed; cut at a NUL byte) into out, cut to size - 1
 // characters, or def when the key is missing. Returns the length copied.
-size_t ProfileGetString(const char* section, const char* key, const char* def,
-                        char* out, size_t size, const char* path);
+size_t ProfileGetString(const char* section, const char* key, const char* def, char* out, size_t size,
+                        const char* path);
 
 // The value of key read as a decimal integer the way GetPrivateProfileInt
 // reads it (leading blanks, one sign, digits up to the first other
@@ -37,14 +37,14 @@ int ProfileWriteString(const char* section, const char* key, const char* value, 
 // Sets count keys at once with one atomic replace of the file (the order of
 // keys[] is the order new keys are added in). Returns 1, or 0 when the file
 // cannot be written or any pair is refused (then the file is untouched).
-int ProfileWriteStrings(const char* section, const char* const* keys, const char* const* values,
-                        int count, const char* path);
+int ProfileWriteStrings(const char* section, const char* const* keys, const char* const* values, int count,
+                        const char* path);
 
 // ---------------------------------------------------------------- in memory
 
 // ProfileGetString over the file text text[0..length).
-size_t ProfileTextGetString(const char* text, size_t length, const char* section, const char* key,
-                            const char* def, char* out, size_t size);
+size_t ProfileTextGetString(const char* text, size_t length, const char* section, const char* key, const char* def,
+                            char* out, size_t size);
 
 // ProfileGetInt over the file text text[0..length).
 int ProfileTextGetInt(const char* text, size_t length, const char* section, const char* key, int def);

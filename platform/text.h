@@ -44,4 +44,3 @@ uint32_t ColorSwapRedBlue(uint32_t color);
 // Writes text as one CSV field: quoted (quotes doubled) when it holds a
 // comma, a quote, a line break or a leading or trailing blank.
 void CsvWriteField(FILE* out, const char* text);
-

@@ -35,13 +35,13 @@ extern const char kReplayStartText[];
 
 struct ReplayRecord {
     InterfaceInfo interfaces[kReplayMaxInterfaces]{};  // found at start, in the library's order
-    int32_t interfaceCount = 0;                      // valid entries, at most 16
-    ChildConsole child{};                            // the running tool; all zero when none
-    std::atomic<uint32_t> startTick{0};  // tick the elapsed time counts from; dialog and reader write it
-    std::thread reader;                  // this run's ReplayOutputReader; joinable while not joined
+    int32_t interfaceCount = 0;                        // valid entries, at most 16
+    ChildConsole child{};                              // the running tool; all zero when none
+    std::atomic<uint32_t> startTick{0};                // tick the elapsed time counts from; dialog and reader write it
+    std::thread reader;                                // this run's ReplayOutputReader; joinable while not joined
     // Written by the reader as it ends, read after the join:
-    int announced = 0;                        // the tool printed "Start Transmission"
-    char lastLine[kReplayMessageSize] = "";   // its last non-blank line of output, blanks trimmed
+    int announced = 0;                       // the tool printed "Start Transmission"
+    char lastLine[kReplayMessageSize] = "";  // its last non-blank line of output, blanks trimmed
     // What the dialog shows after a failed Start or a failed end (dialog thread).
     char message[kReplayMessageSize] = "";
 };
@@ -137,9 +137,9 @@ void ReplayOutputReader(ReplayRecord* record, int output);
 int ReplayStart(ReplayRecord* record, int selection, const char* pcapPath, const char** message);
 
 // Timer tick results.
-constexpr int kReplayTickIdle = 0;   // no tool
-constexpr int kReplayTickTime = 1;   // the tool runs; label holds the elapsed time
-constexpr int kReplayTickEnded = 2;  // the tool ended by itself and was released; go Idle
+constexpr int kReplayTickIdle = 0;    // no tool
+constexpr int kReplayTickTime = 1;    // the tool runs; label holds the elapsed time
+constexpr int kReplayTickEnded = 2;   // the tool ended by itself and was released; go Idle
 constexpr int kReplayTickFailed = 3;  // the same, but it failed: show record->message, go Idle
 
 // The 50 ms timer: no tool -> Idle; the tool ended -> ReplayEndTool, then

@@ -25,9 +25,7 @@ void ReplayShowError(QWidget* owner, const char* text) {
     QMessageBox::critical(owner, QString::fromUtf8(kCaption), QString::fromUtf8(text));
 }
 
-int ReplayIsCaptureFileName(const char* path) {
-    return HasExtension(path, ".pcap") || HasExtension(path, ".pcapng");
-}
+int ReplayIsCaptureFileName(const char* path) { return HasExtension(path, ".pcap") || HasExtension(path, ".pcapng"); }
 
 // Copies a path into buffer; 0 when it does not fit (a cut path names
 // another file).
@@ -46,8 +44,8 @@ int ReplayChooseFile(QWidget* owner, char* buffer, int size) {
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     // Qt's own dialog everywhere, so it behaves the same on every desktop.
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-    dialog.setNameFilters({QStringLiteral("Wireshark/tcpdump(*.pcap)"),
-                           QStringLiteral("Wireshark/tcpdump pcapng(*.pcapng)")});
+    dialog.setNameFilters(
+        {QStringLiteral("Wireshark/tcpdump(*.pcap)"), QStringLiteral("Wireshark/tcpdump pcapng(*.pcapng)")});
     dialog.selectNameFilter(QStringLiteral("Wireshark/tcpdump(*.pcap)"));
     if (dialog.exec() != QDialog::Accepted) return 0;
     const QStringList files = dialog.selectedFiles();
@@ -171,18 +169,13 @@ void ReplayDialog::OnStop() {
 void ReplayDialog::OnTimer() {
     char label[32];
     switch (ReplayTick(record_, label, sizeof label)) {
-    case kReplayTickTime:
-        timeLabel_->setText(QString::fromLatin1(label));
-        break;
-    case kReplayTickEnded:
-        ReplaySetRunning(this, 0);
-        break;
-    case kReplayTickFailed:
-        ReplaySetRunning(this, 0);
-        ReplayShowError(this, record_->message);
-        break;
-    default:
-        break;
+        case kReplayTickTime: timeLabel_->setText(QString::fromLatin1(label)); break;
+        case kReplayTickEnded: ReplaySetRunning(this, 0); break;
+        case kReplayTickFailed:
+            ReplaySetRunning(this, 0);
+            ReplayShowError(this, record_->message);
+            break;
+        default: break;
     }
 }
 

@@ -14,14 +14,12 @@ const char* const kSelectRawsharkTitle = "Select rawshark file";
 // Runs one dialog; fills path and returns 1 when a file was chosen. A
 // non-empty suffix is added to a name typed without one, and the dialog then
 // asks before replacing a file (the export dialogs).
-static int RunFileDialog(QWidget* owner, QFileDialog::AcceptMode mode, const char* title,
-                         const QStringList& filters, const char* folder, const char* objectName,
-                         char* path, size_t size, const char* suffix = "") {
+static int RunFileDialog(QWidget* owner, QFileDialog::AcceptMode mode, const char* title, const QStringList& filters,
+                         const char* folder, const char* objectName, char* path, size_t size, const char* suffix = "") {
     QFileDialog dialog(owner, QString::fromUtf8(title), QString::fromUtf8(folder));
     dialog.setObjectName(objectName);
     dialog.setAcceptMode(mode);
-    dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
-                                                       : QFileDialog::AnyFile);
+    dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, suffix[0] == '\0');
     dialog.setOption(QFileDialog::ReadOnly, false);
     dialog.setNameFilters(filters);
@@ -36,11 +34,10 @@ static int RunFileDialog(QWidget* owner, QFileDialog::AcceptMode mode, const cha
     return 1;
 }
 
-static int SelectRemembered(QWidget* owner, int kind, QFileDialog::AcceptMode mode,
-                            const char* title, const QStringList& filters, const char* objectName,
-                            char* path, size_t size, const char* suffix = "") {
-    if (!RunFileDialog(owner, mode, title, filters, FileDialogInitialFolder(kind), objectName,
-                       path, size, suffix)) {
+static int SelectRemembered(QWidget* owner, int kind, QFileDialog::AcceptMode mode, const char* title,
+                            const QStringList& filters, const char* objectName, char* path, size_t size,
+                            const char* suffix = "") {
+    if (!RunFileDialog(owner, mode, title, filters, FileDialogInitialFolder(kind), objectName, path, size, suffix)) {
         return 0;
     }
     FileDialogRemember(kind, path);
@@ -51,9 +48,8 @@ int SelectRawsharkExe(QWidget* owner, char* path, size_t size, const char* error
     char folder[kPathMax];
     FileDialogRawsharkFolder(path, folder, sizeof folder);
     for (;;) {
-        if (!RunFileDialog(owner, QFileDialog::AcceptOpen, kSelectRawsharkTitle,
-                           {QStringLiteral("All Files(*)")}, folder, "selectRawsharkDialog", path,
-                           size)) {
+        if (!RunFileDialog(owner, QFileDialog::AcceptOpen, kSelectRawsharkTitle, {QStringLiteral("All Files(*)")},
+                           folder, "selectRawsharkDialog", path, size)) {
             return 0;
         }
         if (FileDialogIsRawshark(path)) return 1;
@@ -73,21 +69,19 @@ int SelectFilterSetToSave(QWidget* owner, char* path, size_t size) {
 
 int SelectDumpFile(QWidget* owner, char* path, size_t size) {
     return SelectRemembered(owner, FolderDump, QFileDialog::AcceptSave, "Dump network traffic",
-                            {QStringLiteral("Wireshark/tcpdump(*.pcap)")}, "dumpFileDialog", path,
-                            size);
+                            {QStringLiteral("Wireshark/tcpdump(*.pcap)")}, "dumpFileDialog", path, size);
 }
 
 int SelectCaptureFile(QWidget* owner, char* path, size_t size) {
     return SelectRemembered(owner, FolderCaptureFile, QFileDialog::AcceptOpen, "Open Capture File",
-                            {QStringLiteral("Wireshark/tcpdump(*.pcap)"),
-                             QStringLiteral("pcapng(*.pcapng)"),
+                            {QStringLiteral("Wireshark/tcpdump(*.pcap)"), QStringLiteral("pcapng(*.pcapng)"),
                              QStringLiteral("All Files(*)")},
                             "openCaptureFileDialog", path, size);
 }
 
 int SelectExportCsvFile(QWidget* owner, char* path, size_t size) {
-    return SelectRemembered(owner, FolderExport, QFileDialog::AcceptSave, "Export CSV",
-                            {QStringLiteral("CSV(*.csv)")}, "exportCsvDialog", path, size, "csv");
+    return SelectRemembered(owner, FolderExport, QFileDialog::AcceptSave, "Export CSV", {QStringLiteral("CSV(*.csv)")},
+                            "exportCsvDialog", path, size, "csv");
 }
 
 int SelectExportPngFile(QWidget* owner, char* path, size_t size) {

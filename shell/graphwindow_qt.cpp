@@ -66,8 +66,8 @@ void GraphSurfaceWidget::leaveEvent(QEvent*) { window_->HandlePointer(-1, -1); }
 void GraphSurfaceWidget::paintEvent(QPaintEvent*) {
     if (!window_->SurfaceValid()) return;
     DrawSurface* surface = window_->Surface();
-    const QImage image(reinterpret_cast<const uchar*>(surface->pixels), surface->width,
-                       surface->height, surface->width * 4, QImage::Format_RGB32);
+    const QImage image(reinterpret_cast<const uchar*>(surface->pixels), surface->width, surface->height,
+                       surface->width * 4, QImage::Format_RGB32);
     QPainter painter(this);
     painter.drawImage(0, 0, image);
 }
@@ -169,8 +169,7 @@ int GraphWindow::CreateAndShow() {
     int x, y, width, height;
     // The saved size is the window's own (the frame added by the window
     // manager is not part of it), so a window reopens exactly as it closed.
-    if (MainWndPlacement(settings_, monitors.constData(), static_cast<int>(monitors.size()), &x, &y,
-                         &width, &height)) {
+    if (MainWndPlacement(settings_, monitors.constData(), static_cast<int>(monitors.size()), &x, &y, &width, &height)) {
         move(x, y);
     }
     resize(width, height);
@@ -188,9 +187,7 @@ int GraphWindow::CreateAndShow() {
     return 1;
 }
 
-void GraphWindow::ShowBox(const char* text, int icon) {
-    ShowMessageBox(this, text, config_.title, icon);
-}
+void GraphWindow::ShowBox(const char* text, int icon) { ShowMessageBox(this, text, config_.title, icon); }
 
 QAction* GraphWindow::CommandAction(int id) const { return actions_.value(id, nullptr); }
 
@@ -207,7 +204,8 @@ void GraphWindow::SetAlwaysOnTop(int on) {
 }
 
 void GraphWindow::PostCommand(int id) {
-    QMetaObject::invokeMethod(this, [this, id] { SendCommand(id); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, id] { SendCommand(id); }, Qt::QueuedConnection);
 }
 
 void GraphWindow::SendCommand(int id) {
@@ -232,16 +230,13 @@ void GraphWindow::LoadFilterSetFile(const char* path) {
 int GraphWindow::RunConfigurationDialog() {
     int count = 0;
     const InterfaceInfo* list = ConfigurationInterfaces(&count);
-    return RunCaptureOptionsDialog(this, settings_, list, count, config_.offline, config_.title,
-                                   config_.fileCaption);
+    return RunCaptureOptionsDialog(this, settings_, list, count, config_.offline, config_.title, config_.fileCaption);
 }
 
 void GraphWindow::RunSharedCommand(int id) {
     char path[kPathMax];
     switch (id) {
-        case CmdExit:
-            close();
-            break;
+        case CmdExit: close(); break;
         case CmdConfiguration:
             if (RunConfigurationDialog() == 1) {
                 MainWndViewReset(&view_);
@@ -279,11 +274,8 @@ void GraphWindow::RunSharedCommand(int id) {
             RedrawNow();
             break;
         case CmdExportCsv:
-        case CmdExportPng:
-            RunExport(id == CmdExportCsv);
-            break;
-        default:
-            break;  // no handler: nothing happens
+        case CmdExportPng: RunExport(id == CmdExportCsv); break;
+        default: break;  // no handler: nothing happens
     }
 }
 
@@ -300,7 +292,8 @@ void GraphWindow::RunExport(int csv) {
     }
     char path[kPathMax];
     path[0] = '\0';
-    const int chosen = csv ? SelectExportCsvFile(this, path, sizeof path) : SelectExportPngFile(this, path, sizeof path);
+    const int chosen =
+        csv ? SelectExportCsvFile(this, path, sizeof path) : SelectExportPngFile(this, path, sizeof path);
     if (!chosen) return;
     const int ok = csv ? WriteExportCsv(path, error, sizeof error) : WriteExportPng(path, error, sizeof error);
     if (!ok) {
@@ -352,8 +345,8 @@ void GraphWindow::DrawReadoutOverFrame() {
     frameKept_ = 1;
     MainWndView* view = &view_;
     const GraphStyle style = SettingsGraphStyle(settings_);
-    GraphDrawReadout(&surface_, &style, view->filters.entries, view->filters.count, view->filterVisible,
-                     pointerX_, pointerY_);
+    GraphDrawReadout(&surface_, &style, view->filters.entries, view->filters.count, view->filterVisible, pointerX_,
+                     pointerY_);
 }
 
 const uint32_t* GraphWindow::FramePixels() const {
@@ -420,9 +413,12 @@ void GraphWindow::dropEvent(QDropEvent* event) {
     if (urls.isEmpty() || !urls.first().isLocalFile()) return;
     const QByteArray path = urls.first().toLocalFile().toUtf8();
     if (path.size() >= kPathMax) return;
-    QMetaObject::invokeMethod(this, [this, path] {
-        if (!destroyed_) OnDroppedFile(path.constData());
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this, path] {
+            if (!destroyed_) OnDroppedFile(path.constData());
+        },
+        Qt::QueuedConnection);
 }
 
 void GraphWindow::closeEvent(QCloseEvent* event) {

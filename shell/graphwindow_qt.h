@@ -162,20 +162,33 @@ protected:
     virtual void BuildFileMenu(QMenu* file);
     virtual void BuildEditMenuTail(QMenu* edit) { (void)edit; }
     virtual void BuildExtraMenus(QMenuBar* bar) { (void)bar; }
-    virtual int OnCommand(int id) { (void)id; return 0; }
+    virtual int OnCommand(int id) {
+        (void)id;
+        return 0;
+    }
     virtual void Render() = 0;
     virtual void OnSurfaceResize(int width, int height);
-    virtual void OnWheel(int delta, int x, int y) { (void)delta; (void)x; (void)y; }
+    virtual void OnWheel(int delta, int x, int y) {
+        (void)delta;
+        (void)x;
+        (void)y;
+    }
     virtual void OnLegendClick() {}
     virtual int RunConfigurationDialog();
-    virtual const InterfaceInfo* ConfigurationInterfaces(int* count) { *count = 0; return nullptr; }
+    virtual const InterfaceInfo* ConfigurationInterfaces(int* count) {
+        *count = 0;
+        return nullptr;
+    }
     virtual void OnConfigurationApplied() = 0;
     virtual void OnFilterSetApplied() = 0;
     virtual void OnDroppedFile(const char* path);
     // csv 1: "Export CSV...", 0: "Export PNG...". Return 0 to refuse, with
     // the box's text in error (nothing shown when it is empty) and its icon.
     virtual int BeginExport(int csv, char* error, size_t size, int* icon) {
-        (void)csv; (void)error; (void)size; (void)icon;
+        (void)csv;
+        (void)error;
+        (void)size;
+        (void)icon;
         return 1;
     }
     // Return 1 when path holds the whole export, else 0 with the reason.

@@ -22,8 +22,8 @@ void LiveExportIsoTime(int64_t epochMicros, char* out, size_t size) {
              t.second, t.micro, t.utcOffset < 0 ? '-' : '+', offset / 3600, offset / 60 % 60);
 }
 
-int LiveExportWriteCsv(FILE* out, const Settings* settings, const FilterEntry* entries, int count,
-                       int64_t now, int columns, char* error, size_t size) {
+int LiveExportWriteCsv(FILE* out, const Settings* settings, const FilterEntry* entries, int count, int64_t now,
+                       int columns, char* error, size_t size) {
     error[0] = '\0';
     if (count < 0) count = 0;
     if (count > FilterSetMax) count = FilterSetMax;

@@ -19,8 +19,8 @@
 // (zeros for a filter the rawshark manager has no entry for). Before the
 // first packet only the header is written. Returns 1, or 0 with a reason in
 // error when writing failed.
-int LiveExportWriteCsv(FILE* out, const Settings* settings, const FilterEntry* entries, int count,
-                       int64_t now, int columns, char* error, size_t size);
+int LiveExportWriteCsv(FILE* out, const Settings* settings, const FilterEntry* entries, int count, int64_t now,
+                       int columns, char* error, size_t size);
 
 // The ISO 8601 text of a capture time (microseconds since 1970 UTC) in local
 // time with microseconds and offset, into out (at least 40 bytes).

@@ -12,7 +12,6 @@
 
 constexpr int kInterfaceMax = 16;
 
-
 // The window's interface table.
 struct LiveWndState {
     InterfaceInfo interfaces[kInterfaceMax];
@@ -35,12 +34,11 @@ int LiveWndInitCounters(const Settings* settings, const char** errorText) {
 }
 
 static int StartRawshark(const MainWndView* view, const Settings* settings) {
-    return RawsharkMngrListEdit(&settings->rawshark, settings->capture.iface.linkType,
-                                view->filters.count, view->filters.entries, settings->binCount);
+    return RawsharkMngrListEdit(&settings->rawshark, settings->capture.iface.linkType, view->filters.count,
+                                view->filters.entries, settings->binCount);
 }
 
-int LiveWndStartPipeline(MainWndView* view, Settings* settings, int* startupLoaded,
-                         const char** errorText) {
+int LiveWndStartPipeline(MainWndView* view, Settings* settings, int* startupLoaded, const char** errorText) {
     *startupLoaded = MainWndLoadStartupFilterSet(view, settings, kStartupFilterSetFile);
 
     memset(LiveWnd.interfaces, 0, sizeof LiveWnd.interfaces);

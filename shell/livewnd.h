@@ -29,8 +29,7 @@ int LiveWndInitCounters(const Settings* settings, const char** errorText);
 // "RawsharkMngrListEdit() error", "CaptureStartThread() error" (the
 // processes and the counter are released on the last two).
 // *startupLoaded tells whether the start-up filter set was loaded.
-int LiveWndStartPipeline(MainWndView* view, Settings* settings, int* startupLoaded,
-                         const char** errorText);
+int LiveWndStartPipeline(MainWndView* view, Settings* settings, int* startupLoaded, const char** errorText);
 
 // The filter restart after the applied set changed: handler off, processes
 // released, ring reset, processes for the set started, handler on. Returns 1,

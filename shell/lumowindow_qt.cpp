@@ -86,8 +86,8 @@ void LumoWindow::OnCreateFailed() { LiveWndTeardown(); }
 void LumoWindow::Render() {
     MainWndView* view = View();
     const GraphStyle style = SettingsGraphStyle(AppSettings());
-    GraphDrawAt(Surface(), &style, view->filters.entries, view->filters.count, view->selectedFilter,
-                view->legendRects, view->filterVisible, paused_ ? pausedNow_ : PerfCounter());
+    GraphDrawAt(Surface(), &style, view->filters.entries, view->filters.count, view->selectedFilter, view->legendRects,
+                view->filterVisible, paused_ ? pausedNow_ : PerfCounter());
 }
 
 const InterfaceInfo* LumoWindow::ConfigurationInterfaces(int* count) { return LiveWndInterfaces(count); }

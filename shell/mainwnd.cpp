@@ -22,9 +22,7 @@ void MainWndViewReset(MainWndView* view) {
     view->selectedFilter = -1;
 }
 
-static int InLegendRect(const LegendRect* r, int x, int y) {
-    return x <= r->right && r->top <= y && y <= r->bottom;
-}
+static int InLegendRect(const LegendRect* r, int x, int y) { return x <= r->right && r->top <= y && y <= r->bottom; }
 
 static int InToggleCell(int i, int x, int y) {
     return x < kLegendToggleRight && kLegendCellHeight * i <= y && y < kLegendCellHeight * i + kLegendCellHeight;
@@ -82,11 +80,11 @@ int MainWndDropKind(const char* path) {
     return DropOther;
 }
 
-int MainWndPlacement(const Settings* settings, const MonitorRect* monitors, int monitorCount,
-                     int* x, int* y, int* width, int* height) {
+int MainWndPlacement(const Settings* settings, const MonitorRect* monitors, int monitorCount, int* x, int* y,
+                     int* width, int* height) {
     if (settings->sizeX > 10 && settings->sizeY > 10 &&
-        IsRectOnAnyMonitor(settings->positionX, settings->positionY, settings->sizeX,
-                           settings->sizeY, monitors, monitorCount)) {
+        IsRectOnAnyMonitor(settings->positionX, settings->positionY, settings->sizeX, settings->sizeY, monitors,
+                           monitorCount)) {
         *x = settings->positionX;
         *y = settings->positionY;
         *width = settings->sizeX;

@@ -21,13 +21,13 @@ enum MainWndCommand {
     CmdLoadFilterSet = 32773,
     CmdSaveFilterSet = 32774,
     CmdAlwaysOnTop = 32775,
-    CmdDumpStart = 32776,        // lumo
+    CmdDumpStart = 32776,  // lumo
     CmdDumpStop = 32777,
-    CmdOpenCaptureFile = 32779,  // lumo_offline
-    CmdExportCsv = 32780,        // File "Export CSV..."
-    CmdExportPng = 32781,        // File "Export PNG..."
-    CmdTimeOfDay = 32782,        // Edit "Time of Day"
-    CmdPause = 32783,            // Edit "Pause" (lumo)
+    CmdOpenCaptureFile = 32779,    // lumo_offline
+    CmdExportCsv = 32780,          // File "Export CSV..."
+    CmdExportPng = 32781,          // File "Export PNG..."
+    CmdTimeOfDay = 32782,          // Edit "Time of Day"
+    CmdPause = 32783,              // Edit "Pause" (lumo)
     CmdReloadCaptureFile = 32784,  // lumo_offline: read the current file again (sent by the window itself)
 };
 
@@ -39,9 +39,9 @@ constexpr int kLegendCellHeight = 16;
 
 // The filters and the display state the window keeps for the renderer.
 struct MainWndView {
-    FilterSet filters;                    // the applied set
-    int filterVisible[FilterSetMax];      // 1: the filter's trace is drawn
-    int selectedFilter;                   // highlighted filter, -1 none
+    FilterSet filters;                     // the applied set
+    int filterVisible[FilterSetMax];       // 1: the filter's trace is drawn
+    int selectedFilter;                    // highlighted filter, -1 none
     LegendRect legendRects[FilterSetMax];  // written by the renderer, read by the hit tests
 };
 
@@ -80,8 +80,8 @@ int MainWndDropKind(const char* path);
 // The window's first placement from settings: returns 1 with the saved
 // rectangle when both sizes exceed 10 and it overlaps one of the monitors;
 // else 0 with width 320, height 240 (the position is left to the system).
-int MainWndPlacement(const Settings* settings, const MonitorRect* monitors, int monitorCount,
-                     int* x, int* y, int* width, int* height);
+int MainWndPlacement(const Settings* settings, const MonitorRect* monitors, int monitorCount, int* x, int* y,
+                     int* width, int* height);
 
 // The display-filter library beside rawshark, handed to the checker: when
 // the rawshark path is non-empty and holds a '/', everything after its last

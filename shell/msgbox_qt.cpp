@@ -31,10 +31,10 @@ static QPixmap DrawIcon(int size) {
     painter.setPen(QPen(QColor(0x00, 0x00, 0xa0), s));
     for (int k = 1; k < 4; ++k) painter.drawLine(QPointF(0, 8 * k * s), QPointF(size, 8 * k * s));
     // two traces, the first two default filter colours
-    const QPointF green[] = {{2 * s, 26 * s}, {8 * s, 20 * s}, {14 * s, 23 * s}, {20 * s, 9 * s},
-                             {26 * s, 14 * s}, {30 * s, 6 * s}};
-    const QPointF red[] = {{2 * s, 29 * s}, {9 * s, 27 * s}, {15 * s, 28 * s}, {21 * s, 21 * s},
-                           {27 * s, 25 * s}, {30 * s, 20 * s}};
+    const QPointF green[] = {{2 * s, 26 * s}, {8 * s, 20 * s},  {14 * s, 23 * s},
+                             {20 * s, 9 * s}, {26 * s, 14 * s}, {30 * s, 6 * s}};
+    const QPointF red[] = {{2 * s, 29 * s},  {9 * s, 27 * s},  {15 * s, 28 * s},
+                           {21 * s, 21 * s}, {27 * s, 25 * s}, {30 * s, 20 * s}};
     painter.setPen(QPen(QColor(0x00, 0xff, 0x00), 2 * s));
     painter.drawPolyline(green, 6);
     painter.setPen(QPen(QColor(0xff, 0x00, 0x00), 2 * s));

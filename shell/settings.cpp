@@ -32,8 +32,8 @@ enum : unsigned { ForLumo = 1u, ForOffline = 2u, ForBoth = ForLumo | ForOffline 
 struct SettingsKey {
     const char* key;
     KeyKind kind;
-    size_t offset;   // of the field in Settings (unused for KindDebugMode)
-    size_t size;     // text fields: buffer size; 0 otherwise
+    size_t offset;  // of the field in Settings (unused for KindDebugMode)
+    size_t size;    // text fields: buffer size; 0 otherwise
     int64_t defNumber;
     const char* defText;
     unsigned programs;
@@ -59,8 +59,8 @@ const SettingsKey kSettingsKeys[] = {
     {"rawshark_path", KindRawshark, FIELD(rawshark.rawsharkPath), TEXTSIZE(rawshark.rawsharkPath), 0, "", ForBoth},
     {"enable_MAC_address_resolution", KindInt32, FIELD(rawshark.macResolution), 0, 0, nullptr, ForBoth},
     {"enable_network_address_resolution", KindInt32, FIELD(rawshark.networkResolution), 0, 0, nullptr, ForBoth},
-    {"enable_transport_layer_port_number_resolution", KindInt32, FIELD(rawshark.transportResolution), 0, 0,
-     nullptr, ForBoth},
+    {"enable_transport_layer_port_number_resolution", KindInt32, FIELD(rawshark.transportResolution), 0, 0, nullptr,
+     ForBoth},
     {"enable_concurrent_asynchronous_DNS_lookups", KindInt32, FIELD(rawshark.concurrentDns), 0, 0, nullptr, ForBoth},
     {"nic_name", KindText, FIELD(capture.iface.name), TEXTSIZE(capture.iface.name), 0, "", ForLumo},
     {"promiscuous_mode", KindInt32, FIELD(capture.promiscuousMode), 0, 1, nullptr, ForLumo},
@@ -97,39 +97,35 @@ const T* FieldOf(const Settings* s, const SettingsKey& k) {
 
 // _strtoi64 over the text: blanks, one sign, decimal digits to the first
 // other character, saturating; no digits give 0.
-int64_t ParseInterval(const char* text) {
-    return static_cast<int64_t>(strtoll(text, nullptr, 10));
-}
+int64_t ParseInterval(const char* text) { return static_cast<int64_t>(strtoll(text, nullptr, 10)); }
 
 void LoadKey(Settings* s, const SettingsKey& k, const char* section, const char* path) {
     char text[kPathMax];
     switch (k.kind) {
-    case KindDebugMode:
-        DebugLogEnabled.store(ProfileGetInt(section, k.key, static_cast<int>(k.defNumber), path),
-                              std::memory_order_relaxed);
-        break;
-    case KindInt32:
-        *FieldOf<int32_t>(s, k) = ProfileGetInt(section, k.key, static_cast<int>(k.defNumber), path);
-        break;
-    case KindInterval: {
-        ProfileGetString(section, k.key, k.defText, text, 256, path);
-        int64_t v = ParseInterval(text);
-        *FieldOf<int64_t>(s, k) = v == 0 ? kDefaultSamplingInterval : v;
-        break;
-    }
-    case KindColor:
-        ProfileGetString(section, k.key, k.defText, text, 256, path);
-        *FieldOf<uint32_t>(s, k) = ColorFromText(text);
-        break;
-    case KindText:
-        ProfileGetString(section, k.key, k.defText, FieldOf<char>(s, k), k.size, path);
-        break;
-    case KindRawshark: {
-        char* field = FieldOf<char>(s, k);
-        ProfileGetString(section, k.key, k.defText, field, k.size, path);
-        PlatformFindRawshark(field, k.size);
-        break;
-    }
+        case KindDebugMode:
+            DebugLogEnabled.store(ProfileGetInt(section, k.key, static_cast<int>(k.defNumber), path),
+                                  std::memory_order_relaxed);
+            break;
+        case KindInt32:
+            *FieldOf<int32_t>(s, k) = ProfileGetInt(section, k.key, static_cast<int>(k.defNumber), path);
+            break;
+        case KindInterval: {
+            ProfileGetString(section, k.key, k.defText, text, 256, path);
+            int64_t v = ParseInterval(text);
+            *FieldOf<int64_t>(s, k) = v == 0 ? kDefaultSamplingInterval : v;
+            break;
+        }
+        case KindColor:
+            ProfileGetString(section, k.key, k.defText, text, 256, path);
+            *FieldOf<uint32_t>(s, k) = ColorFromText(text);
+            break;
+        case KindText: ProfileGetString(section, k.key, k.defText, FieldOf<char>(s, k), k.size, path); break;
+        case KindRawshark: {
+            char* field = FieldOf<char>(s, k);
+            ProfileGetString(section, k.key, k.defText, field, k.size, path);
+            PlatformFindRawshark(field, k.size);
+            break;
+        }
     }
 }
 
@@ -137,25 +133,19 @@ void LoadKey(Settings* s, const SettingsKey& k, const char* section, const char*
 std::string SaveText(const Settings* s, const SettingsKey& k) {
     char buffer[32];
     switch (k.kind) {
-    case KindDebugMode:
-        snprintf(buffer, sizeof buffer, "%d", static_cast<int>(DebugLogEnabled.load(std::memory_order_relaxed)));
-        return buffer;
-    case KindInt32:
-        snprintf(buffer, sizeof buffer, "%d", static_cast<int>(*FieldOf<int32_t>(s, k)));
-        return buffer;
-    case KindInterval:
-        snprintf(buffer, sizeof buffer, "%" PRId64, *FieldOf<int64_t>(s, k));
-        return buffer;
-    case KindColor:
-        ColorToText(*FieldOf<uint32_t>(s, k), buffer);
-        return buffer;
-    case KindText:
-    case KindRawshark: {
-        // A field filled to its last byte is cut where a reader would cut it.
-        const char* field = FieldOf<char>(s, k);
-        size_t n = strnlen(field, k.size);
-        return std::string(field, n < k.size ? n : k.size - 1);
-    }
+        case KindDebugMode:
+            snprintf(buffer, sizeof buffer, "%d", static_cast<int>(DebugLogEnabled.load(std::memory_order_relaxed)));
+            return buffer;
+        case KindInt32: snprintf(buffer, sizeof buffer, "%d", static_cast<int>(*FieldOf<int32_t>(s, k))); return buffer;
+        case KindInterval: snprintf(buffer, sizeof buffer, "%" PRId64, *FieldOf<int64_t>(s, k)); return buffer;
+        case KindColor: ColorToText(*FieldOf<uint32_t>(s, k), buffer); return buffer;
+        case KindText:
+        case KindRawshark: {
+            // A field filled to its last byte is cut where a reader would cut it.
+            const char* field = FieldOf<char>(s, k);
+            size_t n = strnlen(field, k.size);
+            return std::string(field, n < k.size ? n : k.size - 1);
+        }
     }
     return std::string();
 }

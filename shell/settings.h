@@ -14,20 +14,20 @@
 #include "platform/platform.h"
 
 struct Settings {
-    int32_t binCount;           // no key; 65536, set by SettingsLoad
-    int32_t topmost;            // "topmost", 0
-    uint32_t backColor;         // "back_color", 0x000000
-    uint32_t lineColor;         // "line_color", 0x0000a0
-    uint32_t charColor;         // "char_color", 0xa0a0ff
-    int64_t samplingInterval;   // "sampling_interval", microseconds, 50000
-    int32_t drawInterval;       // "draw_interval", ms, 20 (lumo only)
-    int32_t positionX;          // "position_x", 0
-    int32_t positionY;          // "position_y", 0
-    int32_t sizeX;              // "size_x", 0
-    int32_t sizeY;              // "size_y", 0
-    CaptureBlock capture;       // lumo only
+    int32_t binCount;          // no key; 65536, set by SettingsLoad
+    int32_t topmost;           // "topmost", 0
+    uint32_t backColor;        // "back_color", 0x000000
+    uint32_t lineColor;        // "line_color", 0x0000a0
+    uint32_t charColor;        // "char_color", 0xa0a0ff
+    int64_t samplingInterval;  // "sampling_interval", microseconds, 50000
+    int32_t drawInterval;      // "draw_interval", ms, 20 (lumo only)
+    int32_t positionX;         // "position_x", 0
+    int32_t positionY;         // "position_y", 0
+    int32_t sizeX;             // "size_x", 0
+    int32_t sizeY;             // "size_y", 0
+    CaptureBlock capture;      // lumo only
     RawsharkBlock rawshark;
-    int32_t timeOfDay;          // "time_of_day", 0; 1: the time axis shows local clock time
+    int32_t timeOfDay;  // "time_of_day", 0; 1: the time axis shows local clock time
 };
 
 // Which program's file, section and keys.

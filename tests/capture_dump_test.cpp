@@ -44,8 +44,7 @@ protected:
     // Captures on lo for the sink's port and dumps into path while the
     // datagrams of each payload size go out, one after another. Returns
     // CaptureFileStart's result (text holds its reason).
-    int DumpTraffic(CaptureBlock block, const std::string& path, const std::vector<int>& payloads,
-                    char* text) {
+    int DumpTraffic(CaptureBlock block, const std::string& path, const std::vector<int>& payloads, char* text) {
         if (!block.captureFilter[0])
             TextCopy(block.captureFilter, sizeof block.captureFilter, PortFilter(sink.port).c_str());
         EXPECT_EQ(CaptureStartThread(&block), 1);
@@ -78,7 +77,7 @@ TEST_F(CaptureDumpTest, DumpWithoutTrafficIsExactlyTheHeader) {
     EXPECT_STREQ(text, "");
     std::string bytes = TestFileRead(scratch.File("empty.pcap"));
     ASSERT_EQ(bytes.size(), 24u);
-    const uint8_t expected[24] = {0xD4, 0xC3, 0xB2, 0xA1, 2, 0, 4, 0, 0, 0, 0, 0,
+    const uint8_t expected[24] = {0xD4, 0xC3, 0xB2, 0xA1, 2,    0,    4, 0, 0, 0, 0, 0,
                                   0,    0,    0,    0,    0xFF, 0xFF, 0, 0, 1, 0, 0, 0};
     EXPECT_EQ(memcmp(bytes.data(), expected, 24), 0);
 }

@@ -47,7 +47,6 @@ inline bool WaitCaptureOpen(int ms = 5000) {
     return TestWaitFor([] { return CaptureLinkType() != -1; }, ms);
 }
 
-
 inline int64_t MillisSince(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
 }

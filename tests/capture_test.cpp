@@ -29,8 +29,7 @@ TEST(CaptureDiscovery, ListHoldsLoopbackWithEthernetLinkAndLocalAddress) {
     // link-layer entry and printed in dotted order.
     std::string log = scratch.Log();
     size_t named = 0;
-    for (size_t at = 0; (at = log.find("CaptureGetInterfaceList() info,Link=", at)) != std::string::npos; ++at)
-        ++named;
+    for (size_t at = 0; (at = log.find("CaptureGetInterfaceList() info,Link=", at)) != std::string::npos; ++at) ++named;
     EXPECT_EQ(named, static_cast<size_t>(std::min(count, 64)));
     EXPECT_NE(log.find("CaptureGetInterfaceList() info,lo,"), std::string::npos);
     EXPECT_NE(log.find("Link=EN10MB(Ethernet),IP=127.0.0.1,Mask=255.0.0.0"), std::string::npos);

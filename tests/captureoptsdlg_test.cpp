@@ -42,7 +42,7 @@ protected:
         strcpy(settings_.capture.iface.name, "lo");
         strcpy(settings_.rawshark.rawsharkPath, "/usr/bin/rawshark");
         list_[0] = Iface("nosuchif0", "First card", 0x0101a8c0);  // 192.168.1.1
-        list_[1] = Iface("lo", "", 0x0100007f);                    // 127.0.0.1
+        list_[1] = Iface("lo", "", 0x0100007f);                   // 127.0.0.1
         list_[2] = Iface("LO", "upper case twin", 0);
     }
     static bool Root() { return geteuid() == 0; }
@@ -93,9 +93,9 @@ TEST_F(CaptureOptsTest, ChecksRunInOrderAndLeaveSettingsUntouched) {
     const Settings before = settings_;
     CaptureOptsForm form;
     CaptureOptsOpen(&settings_, list_, 3, 0, &form);
-    strcpy(form.captureFilter, "udp port");   // does not compile
-    form.samplingText[0] = '\0';              // empty interval
-    form.interfaceIndex = -1;                 // no selection
+    strcpy(form.captureFilter, "udp port");  // does not compile
+    form.samplingText[0] = '\0';             // empty interval
+    form.interfaceIndex = -1;                // no selection
 
     EXPECT_EQ(CaptureOptsOk(&form, list_, 3, items_, history_.c_str(), &settings_), CaptureOptsNoInterface);
     form.interfaceIndex = 0;  // cannot be opened

@@ -78,8 +78,7 @@ TEST(ChildConsole, StdoutAndStderrArriveOnOnePipeInOrder) {
 TEST(ChildConsole, ArgumentsReachTheChildExactlyWithoutAShell) {
     // printf prints each argument between brackets; a shell would expand or
     // split what is below.
-    std::string out =
-        RunChild("printf [%s]\\n \"a b\" $HOME ; `id` 'x' \"\" \"semi;colon\" a\"b c\"d *");
+    std::string out = RunChild("printf [%s]\\n \"a b\" $HOME ; `id` 'x' \"\" \"semi;colon\" a\"b c\"d *");
     EXPECT_EQ("[a b]\n[$HOME]\n[;]\n[`id`]\n['x']\n[]\n[semi;colon]\n[ab cd]\n[*]\n", out);
 
     const char* argv[] = {"printf", "[%s]\n", "with \"quotes\"", "tab\there", "$(echo no)", nullptr};

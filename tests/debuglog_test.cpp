@@ -98,7 +98,8 @@ TEST_F(DebugLogTest, ThreadsLoggingAtOnceGiveOnlyWholeLines) {
     }
     for (std::thread& th : threads) th.join();
 
-    std::regex shape("^[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3},thread\\.cpp\\(([0-9])\\),T([0-9])\\(\\) info,([0-9]+),([a-z]+)$");
+    std::regex shape(
+        "^[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3},thread\\.cpp\\(([0-9])\\),T([0-9])\\(\\) info,([0-9]+),([a-z]+)$");
     std::map<int, int> next;
     std::vector<std::string> lines = Lines();
     ASSERT_EQ(static_cast<size_t>(kThreads * kLines), lines.size());

@@ -27,9 +27,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // Each test works in a folder of its own (also its current directory, where
 // "debuglog.txt" lands) and leaves no checker behind.
@@ -105,10 +103,12 @@ void StartRealChecker(const char* library = nullptr) {
 
 TEST_F(DfilterTest, RealCheckerJudgesFilters) {
     StartRealChecker("/usr/lib/x86_64-linux-gnu/libwireshark.so.16");
-    EXPECT_NE(Log().find("ChildConsoleNew(" LUMO_BIN_DIR "/dravik -p \"/usr/lib/x86_64-linux-gnu/libwireshark.so.16\") info"),
-              std::string::npos);
+    EXPECT_NE(
+        Log().find("ChildConsoleNew(" LUMO_BIN_DIR "/dravik -p \"/usr/lib/x86_64-linux-gnu/libwireshark.so.16\") info"),
+        std::string::npos);
     // opcua comes from an epan plugin: rawshark knows it, so must the checker.
-    for (const char* valid : {"tcp", "tcp.port == 80", "ip.addr == 10.0.0.1 and udp", "http.host == \"a\\\"b\"", "opcua"})
+    for (const char* valid :
+         {"tcp", "tcp.port == 80", "ip.addr == 10.0.0.1 and udp", "http.host == \"a\\\"b\"", "opcua"})
         EXPECT_EQ(Check(valid), 1) << valid;
     for (const char* invalid : {"tcp.bogus", "tcp.port ==", "http.host == \"a", "\xff\xfe tcp"})
         EXPECT_EQ(Check(invalid), 0) << invalid;
@@ -123,7 +123,7 @@ TEST_F(DfilterTest, RealCheckerAnswersEdgeTextsAndStaysInStep) {
     EXPECT_EQ(Check(longValid), 1);
     EXPECT_EQ(Check(std::string(255, '(')), 0);
     EXPECT_EQ(Check("frame contains \"\xc3\x28\""), 1);  // not UTF-8 inside a string
-    EXPECT_EQ(Check(""), 0);                              // no filter at all
+    EXPECT_EQ(Check(""), 0);                             // no filter at all
     // Refused without an exchange; the checker keeps running.
     EXPECT_EQ(Check(std::string(256, 'a')), -1);
     EXPECT_EQ(Check("tcp\nudp"), -1);
@@ -147,9 +147,10 @@ TEST_F(DfilterTest, ThousandChecksInARowKeepEachVerdictWithItsRequest) {
 // A blank in the program folder used to split the checker's path on the
 // command line, so it was never found.
 TEST_F(DfilterTest, CheckerStartsFromFolderWithBlankAndGetsLibraryPathWhole) {
-    StandIn("printf '%s|' \"$#\" \"$@\" >\"$(dirname \"$0\")/args\"\n"
-            "while IFS= read -r l; do printf '1=\"%s\"\\n' \"$l\"; done",
-            "program folder");
+    StandIn(
+        "printf '%s|' \"$#\" \"$@\" >\"$(dirname \"$0\")/args\"\n"
+        "while IFS= read -r l; do printf '1=\"%s\"\\n' \"$l\"; done",
+        "program folder");
     DfilterStartChildProcess("/opt/my ws/lib\"wireshark.so");
     EXPECT_EQ(Check("tcp"), 1);
     std::ifstream args(dir_ + "/program folder/args");
@@ -222,10 +223,11 @@ TEST(DravikTool, BadUsageIsDiagnosedWithExitOne) {
 // ---------------------------------------------------------------- stand-ins
 
 TEST_F(DfilterTest, AnswerSplitOverSeveralReadsIsGathered) {
-    StandIn("while IFS= read -r l; do\n"
-            "  case \"$l\" in bad*) d=0 ;; *) d=1 ;; esac\n"
-            "  printf '%s' $d; sleep 0.1; printf '=\"%s' \"$l\"; sleep 0.1; printf '\"\\n'\n"
-            "done");
+    StandIn(
+        "while IFS= read -r l; do\n"
+        "  case \"$l\" in bad*) d=0 ;; *) d=1 ;; esac\n"
+        "  printf '%s' $d; sleep 0.1; printf '=\"%s' \"$l\"; sleep 0.1; printf '\"\\n'\n"
+        "done");
     DfilterStartChildProcess(nullptr);
     EXPECT_EQ(Check("tcp"), 1);
     EXPECT_EQ(Check("bad one"), 0);
@@ -233,11 +235,12 @@ TEST_F(DfilterTest, AnswerSplitOverSeveralReadsIsGathered) {
 }
 
 TEST_F(DfilterTest, DiagnosticLinesBeforeAnswerAreSkipped) {
-    StandIn("printf 'dravik: loading plugins\\nwarning: no =\"preferences\" file\\n'\n"
-            "while IFS= read -r l; do\n"
-            "  printf 'compiling %s\\nnote: =\"%s\\n' \"$l\" \"$l\"\n"
-            "  case \"$l\" in bad*) printf '0=\"%s\"\\n' \"$l\" ;; *) printf '1=\"%s\"\\n' \"$l\" ;; esac\n"
-            "done");
+    StandIn(
+        "printf 'dravik: loading plugins\\nwarning: no =\"preferences\" file\\n'\n"
+        "while IFS= read -r l; do\n"
+        "  printf 'compiling %s\\nnote: =\"%s\\n' \"$l\" \"$l\"\n"
+        "  case \"$l\" in bad*) printf '0=\"%s\"\\n' \"$l\" ;; *) printf '1=\"%s\"\\n' \"$l\" ;; esac\n"
+        "done");
     DfilterStartChildProcess(nullptr);
     EXPECT_EQ(Check("tcp"), 1);
     EXPECT_EQ(Check("bad"), 0);
@@ -245,7 +248,8 @@ TEST_F(DfilterTest, DiagnosticLinesBeforeAnswerAreSkipped) {
 
 TEST_F(DfilterTest, EchoAfterOtherCharacterIsLoggedThenFullBufferStopsChecker) {
     for (const char* before : {"x", ""}) {
-        StandIn(std::string("IFS= read -r l; printf '") + before + "=\"%s\"\\n' \"$l\"\n"
+        StandIn(std::string("IFS= read -r l; printf '") + before +
+                "=\"%s\"\\n' \"$l\"\n"
                 "i=0; while [ $i -lt 40 ]; do printf '..........\\n'; i=$((i+1)); done\n"
                 "while IFS= read -r l; do :; done");
         DfilterStartChildProcess(nullptr);

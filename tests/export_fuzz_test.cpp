@@ -46,36 +46,34 @@ std::vector<uint8_t> Mutate(const std::vector<uint8_t>& seed, uint32_t* rnd) {
         uint32_t r = Next(rnd);
         size_t at = Next(rnd) % f.size();
         switch (r % 12) {
-        case 0:
-        case 1:
-        case 2:
-        case 3:
-        case 4:
-            f[at] ^= static_cast<uint8_t>(1u << (Next(rnd) % 8));
-            break;
-        case 5:
-        case 6:
-        case 7:
-            if (at + 4 <= f.size()) {
-                uint32_t v = (r >> 8) % 3 == 0 ? Next(rnd) : words[Next(rnd) % (sizeof words / sizeof words[0])];
-                memcpy(&f[at & ~size_t{3}], &v, 4);
+            case 0:
+            case 1:
+            case 2:
+            case 3:
+            case 4: f[at] ^= static_cast<uint8_t>(1u << (Next(rnd) % 8)); break;
+            case 5:
+            case 6:
+            case 7:
+                if (at + 4 <= f.size()) {
+                    uint32_t v = (r >> 8) % 3 == 0 ? Next(rnd) : words[Next(rnd) % (sizeof words / sizeof words[0])];
+                    memcpy(&f[at & ~size_t{3}], &v, 4);
+                }
+                break;
+            case 8: f.resize(at); break;
+            case 9:
+            case 10: {
+                size_t len = Next(rnd) % 64;
+                if (at + len <= f.size())
+                    f.insert(f.begin() + static_cast<long>(at), f.begin() + static_cast<long>(at),
+                             f.begin() + static_cast<long>(at + len));
+                break;
             }
-            break;
-        case 8:
-            f.resize(at);
-            break;
-        case 9:
-        case 10: {
-            size_t len = Next(rnd) % 64;
-            if (at + len <= f.size()) f.insert(f.begin() + static_cast<long>(at), f.begin() + static_cast<long>(at),
-                                               f.begin() + static_cast<long>(at + len));
-            break;
-        }
-        default: {
-            size_t len = Next(rnd) % 64;
-            if (at + len <= f.size()) f.erase(f.begin() + static_cast<long>(at), f.begin() + static_cast<long>(at + len));
-            break;
-        }
+            default: {
+                size_t len = Next(rnd) % 64;
+                if (at + len <= f.size())
+                    f.erase(f.begin() + static_cast<long>(at), f.begin() + static_cast<long>(at + len));
+                break;
+            }
         }
     }
     return f;

@@ -48,8 +48,8 @@ TEST(OfflineArgs, AcceptsTheDocumentedForms) {
     ASSERT_EQ(Parse({"cap.pcap"}, &a, &e), 1);
     EXPECT_STREQ(a.capture, "cap.pcap");
     EXPECT_FALSE(OfflineArgsExporting(&a));
-    ASSERT_EQ(Parse({"--filter-set", "f.fs", "--interval", "1000", "--export-csv", "o.csv", "--export-png",
-                     "o.png", "--size", "640x200", "cap.pcapng"},
+    ASSERT_EQ(Parse({"--filter-set", "f.fs", "--interval", "1000", "--export-csv", "o.csv", "--export-png", "o.png",
+                     "--size", "640x200", "cap.pcapng"},
                     &a, &e),
               1)
         << e;

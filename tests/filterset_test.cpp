@@ -84,9 +84,8 @@ using Lines = std::vector<std::string>;
 }  // namespace
 
 TEST(FilterEntries, ResetGivesEachPositionItsDefault) {
-    const uint32_t expected[16] = {0x00ff00, 0xff0000, 0xffff00, 0xff00ff, 0x00ffff, 0xff8000,
-                                   0x00ff80, 0xc0c0c0, 0x008000, 0x800000, 0x808000, 0x800080,
-                                   0x008080, 0x804000, 0x008040, 0x808080};
+    const uint32_t expected[16] = {0x00ff00, 0xff0000, 0xffff00, 0xff00ff, 0x00ffff, 0xff8000, 0x00ff80, 0xc0c0c0,
+                                   0x008000, 0x800000, 0x808000, 0x800080, 0x008080, 0x804000, 0x008040, 0x808080};
     FilterEntry e[FilterSetMax];
     memset(e, 0x77, sizeof e);
     ResetFilterEntries(e, FilterSetMax);
@@ -157,7 +156,7 @@ TEST_F(FsTest, ScaleAndColourFieldsThatAreNotNumbersAreAutomatic) {
     ExpectEntry(0, "a", UnitBps, 1, 0, 1, DefaultFilterColors[0]);
     ExpectEntry(1, "b", UnitBps, 1, 0, 1, DefaultFilterColors[1]);
     ExpectEntry(2, "c", UnitBps, 0, 42, 1, DefaultFilterColors[2]);  // capital X is not a colour
-    ExpectEntry(3, "d", UnitBps, 1, 0, 0, 0xff8000);                  // low 24 bits only
+    ExpectEntry(3, "d", UnitBps, 1, 0, 0, 0xff8000);                 // low 24 bits only
     ExpectEntry(4, "e", UnitBps, 0, -5, 1, DefaultFilterColors[4]);
     ExpectEntry(5, "f", UnitBps, 0, 7, 0, 0xffffff);  // too large saturates
     ExpectEntry(6, "g", UnitBps, 0, INT64_MAX, 0, 0x000000);
@@ -181,9 +180,9 @@ TEST_F(FsTest, HashEndsTheRecord) {
 }
 
 TEST_F(FsTest, LinesWithoutAProperQuotedTextAreSkipped) {
-    ASSERT_EQ(2, Load("tcp,bps,,\n"           // unquoted
+    ASSERT_EQ(2, Load("tcp,bps,,\n"  // unquoted
                       "\"no closing quote,bps\n"
-                      "\"\",byte\n"           // empty filter text is an entry
+                      "\"\",byte\n"  // empty filter text is an entry
                       "x\"udp\",bps\n"
                       "\"  spaced  \"\n"));
     ExpectEntry(0, "", UnitByte, 1, 0, 1, DefaultFilterColors[0]);
@@ -308,11 +307,12 @@ TEST_F(FsTest, WriterProducesTheDesignedBytes) {
     e[3].color = 0x0000ff;
     std::string path = dir_ + "/out.fs";
     ASSERT_EQ(1, FilterSetSaveFilterSet(path.c_str(), e, 4));
-    EXPECT_EQ("\"tcp\",bps,,\r\n"
-              "\"tcp\",packet,100,0xff8000\r\n"
-              "\"\",bps,-5,\r\n"
-              "\"a b\",byte,,0x0000ff\r\n",
-              TestFileRead(path));
+    EXPECT_EQ(
+        "\"tcp\",bps,,\r\n"
+        "\"tcp\",packet,100,0xff8000\r\n"
+        "\"\",bps,-5,\r\n"
+        "\"a b\",byte,,0x0000ff\r\n",
+        TestFileRead(path));
 
     ASSERT_EQ(1, FilterSetSaveFilterSet(path.c_str(), e, 0));
     EXPECT_EQ("", TestFileRead(path));
@@ -355,8 +355,7 @@ TEST_F(FsTest, WriteThenReadKeepsEveryField) {
     ASSERT_EQ(1, FilterSetSaveFilterSet(path.c_str(), out, FilterSetMax));
     ASSERT_EQ(FilterSetMax, FilterSetLoadFilterSet(path.c_str(), entries_, FilterSetMax));
     for (int i = 0; i < FilterSetMax; ++i) {
-        ExpectEntry(i, out[i].filterText, out[i].unit, out[i].autoScale, out[i].scale, out[i].autoColor,
-                    out[i].color);
+        ExpectEntry(i, out[i].filterText, out[i].unit, out[i].autoScale, out[i].scale, out[i].autoColor, out[i].color);
     }
 
     // a fixed scale of 0 comes back automatic

@@ -201,8 +201,8 @@ TEST_F(FilterSetDlgTest, ColourFieldIsReadWithAutomaticBase) {
     EXPECT_EQ(ColorFromText("0xff0000"), 0xff0000u);
     EXPECT_EQ(ColorFromText("red"), 0u);
     EXPECT_EQ(ColorFromText(""), 0u);
-    EXPECT_EQ(ColorFromText("010"), 8u);           // octal
-    EXPECT_EQ(ColorFromText("  0x12zz"), 0x12u);   // stops at the first unsuitable character
+    EXPECT_EQ(ColorFromText("010"), 8u);                 // octal
+    EXPECT_EQ(ColorFromText("  0x12zz"), 0x12u);         // stops at the first unsuitable character
     EXPECT_EQ(ColorFromText("0x1ff00ff00"), 0xffffffu);  // saturates, low 24 bits kept
     EXPECT_EQ(ColorFromText("-1"), 0xffffffu);
     EXPECT_EQ(ColorFromText("-2"), 0xfffffeu);
@@ -294,8 +294,8 @@ TEST_F(FilterSetDlgTest, HistoryReadSplitsLongLinesTrimsSortsAndKeepsDuplicates)
     ASSERT_EQ(FilterHistoryRead(history_.c_str(), &items), 7);
     // the 300-character line gives pieces of 255 and 45; sorting puts the
     // shorter (a prefix of the longer) first
-    const std::vector<std::string> want = {"Alpha", "beta", "TCP", "udp", "udp",
-                                           std::string(45, 'x'), std::string(255, 'x')};
+    const std::vector<std::string> want = {
+        "Alpha", "beta", "TCP", "udp", "udp", std::string(45, 'x'), std::string(255, 'x')};
     EXPECT_EQ(items, want);
 
     EXPECT_EQ(FilterHistoryRead((dir_ + "/none").c_str(), &items), 0);

@@ -61,13 +61,13 @@ TEST(GraphScale, UnitsConvertIn64BitsMultiplyingFirst) {
         std::vector<int> rows = t.RowsIn(1, kRed);
         return rows.empty() ? -1 : rows[0];
     };
-    EXPECT_EQ(newestRow(1, UnitBps, 160, 50000), 0);   // 1 byte per 50 ms is 160 bps
+    EXPECT_EQ(newestRow(1, UnitBps, 160, 50000), 0);  // 1 byte per 50 ms is 160 bps
     EXPECT_EQ(newestRow(1, UnitBps, 161, 50000), 1);
     EXPECT_EQ(newestRow(1, UnitPps, 20, 50000), 0);
-    EXPECT_EQ(newestRow(3, UnitBps, 8, 3000000), 0);   // 24000000 / 3000000, not 3 * 2
+    EXPECT_EQ(newestRow(3, UnitBps, 8, 3000000), 0);  // 24000000 / 3000000, not 3 * 2
     EXPECT_EQ(newestRow(7, UnitByte, 7, 1), 0);
     EXPECT_EQ(newestRow(7, UnitPacket, 14, 1), 5);
-    EXPECT_EQ(newestRow(7, 9, 1, 50000), 10);          // an unknown unit plots 0
+    EXPECT_EQ(newestRow(7, 9, 1, 50000), 10);  // an unknown unit plots 0
     EXPECT_EQ(LabelOf({7}, GraphTestEntry("f", 9, kRed)), "1  : f");
 }
 
@@ -195,9 +195,11 @@ TEST(GraphTime, LabelStepsOfBothPrograms) {
     EXPECT_EQ(LabelInterval(1, 1), 100);
     EXPECT_EQ(LabelInterval(0, 1), 100);
     // the offline zoom steps: every 100th column up to 200 ms, then 48 to 120
-    for (int64_t c : std::initializer_list<int64_t>{1, 2, 5, 10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000, 50000, 100000,
-                      200000, 500000, 1000000, 2000000, 5000000, 10000000, 20000000, 30000000,
-                      60000000, 120000000, 300000000, 600000000, 1200000000, 1800000000, 3600000000}) {
+    for (int64_t c : std::initializer_list<int64_t>{
+             1,        2,         5,         10,        20,         50,         100,       200,
+             500,      1000,      2000,      5000,      10000,      20000,      50000,     100000,
+             200000,   500000,    1000000,   2000000,   5000000,    10000000,   20000000,  30000000,
+             60000000, 120000000, 300000000, 600000000, 1200000000, 1800000000, 3600000000}) {
         int64_t columns = LabelInterval(c, 1) / c;
         if (c <= 200000) {
             EXPECT_EQ(columns, 100) << c;

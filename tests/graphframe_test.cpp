@@ -54,14 +54,14 @@ struct Zone {
         tzset();
     }
 };
-const char* const kNepal = "<+0545>-5:45";  // a zone whose half hours are not UTC's
+const char* const kNepal = "<+0545>-5:45";          // a zone whose half hours are not UTC's
 constexpr int64_t kEpoch = 1600000000LL * 1000000;  // 2020-09-13 12:26:40 UTC
 
 using Lines = std::vector<std::pair<std::string, uint32_t>>;
 
 // The readout for the pointer at (x, y): every text it drew with its colour.
-Lines ReadoutAt(TestSurface& t, const Settings& settings, const FilterEntry* e, int count, const int* visible,
-                int x, int y = 50) {
+Lines ReadoutAt(TestSurface& t, const Settings& settings, const FilterEntry* e, int count, const int* visible, int x,
+                int y = 50) {
     t.recorder.calls.clear();
     EXPECT_EQ(GraphDrawReadout(&t.s, GraphTestStyle(settings), e, count, visible, x, y), 1) << x;
     Lines out;
@@ -158,8 +158,8 @@ TEST_F(LiveFrame, LabelStepFollowsTheSamplingInterval) {
         settings.samplingInterval = 49999;  // every 2 s
         TestSurface t(300, 40);
         GraphDrawTimeAxis(&t.s, GraphTestStyle(settings), &base);
-        EXPECT_EQ(TopLabels(t), (L{{300, "12"}, {260, "10"}, {220, "8"}, {180, "6"}, {140, "4"},
-                                   {100, "2"}, {60, "0"}}));
+        EXPECT_EQ(TopLabels(t),
+                  (L{{300, "12"}, {260, "10"}, {220, "8"}, {180, "6"}, {140, "4"}, {100, "2"}, {60, "0"}}));
     }
     {
         settings.samplingInterval = 999;  // below 1 ms: rows only
@@ -306,15 +306,18 @@ TEST_F(LiveFrame, ReadoutNamesTheColumnUnderThePointerAndFollowsTheData) {
     EXPECT_EQ(0, memcmp(frame.data(), t.s.pixels, frame.size() * 4));  // outside: the frame as it was
 
     const uint32_t text = settings.charColor;
-    EXPECT_EQ(ReadoutAt(t, settings, e, 3, visible, 0),
-              (Lines{{"0.000 s", text}, {"2020-09-13 12:26:40.001", text}, {"all  160K bps", kRed},
-                     {"all  1 packets", kBlue}}));
+    EXPECT_EQ(
+        ReadoutAt(t, settings, e, 3, visible, 0),
+        (Lines{
+            {"0.000 s", text}, {"2020-09-13 12:26:40.001", text}, {"all  160K bps", kRed}, {"all  1 packets", kBlue}}));
     memcpy(t.s.pixels, frame.data(), frame.size() * 4);  // the frame without the last readout
-    EXPECT_EQ(ReadoutAt(t, settings, e, 3, visible, 100),
-              (Lines{{"5.000 s", text}, {"2020-09-13 12:26:45.001", text}, {"all  0 bps", kRed},
-                     {"all  0 packets", kBlue}}));
+    EXPECT_EQ(
+        ReadoutAt(t, settings, e, 3, visible, 100),
+        (Lines{{"5.000 s", text}, {"2020-09-13 12:26:45.001", text}, {"all  0 bps", kRed}, {"all  0 packets", kBlue}}));
     for (int y = 0; y < 40; y += 2) EXPECT_EQ(t.At(100, y), text) << y;  // the column's line, above the box
-    const Lines newest{{"9.950 s", text}, {"2020-09-13 12:26:49.951", text}, {"all  484K bps", kRed},
+    const Lines newest{{"9.950 s", text},
+                       {"2020-09-13 12:26:49.951", text},
+                       {"all  484K bps", kRed},
                        {"all  2 packets", kBlue}};  // 3023 bytes in 50 ms
     EXPECT_EQ(ReadoutAt(t, settings, e, 3, visible, 199), newest);
     char tip[kLegendLabelSize];
@@ -488,15 +491,16 @@ TEST_F(OfflineFrame, ReadoutNamesTheColumnUnderThePointer) {
     ASSERT_EQ(GraphDrawOffline(&t.s, GraphTestStyle(settings), e, 2, -1, rects, visible, 1000000, 399500000), 1);
     const uint32_t text = settings.charColor;
     const std::string udp = "udp and not (ip.src == 10.0.0.1) and ...  ";
-    EXPECT_EQ(ReadoutAt(t, settings, e, 2, visible, 0),
-              (Lines{{"0.000 s", text}, {"2020-09-13 12:26:40.000", text}, {"tcp  500 bytes", kRed},
-                     {udp + "1 pps", kBlue}}));
-    EXPECT_EQ(ReadoutAt(t, settings, e, 2, visible, 200),
-              (Lines{{"3:20.000", text}, {"2020-09-13 12:30:00.000", text}, {"tcp  0 bytes", kRed},
-                     {udp + "0 pps", kBlue}}));
-    EXPECT_EQ(ReadoutAt(t, settings, e, 2, visible, 399, 79),
-              (Lines{{"6:39.000", text}, {"2020-09-13 12:33:19.000", text}, {"tcp  0 bytes", kRed},
-                     {udp + "1 pps", kBlue}}));
+    EXPECT_EQ(
+        ReadoutAt(t, settings, e, 2, visible, 0),
+        (Lines{
+            {"0.000 s", text}, {"2020-09-13 12:26:40.000", text}, {"tcp  500 bytes", kRed}, {udp + "1 pps", kBlue}}));
+    EXPECT_EQ(
+        ReadoutAt(t, settings, e, 2, visible, 200),
+        (Lines{{"3:20.000", text}, {"2020-09-13 12:30:00.000", text}, {"tcp  0 bytes", kRed}, {udp + "0 pps", kBlue}}));
+    EXPECT_EQ(
+        ReadoutAt(t, settings, e, 2, visible, 399, 79),
+        (Lines{{"6:39.000", text}, {"2020-09-13 12:33:19.000", text}, {"tcp  0 bytes", kRed}, {udp + "1 pps", kBlue}}));
 }
 
 // The frame paints its traces band by band; it must leave exactly the

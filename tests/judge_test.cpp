@@ -110,8 +110,8 @@ TEST(JudgeTest, EveryRecordGetsOneLineOfSixteenVerdictsAsTsharkJudgesThem) {
     std::vector<PipelineTestPacket> packets = MixedPackets();
     std::string pcap = dir + "/mixed.pcap";
     ASSERT_TRUE(PipelineTestWritePcap(pcap, packets));
-    const std::vector<std::string> texts = {"udp", "tcp.port == 80", "frame.len > 1000", "ip.len > 100 && !tcp",
-                                            "_ws.malformed", "arp || frame.len == 0"};
+    const std::vector<std::string> texts = {
+        "udp", "tcp.port == 80", "frame.len > 1000", "ip.len > 100 && !tcp", "_ws.malformed", "arp || frame.len == 0"};
     std::vector<std::string> args = {"-d", "encap:1", "-n"};
     for (int i = 0; i < 16; ++i) {
         args.push_back("-R");
@@ -142,8 +142,7 @@ TEST(JudgeTest, EveryRecordGetsOneLineOfSixteenVerdictsAsTsharkJudgesThem) {
 }
 
 TEST(JudgeTest, RefusedFilterLiveAnswersCutStreamAndBadUsage) {
-    std::vector<const char*> argv = {kJudge.c_str(), "-d", "encap:1", "-n", "-R", "udp", "-R", "tcp.bogus",
-                                     nullptr};
+    std::vector<const char*> argv = {kJudge.c_str(), "-d", "encap:1", "-n", "-R", "udp", "-R", "tcp.bogus", nullptr};
     ChildConsole c;
     ASSERT_EQ(ChildConsoleNewArgv("lumo_judge", argv.data(), &c), 1);
     std::vector<PipelineTestPacket> packets = {PipelineTestUdpPacket(1000, 0, "one"),

@@ -78,9 +78,7 @@ protected:
         unsetenv("LUMO_HOME");
     }
     // Writes the start-up filter set of the data folder.
-    void StartupSet(const std::string& lines) {
-        ASSERT_TRUE(TestFileWrite(dir_ + "/startupfilterset.fs", lines));
-    }
+    void StartupSet(const std::string& lines) { ASSERT_TRUE(TestFileWrite(dir_ + "/startupfilterset.fs", lines)); }
     int Start() {
         const char* error = nullptr;
         if (!LiveWndInitCounters(&settings_, &error)) return 0;

@@ -73,11 +73,11 @@ TEST(MainWndLegend, ClickSelectsByRectangleWithoutLeftEdgeAndLaterMatchWins) {
 
 TEST(MainWndLegend, DoubleClickOpensEditorOnlyOffTheLegend) {
     MainWndView view = ViewWithLegend(2);
-    EXPECT_TRUE(MainWndLegendHit(&view, 30, 8));    // legend line 0
-    EXPECT_TRUE(MainWndLegendHit(&view, 6, 20));    // toggle cell 1
-    EXPECT_FALSE(MainWndLegendHit(&view, 6, 40));   // toggle cell 2: no filter 2
+    EXPECT_TRUE(MainWndLegendHit(&view, 30, 8));   // legend line 0
+    EXPECT_TRUE(MainWndLegendHit(&view, 6, 20));   // toggle cell 1
+    EXPECT_FALSE(MainWndLegendHit(&view, 6, 40));  // toggle cell 2: no filter 2
     EXPECT_FALSE(MainWndLegendHit(&view, 150, 100));
-    EXPECT_FALSE(MainWndLegendHit(&view, 2, 8));    // left of the strip
+    EXPECT_FALSE(MainWndLegendHit(&view, 2, 8));  // left of the strip
     MainWndView empty = ViewWithLegend(0);
     EXPECT_FALSE(MainWndLegendHit(&empty, 30, 8));
 }
@@ -191,7 +191,7 @@ TEST_F(MainWndDataTest, FileDialogsRememberFoldersPerKind) {
 
     FileDialogRemember(FolderFilterSet, "/srv/sets/web.fs");
     EXPECT_STREQ(FileDialogInitialFolder(FolderFilterSet), "/srv/sets");  // load and save share it
-    EXPECT_EQ(std::string(FileDialogInitialFolder(FolderDump)), dir_);      // the dump keeps its own
+    EXPECT_EQ(std::string(FileDialogInitialFolder(FolderDump)), dir_);    // the dump keeps its own
 
     FileDialogRemember(FolderDump, "/x.pcap");
     EXPECT_STREQ(FileDialogInitialFolder(FolderDump), "/");

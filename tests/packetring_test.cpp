@@ -125,11 +125,11 @@ TEST_F(PacketRingTest, GapClearsExactlyTheSkippedBins) {
 TEST_F(PacketRingTest, OlderBinCountsThereAndNextPacketClearsAfterIt) {
     SampleCounter c;
     ASSERT_EQ(SampleCounterInit(&c, 64), 1);
-    Store(0, 1);       // bin 0
+    Store(0, 1);  // bin 0
     SampleCounterAdvance(&c, 1);
     Store(120000, 2);  // bin 2
     SampleCounterAdvance(&c, 1);
-    Store(60000, 4);   // bin 1, older than its predecessor: clears nothing
+    Store(60000, 4);  // bin 1, older than its predecessor: clears nothing
     SampleCounterAdvance(&c, 1);
     uint64_t bytes[4];
     SampleCounterRead(&c, NowAtBin(2), bytes, nullptr, 3);

@@ -25,8 +25,10 @@ public:
         if (had_) old_ = v;
     }
     ~EnvGuard() {
-        if (had_) setenv(name_, old_.c_str(), 1);
-        else unsetenv(name_);
+        if (had_)
+            setenv(name_, old_.c_str(), 1);
+        else
+            unsetenv(name_);
     }
 
 private:
@@ -190,9 +192,9 @@ TEST_F(RawsharkSearch, ConfiguredPathNamingAnotherFileIsDroppedForThePathSearch)
     setenv("PATH", ("relative/bin:" + dir_ + "/bin1::" + dir_ + "/bin2").c_str(), 1);
     std::string other = MakeExecutable(dir_ + "/tshark");
     EXPECT_EQ(onPath, Find(other));
-    EXPECT_EQ(onPath, Find(dir_ + "/RAWSHARK"));         // the name is exact on Linux
-    EXPECT_EQ(onPath, Find(dir_ + "/gone/rawshark"));    // missing
-    EXPECT_EQ(onPath, Find(dir_ + "/bin1"));             // a folder
+    EXPECT_EQ(onPath, Find(dir_ + "/RAWSHARK"));       // the name is exact on Linux
+    EXPECT_EQ(onPath, Find(dir_ + "/gone/rawshark"));  // missing
+    EXPECT_EQ(onPath, Find(dir_ + "/bin1"));           // a folder
     EXPECT_EQ(onPath, Find(""));
     EXPECT_EQ(1, found_);
 }

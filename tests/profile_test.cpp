@@ -105,8 +105,8 @@ TEST(ProfileRead, IntegersReadLikeGetPrivateProfileInt) {
 
 TEST(ProfileRead, ValuesAreUnquotedAndCutToTheBuffer) {
     std::string longValue(10000, 'v');
-    std::string text = "[S]\nq=\"a b\"\nhalf=\"a b\nlone=\"\nlong=" + longValue + "\nnul=ab" + std::string(1, '\0') +
-                       "cd\neq=a=b\n";
+    std::string text =
+        "[S]\nq=\"a b\"\nhalf=\"a b\nlone=\"\nlong=" + longValue + "\nnul=ab" + std::string(1, '\0') + "cd\neq=a=b\n";
     EXPECT_EQ("a b", Get(text, "S", "q"));
     EXPECT_EQ("\"a b", Get(text, "S", "half"));
     EXPECT_EQ("\"", Get(text, "S", "lone"));
@@ -125,10 +125,10 @@ TEST(ProfileRead, BrokenLinesAndGarbageAreIgnored) {
     std::string garbage;
     for (int i = 0; i < 4096; ++i) garbage += static_cast<char>((i * 7919) & 0xff);
     std::string text = garbage +
-                       "\n[Lumo\n"         // no closing bracket: not a section
-                       "topmost=5\n"       // still outside any section
-                       "[]\n"              // a nameless section
-                       "=3\n"              // a key without a name
+                       "\n[Lumo\n"    // no closing bracket: not a section
+                       "topmost=5\n"  // still outside any section
+                       "[]\n"         // a nameless section
+                       "=3\n"         // a key without a name
                        "justtext\n"
                        "[Lumo]junk after\n"
                        "novalue\n"

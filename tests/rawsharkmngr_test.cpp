@@ -51,7 +51,6 @@ std::vector<std::string> Args(const RawsharkCommand& c) {
     return v;
 }
 
-
 std::string Message(int n) {
     char m[256];
     RawsharkMngrLastMessage(n, m);
@@ -106,8 +105,8 @@ TEST_F(RawsharkMngrTest, CommandLineAsDesignedWithoutLetterC) {
     ASSERT_EQ(RawsharkMngrBuildCommand(&b, 113, "udp", c.get()), 1);
     EXPECT_STREQ(c->text, "/usr/bin/rawshark -d encap:113 -l -r - -n  -R \"udp\" ");
     // Only concurrent DNS on: no "-N" at all, or rawshark would eat "-R".
-    EXPECT_EQ(Args(*c), (std::vector<std::string>{"/usr/bin/rawshark", "-d", "encap:113", "-l", "-r", "-", "-n",
-                                                  "-R", "udp"}));
+    EXPECT_EQ(Args(*c),
+              (std::vector<std::string>{"/usr/bin/rawshark", "-d", "encap:113", "-l", "-r", "-", "-n", "-R", "udp"}));
 
     b.networkResolution = 1;
     ASSERT_EQ(RawsharkMngrBuildCommand(&b, 1, "", c.get()), 1);
@@ -125,8 +124,9 @@ TEST_F(RawsharkMngrTest, PreferenceLinesBecomeOptionsOrAreDropped) {
     EXPECT_EQ(RawsharkMngrAppendPreferenceLine(c.get(), "# name: in a comment\n"), 0);
     EXPECT_EQ(RawsharkMngrAppendPreferenceLine(c.get(), "\n"), 0);
     EXPECT_EQ(RawsharkMngrAppendPreferenceLine(c.get(), "a:\x01\x7f\xe9z\n"), 1);
-    EXPECT_STREQ(c->text, "/usr/bin/rawshark -d encap:1 -l -r - -n   -o \"tcp.try_heuristic_first: TRUE\"  "
-                          "-o \"a: \x7f z\" ");
+    EXPECT_STREQ(c->text,
+                 "/usr/bin/rawshark -d encap:1 -l -r - -n   -o \"tcp.try_heuristic_first: TRUE\"  "
+                 "-o \"a: \x7f z\" ");
     std::vector<std::string> args = Args(*c);
     ASSERT_EQ(args.size(), 11u);
     EXPECT_EQ(args[7], "-o");
@@ -325,15 +325,18 @@ TEST_F(RawsharkMngrTest, LiveCountsMatchTsharkWithTheSecondFilterEmpty) {
         }
     });
     writer.join();
-    bool done = TestWaitFor([] {
-        for (int n = 0; n < 3; ++n) {
-            if (RawsharkMngrEntry(n)->counter.cursor.load() != kPackets) return false;
-        }
-        return true;
-    }, 120000);
+    bool done = TestWaitFor(
+        [] {
+            for (int n = 0; n < 3; ++n) {
+                if (RawsharkMngrEntry(n)->counter.cursor.load() != kPackets) return false;
+            }
+            return true;
+        },
+        120000);
     stop = true;
     graph.join();
-    ASSERT_TRUE(done) << RawsharkMngrEntry(0)->counter.cursor.load() << " " << RawsharkMngrEntry(2)->counter.cursor.load();
+    ASSERT_TRUE(done) << RawsharkMngrEntry(0)->counter.cursor.load() << " "
+                      << RawsharkMngrEntry(2)->counter.cursor.load();
 
     const int64_t origin = UsecOf(packets[0].header);
     const int64_t lastBin = (UsecOf(packets.back().header) - origin) / 50000;
@@ -523,10 +526,12 @@ TEST_F(RawsharkMngrTest, TeardownOfEndedReadersDoesNotWait) {
     FilterEntry filters[3] = {Filter("tcp.bogus"), Filter("udp.nonsense"), Filter("")};
     RawsharkBlock b = Rawshark();
     ASSERT_EQ(RawsharkMngrListEdit(&b, 1, 3, filters, 65536), 1);
-    ASSERT_TRUE(TestWaitFor([] {
-        return RawsharkMngrEntry(0)->ReaderState.load() == ReaderEnded &&
-               RawsharkMngrEntry(1)->ReaderState.load() == ReaderEnded;
-    }, 30000));
+    ASSERT_TRUE(TestWaitFor(
+        [] {
+            return RawsharkMngrEntry(0)->ReaderState.load() == ReaderEnded &&
+                   RawsharkMngrEntry(1)->ReaderState.load() == ReaderEnded;
+        },
+        30000));
     auto start = Clock::now();
     RawsharkMngrListClear();
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
@@ -625,12 +630,14 @@ TEST_F(RawsharkMngrTest, OnePassLiveCountsMatchTsharkAndARefusedFilterStaysAtZer
     for (int n = 0; n < 5; ++n) EXPECT_EQ(RawsharkMngrEntry(n)->console.process, 0);
 
     Feed(packets, 0, packets.size(), true);
-    ASSERT_TRUE(TestWaitFor([] {
-        for (int n = 0; n < 5; ++n) {
-            if (RawsharkMngrEntry(n)->counter.cursor.load() != kPackets) return false;
-        }
-        return true;
-    }, 120000));
+    ASSERT_TRUE(TestWaitFor(
+        [] {
+            for (int n = 0; n < 5; ++n) {
+                if (RawsharkMngrEntry(n)->counter.cursor.load() != kPackets) return false;
+            }
+            return true;
+        },
+        120000));
     for (int n : {0, 1, 3, 4}) {
         Expected e = Reference(pcap, texts[n], UsecOf(packets[0].header), 50000);
         EXPECT_EQ(RawsharkMngrEntry(n)->counter.matchedPackets.load(), e.packets) << texts[n];
@@ -655,10 +662,12 @@ TEST_F(RawsharkMngrTest, KilledJudgeEndsEveryEntryItServedLive) {
     ASSERT_TRUE(TestWaitFor([] { return RawsharkMngrEntry(2)->counter.cursor.load() == 1000; }, 60000));
     ASSERT_EQ(kill(RawsharkMngrJudge()->console.process, SIGKILL), 0);
     Feed(packets, 1000, packets.size(), true);
-    ASSERT_TRUE(TestWaitFor([] {
-        return RawsharkMngrEntry(0)->ReaderState.load() == ReaderEnded &&
-               RawsharkMngrEntry(2)->ReaderState.load() == ReaderEnded;
-    }, 30000));
+    ASSERT_TRUE(TestWaitFor(
+        [] {
+            return RawsharkMngrEntry(0)->ReaderState.load() == ReaderEnded &&
+                   RawsharkMngrEntry(2)->ReaderState.load() == ReaderEnded;
+        },
+        30000));
     for (int n : {0, 2}) {
         EXPECT_EQ(Message(n), "lumo_judge ended (killed by signal 9)");
         EXPECT_LT(RawsharkMngrEntry(n)->counter.cursor.load(), 2000u);

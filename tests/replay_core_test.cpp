@@ -46,7 +46,6 @@ bool ProcessGone(pid_t pid) {
     return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] == 'Z';
 }
 
-
 class ReplayCoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -355,7 +354,7 @@ TEST(ReplayInterfacesTest, ListsLoopbackOfAFreshNamespace) {
     ASSERT_EQ(sizeof *r, got);
     if (!r->unshared) GTEST_SKIP() << "cannot create a network namespace (CAP_SYS_ADMIN missing?)";
 
-    ASSERT_GE(r->found, 2);  // at least lo and the "any" pseudo-device
+    ASSERT_GE(r->found, 2);               // at least lo and the "any" pseudo-device
     EXPECT_EQ(r->found, r->foundCapped);  // the count goes past the capacity
     int lo = -1, any = -1;
     for (int i = 0; i < std::min(r->found, kReplayMaxInterfaces); ++i) {

@@ -39,9 +39,7 @@ protected:
         unsetenv("LUMO_HOME");
         DebugLogEnabled.store(0);
     }
-    std::string Ini(SettingsProgram p) const {
-        return home_ + (p == SettingsLumo ? "/lumo.ini" : "/lumo_offline.ini");
-    }
+    std::string Ini(SettingsProgram p) const { return home_ + (p == SettingsLumo ? "/lumo.ini" : "/lumo_offline.ini"); }
 
     std::string dir_, home_, bin_, rawshark_, oldPath_;
 };
@@ -86,32 +84,35 @@ TEST_F(SettingsTest, FreshStartGivesDefaultsAndWritesEveryKeyInOrder) {
     EXPECT_FALSE(TestPathExists(Ini(SettingsLumo)));  // loading never writes
 
     ASSERT_EQ(1, SettingsSave(&s, SettingsLumo));
-    EXPECT_EQ("[Lumo]\n"
-              "debug_mode=0\n"
-              "position_x=0\n"
-              "position_y=0\n"
-              "size_x=0\n"
-              "size_y=0\n"
-              "topmost=0\n"
-              "draw_interval=20\n"
-              "sampling_interval=50000\n"
-              "back_color=0x000000\n"
-              "line_color=0x0000a0\n"
-              "char_color=0xa0a0ff\n"
-              "rawshark_path=" + rawshark_ + "\n"
-              "enable_MAC_address_resolution=0\n"
-              "enable_network_address_resolution=0\n"
-              "enable_transport_layer_port_number_resolution=0\n"
-              "enable_concurrent_asynchronous_DNS_lookups=0\n"
-              "nic_name=\n"
-              "promiscuous_mode=1\n"
-              "enable_limit_bytes=0\n"
-              "limit_bytes=128\n"
-              "timeout=10\n"
-              "capture_filter=\n"
-              "one_pass=1\n"
-              "time_of_day=0\n",
-              TestFileRead(Ini(SettingsLumo)));
+    EXPECT_EQ(
+        "[Lumo]\n"
+        "debug_mode=0\n"
+        "position_x=0\n"
+        "position_y=0\n"
+        "size_x=0\n"
+        "size_y=0\n"
+        "topmost=0\n"
+        "draw_interval=20\n"
+        "sampling_interval=50000\n"
+        "back_color=0x000000\n"
+        "line_color=0x0000a0\n"
+        "char_color=0xa0a0ff\n"
+        "rawshark_path=" +
+            rawshark_ +
+            "\n"
+            "enable_MAC_address_resolution=0\n"
+            "enable_network_address_resolution=0\n"
+            "enable_transport_layer_port_number_resolution=0\n"
+            "enable_concurrent_asynchronous_DNS_lookups=0\n"
+            "nic_name=\n"
+            "promiscuous_mode=1\n"
+            "enable_limit_bytes=0\n"
+            "limit_bytes=128\n"
+            "timeout=10\n"
+            "capture_filter=\n"
+            "one_pass=1\n"
+            "time_of_day=0\n",
+        TestFileRead(Ini(SettingsLumo)));
 }
 
 TEST_F(SettingsTest, ColoursAndIntervalsFollowTheConversionRules) {
@@ -138,10 +139,16 @@ TEST_F(SettingsTest, ColoursAndIntervalsFollowTheConversionRules) {
         const char* color;
         uint32_t expect;
     } colors[] = {
-        {"0x1ff8000", 0xff8000}, {"0x1ffffffff", 0xffffff},  // too large saturates to all ones
-        {"-1", 0xffffff},        {"-0x10", 0xfffff0},        {"  0x00ff00zz", 0x00ff00},
-        {"blue", 0},             {"", 0},                    {"0x", 0},
-        {"16777217", 0x000001},  {"- 5", 0},
+        {"0x1ff8000", 0xff8000},
+        {"0x1ffffffff", 0xffffff},  // too large saturates to all ones
+        {"-1", 0xffffff},
+        {"-0x10", 0xfffff0},
+        {"  0x00ff00zz", 0x00ff00},
+        {"blue", 0},
+        {"", 0},
+        {"0x", 0},
+        {"16777217", 0x000001},
+        {"- 5", 0},
     };
     for (const Case& c : colors) {
         TestFileWrite(Ini(SettingsLumo), std::string("[Lumo]\nback_color=") + c.color + "\n");
@@ -153,8 +160,9 @@ TEST_F(SettingsTest, ColoursAndIntervalsFollowTheConversionRules) {
         const char* text;
         int64_t expect;
     } intervals[] = {
-        {"100000", 100000}, {"0", 50000},          {"  250us", 250},
-        {"+7", 7},          {"-20", -20},          {"99999999999999999999", INT64_MAX},
+        {"100000", 100000}, {"0", 50000},
+        {"  250us", 250},   {"+7", 7},
+        {"-20", -20},       {"99999999999999999999", INT64_MAX},
         {"", 50000},        {"5000000000", 5000000000LL},
     };
     for (const IntervalCase& c : intervals) {
@@ -292,25 +300,28 @@ TEST_F(SettingsTest, OfflineProgramKeepsItsSubsetInItsOwnSection) {
 
     TestFileWrite(Ini(SettingsLumoOffline), "");
     SettingsSave(&s, SettingsLumoOffline);
-    EXPECT_EQ("[Lumo_offline]\n"
-              "debug_mode=0\n"
-              "position_x=0\n"
-              "position_y=0\n"
-              "size_x=2\n"
-              "size_y=0\n"
-              "topmost=0\n"
-              "sampling_interval=50000\n"
-              "back_color=0x000000\n"
-              "line_color=0x0000ff\n"
-              "char_color=0xa0a0ff\n"
-              "rawshark_path=" + rawshark_ + "\n"
-              "enable_MAC_address_resolution=0\n"
-              "enable_network_address_resolution=0\n"
-              "enable_transport_layer_port_number_resolution=0\n"
-              "enable_concurrent_asynchronous_DNS_lookups=0\n"
-              "one_pass=1\n"
-              "time_of_day=0\n",
-              TestFileRead(Ini(SettingsLumoOffline)));
+    EXPECT_EQ(
+        "[Lumo_offline]\n"
+        "debug_mode=0\n"
+        "position_x=0\n"
+        "position_y=0\n"
+        "size_x=2\n"
+        "size_y=0\n"
+        "topmost=0\n"
+        "sampling_interval=50000\n"
+        "back_color=0x000000\n"
+        "line_color=0x0000ff\n"
+        "char_color=0xa0a0ff\n"
+        "rawshark_path=" +
+            rawshark_ +
+            "\n"
+            "enable_MAC_address_resolution=0\n"
+            "enable_network_address_resolution=0\n"
+            "enable_transport_layer_port_number_resolution=0\n"
+            "enable_concurrent_asynchronous_DNS_lookups=0\n"
+            "one_pass=1\n"
+            "time_of_day=0\n",
+        TestFileRead(Ini(SettingsLumoOffline)));
     EXPECT_FALSE(TestPathExists(Ini(SettingsLumo)));
 }
 
@@ -326,7 +337,7 @@ TEST_F(SettingsTest, SaveCreatesAMissingDataFolder) {
 TEST(MonitorTest, RectangleMustOverlapAMonitor) {
     const MonitorRect two[] = {{0, 0, 1920, 1080}, {1920, 0, 3200, 1024}};
     EXPECT_EQ(1, IsRectOnAnyMonitor(100, 100, 320, 240, two, 2));
-    EXPECT_EQ(1, IsRectOnAnyMonitor(3000, 500, 800, 600, two, 2));  // second monitor only
+    EXPECT_EQ(1, IsRectOnAnyMonitor(3000, 500, 800, 600, two, 2));   // second monitor only
     EXPECT_EQ(1, IsRectOnAnyMonitor(-318, -238, 320, 240, two, 2));  // the inclusive corner one pixel in
     EXPECT_EQ(0, IsRectOnAnyMonitor(-319, -239, 320, 240, two, 2));  // the corner on the edge does not count
     EXPECT_EQ(0, IsRectOnAnyMonitor(-320, 0, 320, 240, two, 2));     // wholly left of the leftmost

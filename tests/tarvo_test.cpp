@@ -184,9 +184,8 @@ private:
         bpf_program prog{};
         std::string filter = "udp dst port " + std::to_string(kUdpPort);
         if (!p || pcap_set_snaplen(p, 65535) != 0 || pcap_set_timeout(p, 10) != 0 ||
-            pcap_set_immediate_mode(p, 1) != 0 || pcap_set_buffer_size(p, 8 << 20) != 0 ||
-            pcap_activate(p) < 0 || pcap_compile(p, &prog, filter.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0 ||
-            pcap_setfilter(p, &prog) != 0) {
+            pcap_set_immediate_mode(p, 1) != 0 || pcap_set_buffer_size(p, 8 << 20) != 0 || pcap_activate(p) < 0 ||
+            pcap_compile(p, &prog, filter.c_str(), 1, PCAP_NETMASK_UNKNOWN) != 0 || pcap_setfilter(p, &prog) != 0) {
             error_ = std::string("capture on ") + iface + ": " + (p ? pcap_geterr(p) : errbuf);
             if (p) pcap_close(p);
             state_.store(-1, std::memory_order_release);
@@ -290,7 +289,8 @@ std::string LastLine(const std::string& output) {
     size_t end = output.find_last_not_of('\n');
     if (end == std::string::npos) return "";
     size_t begin = output.rfind('\n', end);
-    return output.substr(begin == std::string::npos ? 0 : begin + 1, end + 1 - (begin == std::string::npos ? 0 : begin + 1));
+    return output.substr(begin == std::string::npos ? 0 : begin + 1,
+                         end + 1 - (begin == std::string::npos ? 0 : begin + 1));
 }
 
 void ExpectSameFrames(const std::vector<Record>& sent, const std::vector<Record>& seen) {

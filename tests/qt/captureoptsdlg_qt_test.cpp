@@ -176,8 +176,8 @@ TEST_F(CaptureOptionsDialogTest, OfflineFormHasOnlyRawsharkAndIntervalAndBrowseF
     CaptureOptionsDialog dialog(nullptr, &settings_, nullptr, 0, 1, "Lumo_offline", "lumo_offline");
     dialog.show();
     SaveScreenshot(&dialog, "capture_options_offline");
-    for (const char* absent : {"interfaceCombo", "addressLabel", "promiscuousCheck", "limitCheck",
-                               "limitEdit", "captureFilterCombo"}) {
+    for (const char* absent :
+         {"interfaceCombo", "addressLabel", "promiscuousCheck", "limitCheck", "limitEdit", "captureFilterCombo"}) {
         EXPECT_EQ(dialog.findChild<QWidget*>(absent), nullptr) << absent;
     }
     EXPECT_EQ(Find<QLineEdit>(dialog, "rawsharkPathEdit")->text(), "/usr/bin/rawshark");

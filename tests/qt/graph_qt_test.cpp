@@ -29,8 +29,8 @@ struct QtSurface {
     ~QtSurface() { DrawSurfaceRelease(&s); }
     uint32_t At(int x, int y) const { return s.pixels[y * s.width + x] & 0xffffff; }
     QImage Image() const {
-        return QImage(reinterpret_cast<const uchar*>(s.pixels), s.width, s.height, s.width * 4,
-                      QImage::Format_RGB32).copy();
+        return QImage(reinterpret_cast<const uchar*>(s.pixels), s.width, s.height, s.width * 4, QImage::Format_RGB32)
+            .copy();
     }
 };
 
@@ -73,8 +73,8 @@ TEST(GraphQt, LabelsAreDrawnWithoutABoxAndMeasuredAsALine) {
             if (((p >> 8) & 0xff) > 0x80) ++bright;
             if (p != 0x000080 && (x < 20 || x > 20 + w1 + 1 || y < 4 || y >= 4 + h1)) ++other;
         }
-    EXPECT_GT(bright, 40);  // glyphs in the label's colour
-    EXPECT_EQ(other, 0);    // nothing outside the measured box
+    EXPECT_GT(bright, 40);                                // glyphs in the label's colour
+    EXPECT_EQ(other, 0);                                  // nothing outside the measured box
     EXPECT_EQ(q.At(20 + w1 / 2, 4 + h1 - 1), 0x000080u);  // no background box under the text
 
     // inside a frame one painter serves every label; the pixels are the same

@@ -166,13 +166,30 @@ TEST_F(LumoWindowTest, FirstRunGivesDefaultWindowAndNormalExitWritesEveryKeyInOr
     EXPECT_EQ(menus, QStringList({"File(&F)", "Edit(&E)", "Dump(&D)"}));
 
     const std::string ini = Ini();
-    const std::vector<std::string> want = {
-        "debug_mode", "position_x", "position_y", "size_x", "size_y", "topmost", "draw_interval",
-        "sampling_interval", "back_color", "line_color", "char_color", "rawshark_path",
-        "enable_MAC_address_resolution", "enable_network_address_resolution",
-        "enable_transport_layer_port_number_resolution", "enable_concurrent_asynchronous_DNS_lookups",
-        "nic_name", "promiscuous_mode", "enable_limit_bytes", "limit_bytes", "timeout", "capture_filter", "one_pass",
-        "time_of_day"};
+    const std::vector<std::string> want = {"debug_mode",
+                                           "position_x",
+                                           "position_y",
+                                           "size_x",
+                                           "size_y",
+                                           "topmost",
+                                           "draw_interval",
+                                           "sampling_interval",
+                                           "back_color",
+                                           "line_color",
+                                           "char_color",
+                                           "rawshark_path",
+                                           "enable_MAC_address_resolution",
+                                           "enable_network_address_resolution",
+                                           "enable_transport_layer_port_number_resolution",
+                                           "enable_concurrent_asynchronous_DNS_lookups",
+                                           "nic_name",
+                                           "promiscuous_mode",
+                                           "enable_limit_bytes",
+                                           "limit_bytes",
+                                           "timeout",
+                                           "capture_filter",
+                                           "one_pass",
+                                           "time_of_day"};
     EXPECT_EQ(IniKeys(ini), want);
     EXPECT_EQ(IniValue(ini, "size_x"), "320");
     EXPECT_EQ(IniValue(ini, "size_y"), "240");
@@ -328,8 +345,7 @@ TEST_F(LumoWindowTest, LoadSaveAndAlwaysOnTopCommands) {
         EXPECT_TRUE(window->isVisible());
         EXPECT_EQ(window->AppSettings()->topmost, 1);
     });
-    EXPECT_EQ(TestFileRead(dir_ + "/saved.fs"),
-              "\"arp\",pps,,0x00ff00\r\n\"dns\",bps,,0xff0000\r\n\"icmp\",bps,,\r\n");
+    EXPECT_EQ(TestFileRead(dir_ + "/saved.fs"), "\"arp\",pps,,0x00ff00\r\n\"dns\",bps,,0xff0000\r\n\"icmp\",bps,,\r\n");
     EXPECT_EQ(IniValue(Ini(), "topmost"), "1");
 }
 
@@ -370,7 +386,8 @@ TEST_F(LumoWindowTest, PauseHoldsTheGraphWhileCountingGoesOnAndExportsWhatIsShow
         saved = saved.convertToFormat(QImage::Format_RGB32);
         int differ = 0;
         for (int y = 0; y < s->height; ++y)
-            for (int x = 0; x < s->width; ++x) differ += (saved.pixel(x, y) & 0xffffff) != (shown[y * s->width + x] & 0xffffff);
+            for (int x = 0; x < s->width; ++x)
+                differ += (saved.pixel(x, y) & 0xffffff) != (shown[y * s->width + x] & 0xffffff);
         EXPECT_EQ(differ, 0);
         watcher.Then(ModalWatcher::ChooseFile(QString::fromStdString(dir_ + "/held")));
         window->SendCommand(CmdExportCsv);

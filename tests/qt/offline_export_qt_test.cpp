@@ -64,8 +64,9 @@ TEST_F(OfflineProgramTest, HelpVersionAndBadArguments) {
     CapGenMixedDefaults(&p);
     p.packets = 10;
     ASSERT_EQ(CapGenMixed(file.c_str(), CapGenPcap, &p), 1);
-    EXPECT_EQ(RunProgram(home, "--filter-set " + OfflineShellQuote(bad) + " --export-csv " +
-                                   OfflineShellQuote(dir + "/o.csv") + " " + OfflineShellQuote(file),
+    EXPECT_EQ(RunProgram(home,
+                         "--filter-set " + OfflineShellQuote(bad) + " --export-csv " +
+                             OfflineShellQuote(dir + "/o.csv") + " " + OfflineShellQuote(file),
                          &out),
               1);
     EXPECT_NE(out.find("filter 2 is not a valid display filter: tcp.port =="), std::string::npos) << out;
@@ -191,12 +192,12 @@ TEST_F(OfflineProgramTest, WindowExportsWriteWhatTheCommandLineWrites) {
     delete window;
 
     std::string out;
-    ASSERT_EQ(RunProgram(home,
-                         "--filter-set " + OfflineShellQuote(fs) + " --export-csv " +
-                             OfflineShellQuote(dir + "/cli.csv") + " --export-png " +
-                             OfflineShellQuote(dir + "/cli.png") + " " + OfflineShellQuote(file),
-                         &out),
-              0)
+    ASSERT_EQ(
+        RunProgram(home,
+                   "--filter-set " + OfflineShellQuote(fs) + " --export-csv " + OfflineShellQuote(dir + "/cli.csv") +
+                       " --export-png " + OfflineShellQuote(dir + "/cli.png") + " " + OfflineShellQuote(file),
+                   &out),
+        0)
         << out;
     auto bytes = [](const std::string& path) {
         std::ifstream in(path, std::ios::binary);

@@ -83,9 +83,12 @@ protected:
         window = new OfflineWindow(&settings, filterSet);
         ASSERT_EQ(window->CreateAndShow(), 1);
         window->resize(width, 400);
-        ASSERT_TRUE(PumpUntil([&] { return window->SurfaceWidget()->width() == width && window->SurfaceValid() &&
-                                           window->Surface()->width == width; },
-                              3000));
+        ASSERT_TRUE(PumpUntil(
+            [&] {
+                return window->SurfaceWidget()->width() == width && window->SurfaceValid() &&
+                       window->Surface()->width == width;
+            },
+            3000));
     }
 
     void Read(const std::string& file) {
@@ -418,8 +421,8 @@ TEST_F(OfflineWindowTest, CaptureOptionsShowOnlyRawsharkSwitchesAndIntervalAndCh
     watcher.shown.clear();
     watcher.Then([](QDialog* dialog) {
         EXPECT_EQ(dialog->objectName(), "captureOptionsDialog");
-        for (const char* absent : {"interfaceCombo", "addressLabel", "promiscuousCheck", "limitCheck", "limitEdit",
-                                   "captureFilterCombo"}) {
+        for (const char* absent :
+             {"interfaceCombo", "addressLabel", "promiscuousCheck", "limitCheck", "limitEdit", "captureFilterCombo"}) {
             EXPECT_EQ(dialog->findChild<QWidget*>(absent), nullptr) << absent;
         }
         for (const char* present : {"rawsharkPathEdit", "browseButton", "macCheck", "networkCheck", "transportCheck",

@@ -261,7 +261,8 @@ TEST_F(ReplayDialogTest, TimeRestartsWhenTheToolAnnouncesTransmission) {
     EXPECT_TRUE(counted) << "the label counted since Start";
     EXPECT_TRUE(restarted) << "the label restarted at the announcement";
     EXPECT_LE(lastSeconds, since() - 0.9);  // it counts the transmission only
-    EXPECT_TRUE(QRegularExpression("^\\d+\\.\\d{3}$").match(Label("timeLabel")).hasMatch()) << Label("timeLabel").toStdString();
+    EXPECT_TRUE(QRegularExpression("^\\d+\\.\\d{3}$").match(Label("timeLabel")).hasMatch())
+        << Label("timeLabel").toStdString();
 
     Button("stopButton")->click();
     EXPECT_TRUE(Idle());

@@ -65,8 +65,7 @@ const GraphStyle* GraphTestStyle(const Settings& settings) {
     return &style;
 }
 
-FilterEntry GraphTestEntry(const char* text, int32_t unit, uint32_t color, int32_t autoScale,
-                           int64_t scale) {
+FilterEntry GraphTestEntry(const char* text, int32_t unit, uint32_t color, int32_t autoScale, int64_t scale) {
     FilterEntry e;
     memset(&e, 0, sizeof e);
     strncpy(e.filterText, text, sizeof e.filterText - 1);

@@ -48,5 +48,4 @@ Settings GraphTestSettings();
 // stays valid until the next one): tests change settings between frames.
 const GraphStyle* GraphTestStyle(const Settings& settings);
 
-FilterEntry GraphTestEntry(const char* text, int32_t unit, uint32_t color, int32_t autoScale = 1,
-                           int64_t scale = 0);
+FilterEntry GraphTestEntry(const char* text, int32_t unit, uint32_t color, int32_t autoScale = 1, int64_t scale = 0);

@@ -39,8 +39,10 @@ int OfflineRunCommand(const std::string& command, std::string* out) {
 std::string OfflineShellQuote(const std::string& text) {
     std::string q = "'";
     for (char c : text) {
-        if (c == '\'') q += "'\\''";
-        else q += c;
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
     }
     return q + "'";
 }
@@ -52,14 +54,13 @@ static std::string IntervalSeconds(int64_t us) {
     return text;
 }
 
-int OfflineTsharkIoStat(const std::string& file, int64_t intervalUs,
-                        const std::vector<std::string>& filters, std::vector<OfflineCounts>* rows) {
+int OfflineTsharkIoStat(const std::string& file, int64_t intervalUs, const std::vector<std::string>& filters,
+                        std::vector<OfflineCounts>* rows) {
     std::string arg = "io,stat," + IntervalSeconds(intervalUs) + ",";
     for (const std::string& f : filters) arg += "," + f;
     std::string out;
-    int rc = OfflineRunCommand("tshark -n -q -r " + OfflineShellQuote(file) + " -z " + OfflineShellQuote(arg) +
-                                   " 2>/dev/null",
-                               &out);
+    int rc = OfflineRunCommand(
+        "tshark -n -q -r " + OfflineShellQuote(file) + " -z " + OfflineShellQuote(arg) + " 2>/dev/null", &out);
     if (rc != 0) return 0;
     rows->clear();
     std::istringstream in(out);
@@ -95,8 +96,8 @@ static int64_t EpochMicros(const std::string& text) {
     return sec * 1000000 + frac;
 }
 
-int OfflineTsharkBinned(const std::string& file, int64_t intervalUs,
-                        const std::vector<std::string>& filters, std::vector<OfflineCounts>* rows) {
+int OfflineTsharkBinned(const std::string& file, int64_t intervalUs, const std::vector<std::string>& filters,
+                        std::vector<OfflineCounts>* rows) {
     rows->clear();
     size_t columns = filters.size() + 1;
     int64_t base = 0;
@@ -172,8 +173,8 @@ static std::vector<std::string> SplitCsvLine(const std::string& line) {
     return cells;
 }
 
-int OfflineReadCsv(const std::string& path, std::vector<std::string>* header,
-                   std::vector<int64_t>* starts, std::vector<OfflineCounts>* rows) {
+int OfflineReadCsv(const std::string& path, std::vector<std::string>* header, std::vector<int64_t>* starts,
+                   std::vector<OfflineCounts>* rows) {
     std::ifstream in(path);
     if (!in) return 0;
     std::string line;

@@ -28,16 +28,16 @@ struct OfflineCounts {
 // Runs `tshark -q -z io,stat,SECONDS,"",F1,F2...` on file and returns one
 // row per interval (columns: all traffic, then the filters). Returns 0 when
 // tshark failed or printed nothing usable.
-int OfflineTsharkIoStat(const std::string& file, int64_t intervalUs,
-                        const std::vector<std::string>& filters, std::vector<OfflineCounts>* rows);
+int OfflineTsharkIoStat(const std::string& file, int64_t intervalUs, const std::vector<std::string>& filters,
+                        std::vector<OfflineCounts>* rows);
 
 // The same counts built from `tshark -T fields -e frame.time_epoch -e
 // frame.len` per filter, each frame binned by its own time (for files out of
 // time order, where io,stat bins differently).
-int OfflineTsharkBinned(const std::string& file, int64_t intervalUs,
-                        const std::vector<std::string>& filters, std::vector<OfflineCounts>* rows);
+int OfflineTsharkBinned(const std::string& file, int64_t intervalUs, const std::vector<std::string>& filters,
+                        std::vector<OfflineCounts>* rows);
 
 // Reads an export CSV: the header columns into header, the rows (start and
 // counts) into rows. Returns 0 on a malformed line.
-int OfflineReadCsv(const std::string& path, std::vector<std::string>* header,
-                   std::vector<int64_t>* starts, std::vector<OfflineCounts>* rows);
+int OfflineReadCsv(const std::string& path, std::vector<std::string>* header, std::vector<int64_t>* starts,
+                   std::vector<OfflineCounts>* rows);

@@ -91,11 +91,11 @@ std::vector<PipelineTestPacket> PipelineTestMakePackets(int count, uint32_t seed
         }
         uint32_t src = 0x0a000001 + rng() % 5, dst = 0x0a000101 + rng() % 5;
         if (kind < 4) {
-            p.data = IpFrame(captured, wire, 17, static_cast<uint16_t>(30000 + rng() % 100), udpPorts[rng() % 3],
-                             src, dst);
+            p.data =
+                IpFrame(captured, wire, 17, static_cast<uint16_t>(30000 + rng() % 100), udpPorts[rng() % 3], src, dst);
         } else if (kind < 9) {
-            p.data = IpFrame(captured, wire, 6, static_cast<uint16_t>(40000 + rng() % 100), tcpPorts[rng() % 3],
-                             src, dst);
+            p.data =
+                IpFrame(captured, wire, 6, static_cast<uint16_t>(40000 + rng() % 100), tcpPorts[rng() % 3], src, dst);
         } else {
             p.data = ArpFrame();
             wire = captured = 42;

@@ -36,8 +36,7 @@ struct PipelineTestMatch {
 
 // Runs tshark -r path [-Y filter] -T fields -e frame.time_epoch -e frame.len
 // (no filter when it is empty). Returns true when tshark ran and exited 0.
-bool PipelineTestTsharkMatches(const std::string& path, const std::string& filter,
-                               std::vector<PipelineTestMatch>* out);
+bool PipelineTestTsharkMatches(const std::string& path, const std::string& filter, std::vector<PipelineTestMatch>* out);
 
 // Open descriptors, threads of this process, and live child processes.
 int PipelineTestOpenFds();

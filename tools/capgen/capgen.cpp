@@ -61,8 +61,7 @@ int CapGenOpen(CapGenWriter* writer, const char* path, int format, int linkType,
     return 1;
 }
 
-int CapGenWrite(CapGenWriter* writer, int64_t timeNs, const uint8_t* data, uint32_t capLen,
-                uint32_t wireLen) {
+int CapGenWrite(CapGenWriter* writer, int64_t timeNs, const uint8_t* data, uint32_t capLen, uint32_t wireLen) {
     if (!writer->file) return 0;
     if (writer->format == CapGenPcapng) {
         uint32_t padded = (capLen + 3) & ~3u;
@@ -116,8 +115,8 @@ static uint16_t IpChecksum(const uint8_t* p, int len) {
     return static_cast<uint16_t>(~sum);
 }
 
-uint32_t CapGenFrame(uint8_t* out, uint32_t size, int proto, uint16_t srcPort, uint16_t dstPort,
-                     uint32_t seq, uint32_t wireLen, int reverse) {
+uint32_t CapGenFrame(uint8_t* out, uint32_t size, int proto, uint16_t srcPort, uint16_t dstPort, uint32_t seq,
+                     uint32_t wireLen, int reverse) {
     uint8_t head[54] = {};
     // Ethernet
     static const uint8_t macA[6] = {0x02, 0, 0, 0, 0, 0x01};
@@ -227,8 +226,8 @@ int CapGenMixed(const char* path, int format, const CapGenMixedParams* params) {
             if (wireLen > 1514) wireLen = 1514;
         }
         int reverse = (r >> 5) & 1;
-        uint32_t cap = CapGenFrame(frame.data(), snaplen, proto, reverse ? port : 40000,
-                                   reverse ? 40000 : port, static_cast<uint32_t>(k), wireLen, reverse);
+        uint32_t cap = CapGenFrame(frame.data(), snaplen, proto, reverse ? port : 40000, reverse ? 40000 : port,
+                                   static_cast<uint32_t>(k), wireLen, reverse);
         // The nanosecond format keeps a fixed sub-microsecond part, so that
         // differences between packets stay whole microseconds.
         stamp -= stamp % 1000;

@@ -32,8 +32,7 @@ int CapGenOpen(CapGenWriter* writer, const char* path, int format, int linkType,
 
 // Appends one record. timeNs is nanoseconds since the epoch (the microsecond
 // formats drop the rest). Returns 1, or 0 when the write failed.
-int CapGenWrite(CapGenWriter* writer, int64_t timeNs, const uint8_t* data, uint32_t capLen,
-                uint32_t wireLen);
+int CapGenWrite(CapGenWriter* writer, int64_t timeNs, const uint8_t* data, uint32_t capLen, uint32_t wireLen);
 
 // Flushes and closes. Returns 1 when every write succeeded.
 int CapGenClose(CapGenWriter* writer);
@@ -44,21 +43,21 @@ enum CapGenProto { CapGenTcp = 6, CapGenUdp = 17 };
 // (size bytes; the frame is cut to size): 127.0.0.1 -> 127.0.0.2 (or back
 // when reverse), the given ports, a payload pattern from seq. Returns the
 // bytes written (min(wireLen, size)).
-uint32_t CapGenFrame(uint8_t* out, uint32_t size, int proto, uint16_t srcPort, uint16_t dstPort,
-                     uint32_t seq, uint32_t wireLen, int reverse);
+uint32_t CapGenFrame(uint8_t* out, uint32_t size, int proto, uint16_t srcPort, uint16_t dstPort, uint32_t seq,
+                     uint32_t wireLen, int reverse);
 
 struct CapGenMixedParams {
-    int64_t packets;       // records to write
-    uint32_t seed;         // the same seed gives the same file
-    int64_t startNs;       // time of the first packet
-    int64_t meanGapNs;     // mean spacing of packets (uniform 0..2*mean)
-    int64_t gapAt;         // before this packet number a pause of gapNs (0: none)
+    int64_t packets;    // records to write
+    uint32_t seed;      // the same seed gives the same file
+    int64_t startNs;    // time of the first packet
+    int64_t meanGapNs;  // mean spacing of packets (uniform 0..2*mean)
+    int64_t gapAt;      // before this packet number a pause of gapNs (0: none)
     int64_t gapNs;
-    int64_t bigEvery;      // every bigEvery-th packet is 65536..70000 bytes long (0: none)
-    uint32_t snaplen;      // captured bytes are cut to this (kCapGenSnaplen: whole frames)
-    int outOfOrderEvery;   // every n-th packet is stamped before its predecessor, never before the first (0: none)
-    int smallOnly;         // 1: every frame 60 bytes (memory benchmarks)
-    int64_t wavePackets;   // >0: the spacing swings between 1/4 and 7/4 of the mean over this many packets
+    int64_t bigEvery;     // every bigEvery-th packet is 65536..70000 bytes long (0: none)
+    uint32_t snaplen;     // captured bytes are cut to this (kCapGenSnaplen: whole frames)
+    int outOfOrderEvery;  // every n-th packet is stamped before its predecessor, never before the first (0: none)
+    int smallOnly;        // 1: every frame 60 bytes (memory benchmarks)
+    int64_t wavePackets;  // >0: the spacing swings between 1/4 and 7/4 of the mean over this many packets
 };
 
 // Defaults: 1000 packets, seed 1, start 1700000000 s, mean gap 1 ms, no

@@ -64,9 +64,12 @@ int main(int argc, char** argv) {
             }
             const char* value = argv[++i];
             if (!strcmp(a, "--format")) {
-                if (!strcmp(value, "pcap")) format = CapGenPcap;
-                else if (!strcmp(value, "pcap-ns")) format = CapGenPcapNano;
-                else if (!strcmp(value, "pcapng")) format = CapGenPcapng;
+                if (!strcmp(value, "pcap"))
+                    format = CapGenPcap;
+                else if (!strcmp(value, "pcap-ns"))
+                    format = CapGenPcapNano;
+                else if (!strcmp(value, "pcapng"))
+                    format = CapGenPcapng;
                 else {
                     fprintf(stderr, "capgen: unknown format %s\n", value);
                     return 1;
@@ -77,14 +80,22 @@ int main(int argc, char** argv) {
                 fprintf(stderr, "capgen: %s needs a number, not %s\n", a, value);
                 return 1;
             }
-            if (!strcmp(a, "--packets")) params.packets = v;
-            else if (!strcmp(a, "--seed")) params.seed = static_cast<uint32_t>(v);
-            else if (!strcmp(a, "--mean-gap-us")) params.meanGapNs = v * 1000;
-            else if (!strcmp(a, "--gap-at")) params.gapAt = v;
-            else if (!strcmp(a, "--gap-seconds")) params.gapNs = v * 1000000000LL;
-            else if (!strcmp(a, "--big-every")) params.bigEvery = v;
-            else if (!strcmp(a, "--snaplen")) params.snaplen = static_cast<uint32_t>(v);
-            else if (!strcmp(a, "--out-of-order")) params.outOfOrderEvery = static_cast<int>(v);
+            if (!strcmp(a, "--packets"))
+                params.packets = v;
+            else if (!strcmp(a, "--seed"))
+                params.seed = static_cast<uint32_t>(v);
+            else if (!strcmp(a, "--mean-gap-us"))
+                params.meanGapNs = v * 1000;
+            else if (!strcmp(a, "--gap-at"))
+                params.gapAt = v;
+            else if (!strcmp(a, "--gap-seconds"))
+                params.gapNs = v * 1000000000LL;
+            else if (!strcmp(a, "--big-every"))
+                params.bigEvery = v;
+            else if (!strcmp(a, "--snaplen"))
+                params.snaplen = static_cast<uint32_t>(v);
+            else if (!strcmp(a, "--out-of-order"))
+                params.outOfOrderEvery = static_cast<int>(v);
             else {
                 fprintf(stderr, "capgen: unknown option %s\n", a);
                 Usage(stderr);

@@ -31,8 +31,8 @@ void Diagnostic(const char* format, va_list args) {
     fputc('\n', stderr);
 }
 
-void LogWriter(const char*, enum ws_log_level, struct timespec, const char*, long, const char*,
-               const char* format, va_list args, void*) {
+void LogWriter(const char*, enum ws_log_level, struct timespec, const char*, long, const char*, const char* format,
+               va_list args, void*) {
     Diagnostic(format, args);
 }
 
@@ -51,9 +51,8 @@ void ReportCfileWrite(const char*, const char* name, int err, gchar*, guint32, i
 void ReportCfileClose(const char* name, int err, gchar*) { ReportWriteFailure(name, err); }
 
 const report_message_routines ReportRoutines = {
-    Diagnostic,         Diagnostic,      ReportOpenFailure,   ReportReadFailure,
-    ReportWriteFailure, ReportCfileOpen, ReportCfileDumpOpen, ReportCfileRead,
-    ReportCfileWrite,   ReportCfileClose,
+    Diagnostic,      Diagnostic,          ReportOpenFailure, ReportReadFailure, ReportWriteFailure,
+    ReportCfileOpen, ReportCfileDumpOpen, ReportCfileRead,   ReportCfileWrite,  ReportCfileClose,
 };
 
 }  // namespace

@@ -253,9 +253,10 @@ void JudgeOne(const unsigned char* header, const unsigned char* data, uint32_t c
         }
         // The reported length is the wire length, as for a frame read from a
         // file; the dissectors throw (and catch) past the captured bytes.
-        tvbuff_t* tvb = tvb_new_real_data(data, caplen, static_cast<gint>(rec.rec_header.packet_header.len > G_MAXINT
-                                                                              ? G_MAXINT
-                                                                              : rec.rec_header.packet_header.len));
+        tvbuff_t* tvb = tvb_new_real_data(
+            data, caplen,
+            static_cast<gint>(rec.rec_header.packet_header.len > G_MAXINT ? G_MAXINT
+                                                                          : rec.rec_header.packet_header.len));
         epan_dissect_run(&Judge.edt, Judge.fileType, &rec, tvb, &fdata, nullptr);
         frame_data_set_after_dissect(&fdata, &Judge.cumBytes);
         Judge.prevDisFrame = fdata;

@@ -64,8 +64,7 @@ static int FrameRefused(int err) {
         case EINVAL:    // shorter than the link-layer header, or malformed
         case ENOBUFS:   // dropped by a full transmit queue
             return 1;
-        default:
-            return 0;
+        default: return 0;
     }
 }
 
@@ -153,16 +152,16 @@ int main(int argc, char** argv) {
             err = EMSGSIZE;
         }
         if (!FrameRefused(err)) {
-            snprintf(stopReason, sizeof stopReason, "%s: sending on %s stopped at record %llu: %s", kToolName,
-                     iface, static_cast<unsigned long long>(index), reason);
+            snprintf(stopReason, sizeof stopReason, "%s: sending on %s stopped at record %llu: %s", kToolName, iface,
+                     static_cast<unsigned long long>(index), reason);
             break;
         }
         if (skipped++ == 0) {
             firstSkipped = index;
             snprintf(firstReason, sizeof firstReason, "%s", reason);
         }
-        fprintf(stderr, "%s: record %llu (%u bytes) not sent: %s\n", kToolName,
-                static_cast<unsigned long long>(index), header->caplen, reason);
+        fprintf(stderr, "%s: record %llu (%u bytes) not sent: %s\n", kToolName, static_cast<unsigned long long>(index),
+                header->caplen, reason);
     }
     if (rc == -1 && !stopReason[0]) {
         snprintf(stopReason, sizeof stopReason, "%s: reading %s after record %llu: %s", kToolName, file,
