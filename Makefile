@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The two commands a newcomer runs on a fresh Debian 12 machine:
 #   make run    install what is missing, build, start the live grapher
 #   make test   install what is missing, build, run the whole suite three

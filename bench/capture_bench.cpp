@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // capture_bench.cpp - the packet rate the live capture path sustains on
 // loopback without the capture library reporting drops (pcap_stats), with 0,
 // 1, 4 and 16 filters judged in one pass (one lumo_judge) and per filter (one

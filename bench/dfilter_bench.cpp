@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // dfilter_bench.cpp - cost of the display-filter check as the dialog sees it.
 //
 //   DfilterCheck/dravik     one check against the running real checker

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // graph_bench.cpp - cost of one graph frame at 1920 x 1080 beside a plain
 // fill of the same surface.
 //

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Export speed of lumo_offline beside the reference tools, and the memory a
 # stored packet costs. Prints ratios (lower is better for lumo_offline):
 #

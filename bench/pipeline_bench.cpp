@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // pipeline_bench.cpp - per-packet and per-frame costs of the pipeline's
 // in-process parts, each beside a reference doing the bare minimum of the
 // same work in the same process.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The console reporter every bench uses, keeping each run's time per
 // iteration (seconds) so that main() can print ratios against a reference
 // run of the same process.

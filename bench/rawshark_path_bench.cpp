@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // rawshark_path_bench.cpp - throughput of the whole offline path: records
 // stored, written to N real rawshark processes, verdicts read back and
 // marked, for N = 1, 4 and 16 on 200,000 generated packets, beside rawshark

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Runs every benchmark of the normal build and the benchmark scripts; each
 # prints its own figures as ratios against a reference measured in the same
 # run. Benchmarks that need root (live capture) say so and skip when not root.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // capture.cpp - the source module "capture".
 //
 //   discovery        CaptureGetInterfaceList, CaptureTestFilter

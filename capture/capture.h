@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // capture.h - the source module "capture": interface discovery, the live
 // capture thread with its capture filter, and the traffic dump file.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // interfaceinfo.h - one capture interface as the interface list and the
 // capture block of Settings hold it.
 #pragma once

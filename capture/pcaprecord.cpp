@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // pcaprecord.cpp - the one conversion of the library's packet header.
 #include "capture/pcaprecord.h"
 

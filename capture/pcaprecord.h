@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // pcaprecord.h - the capture library's packet header as the 16-byte record
 // header that the ring, the judging processes and the dump file take. Every
 // packet source (live capture, capture-file reader) converts here, and only

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // captureoptsdlg.cpp - the Capture Options dialog's algorithms over its form.
 #include "filterset/captureoptsdlg.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // captureoptsdlg.h - what the Capture Options dialog does, as plain code over
 // the record of its controls, in both forms:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // captureoptsdlg_qt.cpp - the Capture Options dialog on Qt Widgets.
 #include "filterset/captureoptsdlg_qt.h"
 

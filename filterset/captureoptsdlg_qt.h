@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // captureoptsdlg_qt.h - the Capture Options dialog on Qt Widgets, in the
 // lumo form (interface, promiscuous mode, byte limit, capture filter with its
 // history and live check, rawshark path, switches, sampling interval) or the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // dfilter.cpp - the checker process and the question-and-answer exchange
 // with it.
 #include "filterset/dfilter.h"

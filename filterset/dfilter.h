@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // dfilter.h - the display-filter check: one long-lived checker process
 // ("dravik", in the program folder) asked about one filter text at a time.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // filterhistory.cpp - reading and appending the dialogs' input histories.
 #include "filterset/filterhistory.h"
 

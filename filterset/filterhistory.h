@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // filterhistory.h - the input histories of the dialogs: "displayfilter"
 // (Filter Configuration) and "capturefilter" (Capture Options), plain text
 // files in the data folder with one filter per line. The program only reads

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // filterset.cpp - filter entries, their defaults, and the ".fs" reader and
 // writer.
 //

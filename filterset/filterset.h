@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // filterset.h - one display filter with its scale, unit and colour, the set
 // of at most 16, their default colours, and the ".fs" text file.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // filtersetdlg.cpp - the filter set dialogs' algorithms over their records.
 #include "filterset/filtersetdlg.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // filtersetdlg.h - what the two filter set dialogs do, as plain code over
 // their records, so that it runs and is tested without a window:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // filtersetdlg_qt.cpp - the filter set dialogs on Qt Widgets.
 //
 //   FieldBackground, SetFieldColor     shared with the Capture Options dialog

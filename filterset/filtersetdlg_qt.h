@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // filtersetdlg_qt.h - the Filter Set Configuration dialog (list of the
 // filters with New, Edit, Delete, drop of a ".fs" file) and the Filter
 // Configuration dialog (one filter: text with history and live check, scale,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // drawsurface.cpp - the pixel buffer of the graph, its fill and its two line
 // routines.
 #include "graph/drawsurface.h"

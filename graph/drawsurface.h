@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // drawsurface.h - the off-screen picture of the graph: a top-down buffer of
 // 32-bit 0x00RRGGBB pixels of exactly the window's client size; pixel (x, y)
 // is word y * width + x. The renderer writes pixels and lines straight into

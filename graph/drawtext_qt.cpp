@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // drawtext_qt.cpp - text of the graph through QPainter.
 //
 // Between begin and end of a frame one painter stays open on an image over

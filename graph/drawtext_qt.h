@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // drawtext_qt.h - the Qt side of the graph's text: QPainter on a QImage
 // (Format_RGB32) over the surface's pixels, 12-pixel sans-serif, drawn
 // without a background box. Measuring gives what a text's line takes: its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // graph.cpp - one frame of the traffic graph, for both time bases.
 //
 //   sample buffer       one value per column, re-allocated on a width change

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // graph.h - one frame of the traffic graph: background, grid and time axis,
 // one stepped trace per filter and the legend, rendered into a DrawSurface.
 //

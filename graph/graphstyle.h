@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // graphstyle.h - what the renderer draws a frame with, apart from the
 // filters and the time base: the colours, the live column duration, the
 // counters' ring size and the axis's clock. The windows fill it from their

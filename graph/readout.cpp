@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // readout.cpp - the readout under the pointer.
 //
 //   texts      the column's start (axis and clock), values with unit words

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // readout.h - the value readout under the pointer: a dotted vertical line
 // through the column under it and a small box beside it that names the
 // column's interval (its start as the axis counts it and as local clock

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // surfacefile_qt.cpp - PNG files of the graph.
 #include "graph/surfacefile_qt.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // surfacefile_qt.h - a drawing surface as a picture file: encoded as PNG
 // through QImage and written whole or not at all. Needs a QGuiApplication;
 // UI thread.

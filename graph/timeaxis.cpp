@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // timeaxis.cpp - the grid rows, the labelled time columns and their texts.
 //
 //   LabelInterval       label step table of both programs

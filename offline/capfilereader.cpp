@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // capfilereader.cpp - the capture-file reader thread and the serialising of
 // its runs.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // capfilereader.h - reads a capture file in one pass on a worker thread:
 // every packet goes into the offline packet store and to one rawshark
 // process per filter, whose verdicts set the packets' match bits.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // export.cpp - command line and export mode of lumo_offline.
 //
 //   OfflineArgsParse        the options

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // export.h - the command line of lumo_offline and its export mode, which
 // reads a capture file through the same pipeline as the window (real
 // rawshark processes, the packet store) and writes the per-interval counts

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumo_offline_main.cpp - program entry of lumo_offline: the command line
 // decides between the window and the export mode (no window, no display).
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // offlineapp_qt.cpp - start-up, event loop and shutdown of lumo_offline, and
 // the PNG of its export mode.
 #include "offline/offlineapp_qt.h"

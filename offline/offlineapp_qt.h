@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // offlineapp_qt.h - lumo_offline's entry after the argument check: the
 // window mode (settings, main window, event loop, settings saved on a normal
 // exit) and the export mode's picture writer. lumo_offline_main.cpp calls

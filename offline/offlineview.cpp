@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // offlineview.cpp - zoom table, scroll range and the view moves of the
 // offline window.
 #include "offline/offlineview.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // offlineview.h - the time axis of the offline window: which stretch of the
 // capture file the graph shows, at which zoom, and where the horizontal
 // scroll bar stands.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // offlinewindow_qt.cpp - lumo_offline's main window.
 //
 //   creation        OnCreate

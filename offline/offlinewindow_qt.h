@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // offlinewindow_qt.h - lumo_offline's main window: the shared GraphWindow
 // with a horizontal scroll bar under the graph, wheel zoom, the "Open(&O)"
 // command, the reading of a capture file (ReloadCaptureFile with its modal

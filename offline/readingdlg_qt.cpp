@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // readingdlg_qt.cpp - the reading dialog of lumo_offline.
 #include "offline/readingdlg_qt.h"
 

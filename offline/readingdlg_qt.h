@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // readingdlg_qt.h - the small modal dialog that stands while a capture file
 // is read: the text "Reading Capture File ..." and a progress bar over the
 // file's bytes (busy when the size is unknown), both updated at its 500 ms

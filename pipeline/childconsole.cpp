@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // childconsole.cpp - child processes with piped stdin and joined
 // stdout+stderr, started by posix_spawn without a shell.
 #include "pipeline/childconsole.h"

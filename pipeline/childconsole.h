@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // childconsole.h - an outside tool run as a child process with its standard
 // input on one pipe and its standard output and error joined on another.
 //

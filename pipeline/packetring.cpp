@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // packetring.cpp - the live packet ring, the per-filter sample counters and
 // the total counter.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // packetring.h - the live packet ring and the per-filter sample counters.
 //
 // The capture thread stores every packet (header, arrival stamp, bin) in the

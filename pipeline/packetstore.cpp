@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // packetstore.cpp - the offline packet store: chunks of 65536 PacketItem in
 // a fixed table (item k in chunk k >> 16 at k & 0xFFFF, so locating an item
 // is one index), the range search and the folding into columns.

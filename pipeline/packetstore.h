@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // packetstore.h - the offline packet store: every packet of a capture file as
 // a 16-byte PacketItem (time since the first packet, wire length, one match
 // bit per filter), in chunks of 65536 items held in an indexable table, and

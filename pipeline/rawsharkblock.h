@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // rawsharkblock.h - the rawshark block of the settings: what the rawshark
 // manager receives as a whole. Settings holds it (shell/settings.h); the
 // settings table names its keys.

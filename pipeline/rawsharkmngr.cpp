@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // rawsharkmngr.cpp - one rawshark process per filter, its reader thread, and
 // what a verdict does in each program.
 //

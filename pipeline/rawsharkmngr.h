@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // rawsharkmngr.h - the processes that judge the filters of the current set.
 //
 // For every filter entry the manager keeps a RawsharkEntry, in filter order.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // rawsharkmngr_internal.h - the rawshark manager's own records and pieces:
 // the entries with their reader buffers, the command record, the command
 // builders, the line parser and the reader thread. Only the manager and its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // record.h - the 16-byte pcap record header that the packet ring, the
 // rawshark pipes and the dump file carry, little-endian as on disk.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // platform.cpp - clock, folders, files, local time and the rawshark search
 // on POSIX.
 #include "platform/platform.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // platform.h - the kernel services the programs stand on, mapped onto POSIX.
 //
 //   performance counter   CLOCK_MONOTONIC in nanoseconds behind one

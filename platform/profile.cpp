@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // profile.cpp - private-profile (ini) files read and written with the Windows
 // rules, over the whole file text.
 //

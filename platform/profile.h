@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // profile.h - our private-profile (ini) reader and writer with the Windows
 // rules: section and key names compared without case, the first matching
 // section and the first matching key in it win (keys of a later section of

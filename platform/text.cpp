@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // text.cpp - blanks trimming, bounded text copies, colour helpers, CSV
 // fields.
 #include "platform/text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // text.h - small text helpers every module shares: blanks trimming, bounded
 // text copies, file-name extensions, CSV fields and the colour conventions.
 //

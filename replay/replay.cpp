@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // replay.cpp - the replay front end's logic: interface list, tool command
 // line, output reader and the Start / timer / Stop / Exit steps.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // replay.h - the replay front end's logic, without any window: the
 // interface list, the replay tool's command line, the output reader that
 // watches for "Start Transmission", and the Start, timer, Stop and Exit

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // replaydlg_qt.cpp - the tarvo_gui dialog: controls laid out after the
 // dialog template, each bound to a step of replay.h.
 #include "replay/replaydlg_qt.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // replaydlg_qt.h - the dialog of tarvo_gui: pick an interface and a capture
 // file, start and stop the replay tool, watch the elapsed time.
 //

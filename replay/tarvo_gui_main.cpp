@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // tarvo_gui_main.cpp - entry of the replay front end: one modal dialog.
 // Takes no command-line arguments. The program has no debug log: the log is
 // never switched on, so the child console writes no lines.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The include direction of the lower folders: a file may include headers of
 # its own folder and of the folders below it, never of a folder above it.
 #

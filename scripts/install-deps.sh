@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs every Debian package of scripts/debian-packages.txt that is not
 # installed yet: apt-get update, then one non-interactive apt-get install,
 # as root or through sudo. Does nothing when everything is there.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Replays a small generated capture with tarvo inside a network namespace of
 # its own and counts what a capture on the other end of a veth pair sees.
 # Nothing leaves the namespace; it is removed at the end.

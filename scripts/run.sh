@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # What `make run` starts once the build is done: the live grapher, when a
 # display is available; without one, the bundled sample capture drawn into a
 # PNG by lumo_offline's export.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // debuglog.cpp - the debug log: one lock, one shared line buffer, one
 // append per line to "debuglog.txt" in the current directory.
 #include "shell/debuglog.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // debuglog.h - the optional plain-text trace of both graphers.
 //
 // Every call passes the source file and line first and begins its format with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // filedialogs.cpp - remembered folders and the rawshark name check.
 #include "shell/filedialogs.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // filedialogs.h - the rules behind the file dialogs that need no window:
 // the remembered folders and the rawshark file-name check. The dialogs
 // themselves are in filedialogs_qt.h. UI thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // filedialogs_qt.cpp - the file dialogs on QFileDialog.
 #include "shell/filedialogs_qt.h"
 

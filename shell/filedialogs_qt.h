@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // filedialogs_qt.h - the file dialogs of both graphers. Each fills the
 // caller's path buffer (size bytes, normally kPathMax) with the chosen
 // file's full path and returns 1, or returns 0 when the user cancelled (or

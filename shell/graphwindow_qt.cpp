@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // graphwindow_qt.cpp - the shared main window of both graphers.
 //
 //   GraphSurfaceWidget   paint, resize, mouse, wheel

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // graphwindow_qt.h - the main window both graphers derive from.
 //
 // GraphWindow owns what lumo and lumo_offline share: the applied filter set

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // liveexport.cpp - the live CSV: the frame's intervals from the counters.
 #include "shell/liveexport.h"
 

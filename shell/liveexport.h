@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // liveexport.h - lumo's CSV of what its graph shows: one row per interval
 // of the frame's columns, oldest first, from the counters as they stand at
 // the frame's "now". UI thread.

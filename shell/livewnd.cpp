@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // livewnd.cpp - start-up, restarts and teardown of the live pipeline.
 #include "shell/livewnd.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // livewnd.h - the live grapher's pipeline as its main window drives it: the
 // start-up steps of window creation, the two restarts after a change, and
 // the teardown at destruction, each in its fixed order. The Qt window

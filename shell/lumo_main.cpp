@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumo_main.cpp - the live grapher's program entry. The program takes no
 // arguments; files can be dropped onto its window.
 #include <QApplication>

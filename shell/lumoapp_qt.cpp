@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumoapp_qt.cpp - start-up, event loop and shutdown of lumo.
 #include "shell/lumoapp_qt.h"
 

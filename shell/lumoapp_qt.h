@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumoapp_qt.h - the live grapher's program entry after the QApplication
 // exists: settings, the main window, the event loop, and the settings saved
 // on the way out. shell/lumo_main.cpp calls it; tests call it in-process.

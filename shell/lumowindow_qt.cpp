@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumowindow_qt.cpp - the live grapher's main window.
 #include "shell/lumowindow_qt.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumowindow_qt.h - the live grapher's main window: the shared GraphWindow
 // plus the live pipeline (livewnd.h), the redraw timer, the "Dump(&D)" menu
 // with Start and Stop, and the restarts after a change. UI thread.

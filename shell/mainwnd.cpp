@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // mainwnd.cpp - the shared main-window logic of both graphers.
 #include "shell/mainwnd.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // mainwnd.h - the main window's plain logic that both graphers share: the
 // applied filter set with the graph's display state, the legend hit tests
 // and toggles, the double-click decision, the rawshark-path prerequisite of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // msgbox_qt.cpp - message boxes and the window icon.
 #include "shell/msgbox_qt.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // msgbox_qt.h - the message boxes and the icon of the graphers' windows.
 // Every box has the program's caption ("Lumo", "Lumo_offline", or "lumo" for
 // the rawshark file dialog), one OK button, the program's window icon and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // settings.cpp - the settings record of lumo and lumo_offline and its ini
 // file: every key, default and conversion in one table, read and written in
 // the table's order.

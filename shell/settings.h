@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // settings.h - the one settings record of a grapher and its ini file.
 //
 // lumo keeps "lumo.ini" (section "Lumo"), lumo_offline keeps

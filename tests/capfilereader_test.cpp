@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The capture-file reader: formats, time offsets, failures and their
 // messages, real rawshark verdicts, and the serialising of runs.
 #include "offline/capfilereader.h"

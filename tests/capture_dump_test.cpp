@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // capture_dump_test.cpp - the traffic dump file: refusals, its header, its
 // records as libpcap and capinfos read them back, and a full disk.
 #include <gtest/gtest.h>

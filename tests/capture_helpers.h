@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // capture_helpers.h - what the capture tests share: loopback traffic to
 // 127.0.0.1 only, a capture block for "lo", reading a pcap file back with
 // libpcap, descriptor counts and a scratch folder with its own debug log.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // capture_pipeline_test.cpp - packets from "lo" through the packet ring into
 // a real rawshark, the handler switch beside a running dump, and stops and
 // rebuilds while packets flow.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // capture_test.cpp - interface discovery, the capture filter test, and the
 // capture thread's start and stop on "lo".
 #include <gtest/gtest.h>

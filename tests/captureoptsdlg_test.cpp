@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // captureoptsdlg_test.cpp - the Capture Options dialog's algorithms without a
 // window: opening, the interface texts, the OK checks in their order with
 // Settings untouched on every refusal, the capture-filter history, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Child console: real child processes with their stdin on one pipe and
 // stdout+stderr joined on another.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Debug log: off means no file; on means whole, time-prefixed lines appended
 // to "debuglog.txt" in the current directory, even from several threads.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // dfilter_test.cpp - the display-filter check against the real dravik, the
 // dravik tool on its own, and stand-in checkers written here as shell
 // scripts in a temporary program folder.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // drawsurface_test.cpp - the pixel buffer and its line routines.
 #include "graph/drawsurface.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Mutated capture files through the export (read, CSV, fitted graph): no
 // crash, no hang, and a failure always leaves the store empty. Run under
 // AddressSanitizer+UBSan by `make test`. LUMO_FUZZ_CASES sets the number of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The export mode of lumo_offline: its command line, CSV counts against
 // tshark's own per-interval statistics on the same files and filters, and
 // its failures.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Filter sets: defaults, the ".fs" reader over well-formed, odd and broken
 // files (with its log lines), and the writer's exact bytes.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // filtersetdlg_test.cpp - the filter set dialogs' algorithms without a
 // window: the working copy under New, Edit, Delete, drop, OK and Cancel; the
 // Filter Configuration form's OK rules; the history files; the live colour

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // graph_test.cpp - full scale, units, labels, trace shape and legend of the
 // renderer, and the time-axis texts and steps.
 #include "graph/graph.h"

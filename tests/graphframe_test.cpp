@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // graphframe_test.cpp - whole frames: the live one over the real packet ring,
 // counters and rawshark manager with a fake performance counter, the offline
 // one over the real packet store; grid rows, labelled time columns (also on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumo_judge: its verdict stream against tshark on well-formed, malformed,
 // empty and oversized frames with 16 filters, and its answers to a refused
 // filter, a live requester, a stream cut inside a record and bad usage.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // livewnd_test.cpp - the live window's pipeline order without a window: the
 // start-up failures with their texts, the interface choice, the release of
 // what a failed start took, and (as root) real capture on "lo" through real

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // mainwnd_test.cpp - the main window's shared logic without a window: legend
 // clicks and toggles at the designed coordinates, the double-click decision,
 // placement, drops, the checker's library path, the rawshark prerequisite,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Zoom levels, centring and scroll positions of the offline window's time
 // axis, without a window.
 #include "offline/offlineview.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Packet ring and sample counters: bins from capture time, "now" from a fake
 // performance counter, clearing of skipped bins, reads newest first.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Offline packet store: chunks, range search, folding into columns.
 #include <gtest/gtest.h>
 

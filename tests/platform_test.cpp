@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Platform layer: the replaceable clock, program and data folders, file
 // existence, atomic replace and the rawshark search.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Private-profile reading and writing: Windows rules over odd and broken
 // files, in memory and on disk.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Rawshark manager: the command line, the verdict parser fed in any split,
 // and real rawshark processes checked against tshark on the same records.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // replay_core_test.cpp - the replay front end's logic without a window:
 // time label, marker scan, Start checks and arguments, the output reader's
 // restart of the time, the tool's end on every path, and the interface list.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Settings files of both programs: defaults, conversions, the rawshark
 // check, write order, round trip, and the monitor test.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // tarvo_test.cpp - the replay tool sends a capture file's records onto a
 // real interface.
 //

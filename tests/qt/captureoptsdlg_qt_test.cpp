@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // captureoptsdlg_qt_test.cpp - the Capture Options dialog as a user drives it
 // on the offscreen platform: both forms, the address line, the OK checks in
 // order with their boxes, Cancel, the "..." button and the live colour of

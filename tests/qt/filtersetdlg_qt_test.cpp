@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // filtersetdlg_qt_test.cpp - the filter set dialogs and the file dialogs as
 // a user drives them, on the offscreen platform: list rows, buttons, row
 // activation, drops, OK and Cancel, the Filter column's width and the tips

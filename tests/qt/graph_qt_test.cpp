@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // graph_qt_test.cpp - a real frame with the Qt text backend: labels land on
 // the surface without a background box, measured boxes are the text's line,
 // and the whole frame, with the time-of-day axis off and the pointer outside,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumowindow_qt_test.cpp - the live grapher's window on the offscreen
 // platform, run through its real entry (LumoRun) in this process: first-run
 // placement and the settings written on a normal exit, a refused start, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The lumo_offline program's command line, run as a user runs it: --help,
 // --version, bad arguments, and the export without a display, whose PNG is
 // the very picture the window draws for the same file and size; and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumo_offline's window on the offscreen platform: reading a file through
 // the reading dialog, the zoom level chosen after a read, wheel and scroll
 // bar, resize, drops, legend clicks, the readout under the pointer, the

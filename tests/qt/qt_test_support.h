@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // qt_test_support.h - what the Qt tests share (header only, since the core
 // tests that link tests/support know nothing of Qt): a main for the
 // offscreen platform, a watcher that records and answers every modal dialog

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // replay_test.cpp - the tarvo_gui dialog, offscreen: controls and texts,
 // the Start checks and their boxes, the time label's restart, the tool's end
 // by itself, the box of a tool that fails or cannot start, Stop and Exit,

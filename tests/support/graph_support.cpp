@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // graph_support.cpp - recording text, test surfaces and entries for the
 // graph tests.
 #include "tests/support/graph_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // graph_support.h - what the graph tests share: a DrawText that records
 // every label (and measures 6 pixels per character, 12 high), a surface,
 // settings and filter entries with the designed defaults.

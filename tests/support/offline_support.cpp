@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // offline_support.cpp - scratch folders, commands and tshark reference
 // counts for the offline tests.
 #include "offline_support.h"

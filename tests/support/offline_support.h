@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // offline_support.h - helpers of the offline program's tests: scratch
 // folders, running a command for its output, and the reference counts of
 // tshark for a capture file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // pipeline_packets.cpp - test packets, pcap files, tshark reference, process
 // bookkeeping for the pipeline tests.
 #include "pipeline_packets.h"

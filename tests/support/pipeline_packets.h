@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // pipeline_packets.h - test packets for the filter pipeline: generated
 // Ethernet frames, pcap files, tshark as the independent reference, and
 // counts of this process's descriptors, threads and children.

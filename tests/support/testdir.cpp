@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // testdir.cpp - scratch folders and whole-file helpers for tests.
 #include "testdir.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // udp.h - loopback traffic for the capture tests and benches: datagrams to
 // 127.0.0.1 only, never to any other address.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // wait.h - the one way tests wait: for a condition, polled, up to a bound
 // in milliseconds. A bound is a failure limit, never a timing assertion:
 // it is far longer than the condition needs on a loaded machine.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // capgen.cpp - capture file writer and made-up traffic.
 #include "tools/capgen/capgen.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // capgen.h - writes capture files of made-up traffic: the bundled sample
 // capture, the captures of the tests and the benchmarks.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // capgen - writes a capture file of made-up TCP and UDP traffic between
 // loopback addresses: the bundled sample capture and the captures of the
 // benchmarks. The same arguments give the same file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // dravik - the display-filter checker of the graphers.
 //
 //   dravik [-p PATH]

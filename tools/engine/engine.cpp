@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // engine.cpp - the engine start-up shared by dravik and lumo_judge, and the
 // routing of the library's messages.
 #include "tools/engine/engine.h"

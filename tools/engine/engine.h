@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // engine.h - start-up of Wireshark's dissection engine for our tools that
 // link libwireshark (dravik, lumo_judge), done once and the way rawshark
 // does it, so that a filter rawshark accepts is accepted by them too.

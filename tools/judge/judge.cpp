@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // lumo_judge - judges every display filter of a filter set on one dissection
 // per packet.
 //

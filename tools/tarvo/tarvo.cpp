@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // tarvo - the replay tool: sends every record of a capture file out on an
 // interface through libpcap.
 //
