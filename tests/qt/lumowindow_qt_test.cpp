@@ -18,6 +18,7 @@
 #include <QUrl>
 #include <arpa/inet.h>
 #include <cstdlib>
+#include <fstream>
 #include <cstring>
 #include <netinet/in.h>
 #include <pcap/pcap.h>
@@ -222,6 +223,16 @@ TEST_F(LumoWindowTest, RefusedStartShowsOneBoxReturnsZeroAndSavesNothing) {
     }
 }
 
+// 1 when the process whose /proc status file this is catches SIGTERM.
+bool CatchesSigterm(const std::string& status) {
+    std::ifstream in(status);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("SigCgt:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1;
+    }
+    return false;
+}
+
 TEST_F(LumoWindowTest, RealProgramEndsNormallyOnSigtermAndSavesItsWindow) {
     QProcess lumo;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -230,7 +241,10 @@ TEST_F(LumoWindowTest, RealProgramEndsNormallyOnSigtermAndSavesItsWindow) {
     lumo.setProcessEnvironment(env);
     lumo.start(LUMO_BIN_DIR "/lumo", {});
     ASSERT_TRUE(lumo.waitForStarted(5000));
-    QTest::qWait(1500);
+    // The window is up once the program catches SIGTERM (it installs the
+    // handler right after creating the window).
+    const std::string status = "/proc/" + std::to_string(lumo.processId()) + "/status";
+    ASSERT_TRUE(TestWaitFor([&] { return CatchesSigterm(status); }, 20000));
     ::kill(static_cast<pid_t>(lumo.processId()), SIGTERM);
     ASSERT_TRUE(lumo.waitForFinished(10000));
     EXPECT_EQ(lumo.exitStatus(), QProcess::NormalExit);
@@ -422,7 +436,9 @@ TEST_F(LumoWindowTest, LoopbackTrafficShowsInCountersLegendAndTracesAndDumps) {
         QElapsedTimer clock;
         clock.start();
         SendUdp(b.port, 12, 200);
-        QTest::qWait(200);
+        ASSERT_TRUE(PumpUntil([] { return Matched(1) == 12; }, 5000)) << Matched(1);
+        const int64_t firstBurst = PerfCounter();
+        ASSERT_TRUE(PumpUntil([&] { return PerfCounter() - firstBurst > 4 * 50000 * 1000LL; }, 5000));
         SendUdp(a.port, 30, 200);
         ASSERT_TRUE(PumpUntil([] { return Matched(0) == 30 && Matched(1) == 12; }, 1000))
             << "after " << clock.elapsed() << " ms: " << Matched(0) << " " << Matched(1);

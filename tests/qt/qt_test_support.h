@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/wait.h"
+
 // The test program's main: the offscreen platform (no display needed), then
 // the tests.
 inline int QtTestMain(int argc, char** argv) {
@@ -31,15 +33,24 @@ inline int QtTestMain(int argc, char** argv) {
     return RUN_ALL_TESTS();
 }
 
-// Processes events for ms milliseconds, or until done() holds.
+// Processes events until done() holds (true) or ms milliseconds have passed
+// (false); without a condition, processes them for ms milliseconds.
 inline bool PumpUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) {
-        if (done && done()) return true;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    if (!done) {
+        TestWaitFor(
+            [] {
+                QApplication::processEvents(QEventLoop::AllEvents, 10);
+                return false;
+            },
+            ms);
+        return true;
     }
-    return done ? done() : true;
+    return TestWaitFor(
+        [&] {
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+            return done();
+        },
+        ms);
 }
 
 inline void Pump(int ms) { PumpUntil(nullptr, ms); }

@@ -41,6 +41,7 @@
 #include "replay/replay.h"
 #include "replay/replaydlg_qt.h"
 #include "tests/support/testdir.h"
+#include "tests/support/wait.h"
 
 namespace {
 
@@ -71,12 +72,21 @@ bool ProcessGone(pid_t pid) {
 
 // Processes events until done() or ms have passed.
 bool WaitFor(const std::function<bool()>& done, int ms = 5000) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QTest::qWait(5);
-    }
-    return true;
+    return TestWaitFor(
+        [&] {
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+            return done();
+        },
+        ms);
+}
+
+// Processes events until the dialog's timer has ticked n more times.
+bool WaitTicks(QTimer* timer, int n) {
+    int ticks = 0;
+    QMetaObject::Connection c = QObject::connect(timer, &QTimer::timeout, [&] { ++ticks; });
+    bool ok = WaitFor([&] { return ticks >= n; });
+    QObject::disconnect(c);
+    return ok;
 }
 
 struct BoxSeen {
@@ -293,7 +303,7 @@ TEST_F(ReplayDialogTest, ToolEndingByItselfReenablesStartOnTheNextTick) {
     EXPECT_TRUE(WaitFor([&] { return Idle(); }));
     QString last = Label("timeLabel");
     EXPECT_NE("1.234", last);
-    QTest::qWait(3 * kReplayTimerMs);
+    ASSERT_TRUE(WaitTicks(timer, 3));
     EXPECT_EQ(last, Label("timeLabel"));
 }
 
@@ -343,7 +353,7 @@ TEST_F(ReplayDialogTest, StopAndExitKillALongReplayAndLeaveNoProcess) {
         ASSERT_TRUE(WaitFor([&] { return Slurp(pids).find(' ') != std::string::npos; })) << way;
         pid_t tool = 0, sleeper = 0;
         std::istringstream(Slurp(pids)) >> tool >> sleeper;
-        QTest::qWait(120);
+        ASSERT_TRUE(WaitTicks(Get<QTimer>("replayTimer"), 2)) << way;  // ticks that would see an end
         EXPECT_TRUE(Running()) << way;
 
         Button(way)->click();
