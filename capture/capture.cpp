@@ -88,11 +88,12 @@ struct CaptureModule {
 
     // dump file
     std::mutex DumpLock;
-    std::atomic<int> DumpOpen{0};        // written under DumpLock; read early without it
-    DumpStream DumpFile{};               // under DumpLock
-    char CaptureErrorText[kTextSize]{};  // under DumpLock
-    std::atomic<int> DumpFailed{0};      // release after DumpFailText is written
-    char DumpFailText[kTextSize]{};      // written before DumpFailed; read after it
+    std::atomic<int> DumpOpen{0};          // written under DumpLock; read early without it
+    DumpStream DumpFile{};                 // under DumpLock
+    char CaptureErrorText[kTextSize]{};    // under DumpLock
+    std::atomic<int> DumpFailed{0};        // release after DumpFailText is written
+    char DumpFailText[kTextSize]{};        // written before DumpFailed; read after it
+    std::atomic<uint64_t> DumpRecords{0};  // records appended since the start; written under DumpLock
 };
 
 constinit CaptureModule Capture;
@@ -291,7 +292,10 @@ static void DumpAppend(const PacketRecordHeader* header, const uint8_t* data) {
         memcpy(dump->buffer + dump->fill + sizeof *header, data, header->incl_len);
         dump->fill += static_cast<int>(size);
     }
-    if (ok) return;
+    if (ok) {
+        Capture.DumpRecords.store(Capture.DumpRecords.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+        return;
+    }
 
     TextCopy(Capture.CaptureErrorText, sizeof Capture.CaptureErrorText, "fwrite() error");
     DebugLog("%s(%d),fwrite() err", __FILE__, __LINE__);
@@ -354,6 +358,7 @@ int CaptureFileStart(const char* path, char* errorText, const CaptureBlock* bloc
         Capture.DumpFile.committed = static_cast<int64_t>(sizeof header);
         Capture.DumpFailText[0] = '\0';
         Capture.DumpFailed.store(0, std::memory_order_relaxed);
+        Capture.DumpRecords.store(0, std::memory_order_relaxed);
         Capture.DumpOpen.store(1, std::memory_order_relaxed);
     }
     DebugLog("%s(%d),CaptureFileStart(%s) info", __FILE__, __LINE__, path);
@@ -366,6 +371,8 @@ void CaptureFileStop() {
     Capture.CaptureErrorText[0] = '\0';
     if (Capture.DumpOpen.load(std::memory_order_relaxed)) DumpCloseLocked();
 }
+
+uint64_t CaptureFileRecords() { return Capture.DumpRecords.load(std::memory_order_acquire); }
 
 int CaptureFileFailed(char* text, int size) {
     // The text is written before the flag and stays until the next start,

@@ -96,3 +96,8 @@ void CaptureFileStop();
 // them. Copies the reason ("fwrite() error") into text (size bytes) when
 // given. The main window polls it. UI thread; never blocks on the dump.
 int CaptureFileFailed(char* text, int size);
+
+// Records the capture thread has handed to the dump (buffered or written)
+// since the last CaptureFileStart. Any thread; a test waits on it for the
+// thread to have passed a packet.
+uint64_t CaptureFileRecords();

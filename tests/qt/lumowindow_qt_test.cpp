@@ -468,9 +468,8 @@ TEST_F(LumoWindowTest, LoopbackTrafficShowsInCountersLegendAndTracesAndDumps) {
         SendUdp(a.port, 17, 100);
         ASSERT_TRUE(PumpUntil([&] { return Matched(0) == before + 17; }, 2000));
         // The capture thread appends a packet to the dump after handing it to
-        // rawshark, so a verdict can come back before the last append: give
-        // the thread a moment before Stop.
-        Pump(500);
+        // the judge, so a verdict can come back before the last append.
+        ASSERT_TRUE(PumpUntil([&] { return CaptureFileRecords() >= 17; }, 5000)) << CaptureFileRecords();
         window->SendCommand(CmdDumpStop);
         EXPECT_EQ(window->Dumping(), 0);
         EXPECT_TRUE(window->CommandAction(CmdDumpStart)->isEnabled());
