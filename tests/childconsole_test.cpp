@@ -19,6 +19,7 @@
 
 #include "pipeline/childconsole.h"
 #include "support/testdir.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -173,7 +174,7 @@ TEST(ChildConsole, ReleaseKillsAndReapsAndTwiceIsHarmless) {
     ASSERT_EQ(1, ChildConsoleNew("true", &c));
     pid = c.process;
     EXPECT_EQ("", ReadAll(c.output));
-    for (int i = 0; i < 500 && !ChildConsoleExited(&c); ++i) usleep(10000);
+    TestWaitFor([&] { return ChildConsoleExited(&c) != 0; }, 5000);
     EXPECT_EQ(1, ChildConsoleExited(&c));
     EXPECT_TRUE(WIFEXITED(c.exitStatus));
     EXPECT_EQ(1, ChildConsoleRelease(&c));

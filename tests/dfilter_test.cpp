@@ -23,6 +23,7 @@
 #include "pipeline/childconsole.h"
 #include "platform/platform.h"
 #include "shell/debuglog.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -196,7 +197,7 @@ ToolRun RunDravik(const std::vector<const char*>& args, const std::string& input
     ssize_t n;
     while ((n = read(console.output, buffer, sizeof buffer)) > 0) run.output.append(buffer, static_cast<size_t>(n));
     writer.join();
-    for (int i = 0; i < 3000 && !ChildConsoleExited(&console); ++i) usleep(10000);
+    TestWaitFor([&] { return ChildConsoleExited(&console) != 0; }, 30000);
     if (console.reaped && WIFEXITED(console.exitStatus)) run.exitStatus = WEXITSTATUS(console.exitStatus);
     ChildConsoleRelease(&console);
     return run;

@@ -29,6 +29,7 @@
 
 #include "pipeline/childconsole.h"
 #include "support/testdir.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -65,7 +66,7 @@ int RunTool(const std::vector<std::string>& args, std::string* output) {
             break;
         }
     }
-    while (!ChildConsoleExited(&child)) usleep(1000);
+    TestWaitFor([&] { return ChildConsoleExited(&child) != 0; }, 600000);
     int status = child.exitStatus;
     ChildConsoleRelease(&child);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -274,8 +275,7 @@ protected:
         NamespaceCapture cap;
         ASSERT_TRUE(cap.Start(ns_, "veth1")) << cap.Error();
         *status = Replay({file, "veth0", "s"}, output);
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (cap.Count() < expected && std::chrono::steady_clock::now() < deadline) usleep(10000);
+        TestWaitFor([&] { return cap.Count() >= expected; }, 5000);
         usleep(300000);
         cap.Stop();
         *seen = cap.Records();
