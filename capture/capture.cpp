@@ -128,7 +128,7 @@ static int32_t ProbeLinkType(const char* name) {
     char errbuf[PCAP_ERRBUF_SIZE] = "";
     pcap_t* probe = pcap_open_live(name, kDefaultSnapLength, 0, kProbeTimeoutMs, errbuf);
     if (!probe) {
-        DebugLog("%s(%d),pcap_open_live(%s) err,%s", __FILE__, __LINE__, name, errbuf);
+        DEBUG_LOG("pcap_open_live(%s) err,%s", name, errbuf);
         return 0;
     }
     int32_t linkType = pcap_datalink(probe);
@@ -143,15 +143,14 @@ int CaptureGetInterfaceList(int max, InterfaceInfo* table) {
     char errbuf[PCAP_ERRBUF_SIZE] = "";
     pcap_if_t* devices = nullptr;
     if (pcap_findalldevs(&devices, errbuf) == -1) {
-        DebugLog("%s(%d),pcap_findalldevs() err,%s", __FILE__, __LINE__, errbuf);
+        DEBUG_LOG("pcap_findalldevs() err,%s", errbuf);
         return -1;
     }
     if (!devices) return 0;
 
     int count = 0;
     for (const pcap_if_t* device = devices; device; device = device->next, ++count) {
-        DebugLog("%s(%d),CaptureGetInterfaceList() info,%s,%s", __FILE__, __LINE__, device->name,
-                 OrEmpty(device->description));
+        DEBUG_LOG("CaptureGetInterfaceList() info,%s,%s", device->name, OrEmpty(device->description));
         if (count >= max) continue;
 
         InterfaceInfo* info = &table[count];
@@ -170,10 +169,10 @@ int CaptureGetInterfaceList(int max, InterfaceInfo* table) {
         uint8_t ip[4], mask[4];
         memcpy(ip, &info->address, 4);
         memcpy(mask, &info->netmask, 4);
-        DebugLog("%s(%d),CaptureGetInterfaceList() info,Link=%s(%s),IP=%d.%d.%d.%d,Mask=%d.%d.%d.%d", __FILE__,
-                 __LINE__, OrEmpty(pcap_datalink_val_to_name(info->linkType)),
-                 OrEmpty(pcap_datalink_val_to_description(info->linkType)), ip[0], ip[1], ip[2], ip[3], mask[0],
-                 mask[1], mask[2], mask[3]);
+        DEBUG_LOG("CaptureGetInterfaceList() info,Link=%s(%s),IP=%d.%d.%d.%d,Mask=%d.%d.%d.%d",
+                  OrEmpty(pcap_datalink_val_to_name(info->linkType)),
+                  OrEmpty(pcap_datalink_val_to_description(info->linkType)), ip[0], ip[1], ip[2], ip[3], mask[0],
+                  mask[1], mask[2], mask[3]);
     }
     pcap_freealldevs(devices);
     return count;
@@ -183,12 +182,12 @@ int CaptureTestFilter(const char* name, const char* filter) {
     char errbuf[PCAP_ERRBUF_SIZE] = "";
     pcap_t* probe = pcap_open_live(OrEmpty(name), kDefaultSnapLength, 0, kProbeTimeoutMs, errbuf);
     if (!probe) {
-        DebugLog("%s(%d),pcap_open_live(%s) err,%s", __FILE__, __LINE__, OrEmpty(name), errbuf);
+        DEBUG_LOG("pcap_open_live(%s) err,%s", OrEmpty(name), errbuf);
         return -1;
     }
     bpf_program program;
     if (pcap_compile(probe, &program, OrEmpty(filter), 1, 0) == -1) {
-        DebugLog("%s(%d),pcap_compile(%s) err", __FILE__, __LINE__, OrEmpty(filter));
+        DEBUG_LOG("pcap_compile(%s) err", OrEmpty(filter));
         pcap_close(probe);
         return 0;
     }
@@ -232,8 +231,7 @@ static int LastRecordBoundary(const uint8_t* records, int fill, size_t written) 
 // Cuts the file back to its committed length, the end of its last whole
 // record, so that a reader never meets a partial record. DumpLock held.
 static void DumpCutToCommitted() {
-    if (ftruncate(Capture.DumpFile.fd, Capture.DumpFile.committed) != 0)
-        DebugLog("%s(%d),ftruncate() err,errno=%d", __FILE__, __LINE__, errno);
+    if (ftruncate(Capture.DumpFile.fd, Capture.DumpFile.committed) != 0) DEBUG_LOG("ftruncate() err,errno=%d", errno);
 }
 
 // Writes the buffered records. On a short write keeps the whole records
@@ -263,7 +261,7 @@ static void DumpMarkFailed() {
 // Closes the open dump after writing what its buffer holds. DumpLock held.
 static void DumpCloseLocked() {
     if (!DumpFlush()) {
-        DebugLog("%s(%d),fwrite() err", __FILE__, __LINE__);
+        DEBUG_LOG("fwrite() err");
         DumpMarkFailed();
     }
     close(Capture.DumpFile.fd);
@@ -298,10 +296,10 @@ static void DumpAppend(const PacketRecordHeader* header, const uint8_t* data) {
     }
 
     TextCopy(Capture.CaptureErrorText, sizeof Capture.CaptureErrorText, "fwrite() error");
-    DebugLog("%s(%d),fwrite() err", __FILE__, __LINE__);
+    DEBUG_LOG("fwrite() err");
     DumpMarkFailed();
     // The stop that ends the dump, with the lock already held.
-    DebugLog("%s(%d),CaptureFileStop() info", __FILE__, __LINE__);
+    DEBUG_LOG("CaptureFileStop() info");
     Capture.CaptureErrorText[0] = '\0';
     DumpCloseLocked();
 }
@@ -318,7 +316,7 @@ int CaptureFileStart(const char* path, char* errorText, const CaptureBlock* bloc
     int linkType = CaptureLinkType();
     if (linkType == -1) {
         SetErrorText("do not capture yet.", errorText);
-        DebugLog("%s(%d),do not capture yet", __FILE__, __LINE__);
+        DEBUG_LOG("do not capture yet");
         return 0;
     }
 
@@ -327,7 +325,7 @@ int CaptureFileStart(const char* path, char* errorText, const CaptureBlock* bloc
     int fd = open(OrEmpty(path), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         SetErrorText("fopen() error", errorText);
-        DebugLog("%s(%d),fopen() err", __FILE__, __LINE__);
+        DEBUG_LOG("fopen() err");
         return 0;
     }
 
@@ -344,8 +342,8 @@ int CaptureFileStart(const char* path, char* errorText, const CaptureBlock* bloc
 
     if (WriteAll(fd, &header, sizeof header) != sizeof header) {
         SetErrorText("fwrite() error", errorText);
-        DebugLog("%s(%d),fwrite() err", __FILE__, __LINE__);
-        DebugLog("%s(%d),CaptureFileStop() info", __FILE__, __LINE__);
+        DEBUG_LOG("fwrite() err");
+        DEBUG_LOG("CaptureFileStop() info");
         close(fd);  // the file keeps what was written
         return 0;
     }
@@ -361,12 +359,12 @@ int CaptureFileStart(const char* path, char* errorText, const CaptureBlock* bloc
         Capture.DumpRecords.store(0, std::memory_order_relaxed);
         Capture.DumpOpen.store(1, std::memory_order_relaxed);
     }
-    DebugLog("%s(%d),CaptureFileStart(%s) info", __FILE__, __LINE__, path);
+    DEBUG_LOG("CaptureFileStart(%s) info", path);
     return 1;
 }
 
 void CaptureFileStop() {
-    DebugLog("%s(%d),CaptureFileStop() info", __FILE__, __LINE__);
+    DEBUG_LOG("CaptureFileStop() info");
     std::lock_guard<std::mutex> hold(Capture.DumpLock);
     Capture.CaptureErrorText[0] = '\0';
     if (Capture.DumpOpen.load(std::memory_order_relaxed)) DumpCloseLocked();
@@ -408,15 +406,15 @@ static void CapturePacketHandler(u_char* /*user*/, const struct pcap_pkthdr* pca
 }
 
 static void CaptureThread(CaptureThreadContext* context) {
-    DebugLog("%s(%d),CaptureThread() info,start thread", __FILE__, __LINE__);
+    DEBUG_LOG("CaptureThread() info,start thread");
     const CaptureBlock* block = &context->block;
     int snapLength = CaptureSnapLength(block);
 
     char errbuf[PCAP_ERRBUF_SIZE] = "";
     pcap_t* handle = pcap_open_live(block->iface.name, snapLength, block->promiscuousMode, block->timeout, errbuf);
     if (!handle) {
-        DebugLog("%s(%d),pcap_open_live(%s,%d,%d,%d) err,%s", __FILE__, __LINE__, block->iface.name, snapLength,
-                 block->promiscuousMode, block->timeout, errbuf);
+        DEBUG_LOG("pcap_open_live(%s,%d,%d,%d) err,%s", block->iface.name, snapLength, block->promiscuousMode,
+                  block->timeout, errbuf);
         context->ended.store(1, std::memory_order_release);
         return;
     }
@@ -424,9 +422,9 @@ static void CaptureThread(CaptureThreadContext* context) {
     if (block->captureFilter[0]) {
         bpf_program program;
         if (pcap_compile(handle, &program, block->captureFilter, 1, block->iface.netmask) == -1) {
-            DebugLog("%s(%d),pcap_compile(%s) err", __FILE__, __LINE__, block->captureFilter);
+            DEBUG_LOG("pcap_compile(%s) err", block->captureFilter);
         } else {
-            if (pcap_setfilter(handle, &program) == -1) DebugLog("%s(%d),pcap_setfilter() err", __FILE__, __LINE__);
+            if (pcap_setfilter(handle, &program) == -1) DEBUG_LOG("pcap_setfilter() err");
             pcap_freecode(&program);
         }
     }
@@ -445,8 +443,7 @@ static void CaptureThread(CaptureThreadContext* context) {
         // The library (1.10 on Linux) wakes a waiting read when the loop is
         // broken, so a stop on an idle interface, even with read time-out 0,
         // returns at once rather than after the next packet.
-        if (pcap_loop(handle, -1, CapturePacketHandler, nullptr) == -1)
-            DebugLog("%s(%d),pcap_loop() err", __FILE__, __LINE__);
+        if (pcap_loop(handle, -1, CapturePacketHandler, nullptr) == -1) DEBUG_LOG("pcap_loop() err");
         {
             std::lock_guard<std::mutex> hold(Capture.HandleLock);
             Capture.CaptureHandle = nullptr;
@@ -461,7 +458,7 @@ static void CaptureThread(CaptureThreadContext* context) {
     }
     // Withdrawn above: no break-loop request can reach the handle now.
     pcap_close(handle);
-    DebugLog("%s(%d),CaptureThread() info,end thread", __FILE__, __LINE__);
+    DEBUG_LOG("CaptureThread() info,end thread");
     context->ended.store(1, std::memory_order_release);
 }
 
@@ -474,7 +471,7 @@ static void ReapThread(CaptureThreadContext* context) {
 int CaptureStartThread(const CaptureBlock* block) {
     if (Capture.Lingering) {
         if (!Capture.Lingering->ended.load(std::memory_order_acquire)) {
-            DebugLog("%s(%d),CaptureStartThread() err,previous thread still running", __FILE__, __LINE__);
+            DEBUG_LOG("CaptureStartThread() err,previous thread still running");
             return 0;
         }
         ReapThread(Capture.Lingering);
@@ -482,7 +479,7 @@ int CaptureStartThread(const CaptureBlock* block) {
     }
     if (Capture.CaptureThreadHandle) {
         if (!Capture.CaptureThreadHandle->ended.load(std::memory_order_acquire)) {
-            DebugLog("%s(%d),CaptureStartThread() err,already running", __FILE__, __LINE__);
+            DEBUG_LOG("CaptureStartThread() err,already running");
             return 0;
         }
         ReapThread(Capture.CaptureThreadHandle);
@@ -491,7 +488,7 @@ int CaptureStartThread(const CaptureBlock* block) {
 
     CaptureThreadContext* context = new (std::nothrow) CaptureThreadContext;
     if (!context) {
-        DebugLog("%s(%d),_beginthreadex() err,errno=%d", __FILE__, __LINE__, ENOMEM);
+        DEBUG_LOG("_beginthreadex() err,errno=%d", ENOMEM);
         return 0;
     }
     context->block = *block;
@@ -506,12 +503,12 @@ int CaptureStartThread(const CaptureBlock* block) {
     try {
         context->thread = std::thread(CaptureThread, context);
     } catch (const std::system_error& e) {
-        DebugLog("%s(%d),_beginthreadex() err,errno=%d", __FILE__, __LINE__, e.code().value());
+        DEBUG_LOG("_beginthreadex() err,errno=%d", e.code().value());
         delete context;
         return 0;
     }
     Capture.CaptureThreadHandle = context;
-    DebugLog("%s(%d),CaptureStartThread() info", __FILE__, __LINE__);
+    DEBUG_LOG("CaptureStartThread() info");
     return 1;
 }
 
@@ -529,7 +526,7 @@ int CaptureStopThread() {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs);
         while (!context->ended.load(std::memory_order_acquire)) {
             if (std::chrono::steady_clock::now() >= deadline) {
-                DebugLog("%s(%d),WaitForSingleObject() timeout", __FILE__, __LINE__);
+                DEBUG_LOG("WaitForSingleObject() timeout");
                 // Kept so that a later start can reap it once it has ended.
                 Capture.Lingering = context;
                 Capture.CaptureThreadHandle = nullptr;
@@ -540,7 +537,7 @@ int CaptureStopThread() {
         try {
             context->thread.join();
         } catch (const std::system_error& e) {
-            DebugLog("%s(%d),WaitForSingleObject() err,GetLastError=%d", __FILE__, __LINE__, e.code().value());
+            DEBUG_LOG("WaitForSingleObject() err,GetLastError=%d", e.code().value());
             Capture.Lingering = context;
             Capture.CaptureThreadHandle = nullptr;
             return 0;
@@ -548,7 +545,7 @@ int CaptureStopThread() {
         delete context;
         Capture.CaptureThreadHandle = nullptr;
     }
-    DebugLog("%s(%d),CaptureStopThread() info", __FILE__, __LINE__);
+    DEBUG_LOG("CaptureStopThread() info");
     return 1;
 }
 
@@ -560,9 +557,9 @@ void CapturePacketHandlerControl(int on) {
         Capture.PacketHandlerEnabled.store(on ? 1 : 0, std::memory_order_relaxed);
     }
     if (on)
-        DebugLog("%s(%d),CapturePacketHandlerControl(TRUE) info", __FILE__, __LINE__);
+        DEBUG_LOG("CapturePacketHandlerControl(TRUE) info");
     else
-        DebugLog("%s(%d),CapturePacketHandlerControl(FALSE) info", __FILE__, __LINE__);
+        DEBUG_LOG("CapturePacketHandlerControl(FALSE) info");
 }
 
 int CaptureLinkType() { return Capture.LinkType.load(std::memory_order_relaxed); }

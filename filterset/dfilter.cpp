@@ -35,12 +35,12 @@ void DfilterStartChildProcess(const char* libraryPath) {
     int length = withLibrary ? snprintf(commandLine, sizeof commandLine, "%s -p \"%s\"", program, libraryPath)
                              : snprintf(commandLine, sizeof commandLine, "%s", program);
     if (length < 0 || static_cast<size_t>(length) >= sizeof commandLine) {
-        DebugLog("%s(%d),DfilterStartChildProcess() err,errno=%d", __FILE__, __LINE__, ENAMETOOLONG);
+        DEBUG_LOG("DfilterStartChildProcess() err,errno=%d", ENAMETOOLONG);
         return;
     }
     if (DfilterConsole.process != 0) DfilterStopChildProcess();
 
-    DebugLog("%s(%d),DfilterStartChildProcess() info", __FILE__, __LINE__);
+    DEBUG_LOG("DfilterStartChildProcess() info");
     const char* withArgs[] = {program, "-p", libraryPath, nullptr};
     const char* alone[] = {program, nullptr};
     if (!ChildConsoleNewArgv(commandLine, withLibrary ? withArgs : alone, &DfilterConsole)) return;
@@ -50,12 +50,12 @@ void DfilterStartChildProcess(const char* libraryPath) {
     // so it still goes out whole or not at all.
     int flags = fcntl(DfilterConsole.input, F_GETFL);
     if (flags < 0 || fcntl(DfilterConsole.input, F_SETFL, flags | O_NONBLOCK) != 0) {
-        DebugLog("%s(%d),fcntl() err,errno=%d", __FILE__, __LINE__, errno);
+        DEBUG_LOG("fcntl() err,errno=%d", errno);
     }
 }
 
 void DfilterStopChildProcess() {
-    DebugLog("%s(%d),DfilterStopChildProcess() info", __FILE__, __LINE__);
+    DEBUG_LOG("DfilterStopChildProcess() info");
     ChildConsoleRelease(&DfilterConsole);
 }
 
@@ -136,7 +136,7 @@ int DfilterDravik(const char* filterText, int* verdict) {
     if (textLength > static_cast<size_t>(kDfilterTextMax) || strpbrk(filterText, "\r\n")) {
         // A line break would make the checker answer twice and a longer text
         // would not fit the exchange; refuse without touching the checker.
-        DebugLog("%s(%d),DfilterDravik() err,length=%zu", __FILE__, __LINE__, textLength);
+        DEBUG_LOG("DfilterDravik() err,length=%zu", textLength);
         return 0;
     }
     int64_t deadline = NowMs() + kDfilterWaitMs;
@@ -146,7 +146,7 @@ int DfilterDravik(const char* filterText, int* verdict) {
     memcpy(exchange, filterText, textLength);
     exchange[textLength] = '\n';
     if (!WriteRequest(exchange, textLength + 1, deadline, &error)) {
-        DebugLog("%s(%d),WriteFile() err,errno=%d", __FILE__, __LINE__, error);
+        DEBUG_LOG("WriteFile() err,errno=%d", error);
         DfilterStopChildProcess();
         return 0;
     }
@@ -168,7 +168,7 @@ int DfilterDravik(const char* filterText, int* verdict) {
             got = ReadReply(exchange + used, space, deadline, &error);
         }
         if (got == 0) {
-            DebugLog("%s(%d),ReadFile() err,errno=%d", __FILE__, __LINE__, error);
+            DEBUG_LOG("ReadFile() err,errno=%d", error);
             DfilterStopChildProcess();
             return 0;
         }
@@ -187,7 +187,6 @@ int DfilterDravik(const char* filterText, int* verdict) {
         // again, so from here on the call ends only by a full buffer, the end
         // of the output or the wait bound.
         const char* from = hit > exchange ? hit - 1 : hit;
-        DebugLog("%s(%d),DfilterDravik() info,%.*s", __FILE__, __LINE__, static_cast<int>(hit + echoLength - from),
-                 from);
+        DEBUG_LOG("DfilterDravik() info,%.*s", static_cast<int>(hit + echoLength - from), from);
     }
 }

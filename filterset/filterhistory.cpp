@@ -50,7 +50,7 @@ int FilterHistoryAppend(const char* path, const char* text) {
     DataFolderCreate();
     FILE* file = fopen(path, "a");
     if (!file) {
-        DebugLog("%s(%d),fopen(%s) err,errno=%d", __FILE__, __LINE__, path, errno);
+        DEBUG_LOG("fopen(%s) err,errno=%d", path, errno);
         return 0;
     }
     fprintf(file, "%s\n", text);

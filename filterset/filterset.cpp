@@ -129,13 +129,13 @@ uint32_t ParseHexColor(const char* p) {
 int ParsePiece(const char* piece, int lineNo, FilterEntry* e) {
     const char* p = SkipBlanks(piece);
     if (*p != '"') {  // comment, empty line, blanks only, or no quoted text
-        DebugLog("%s(%d),FilterSetLoadFilterSet() info,%d,skip", __FILE__, __LINE__, lineNo);
+        DEBUG_LOG("FilterSetLoadFilterSet() info,%d,skip", lineNo);
         return 0;
     }
     const char* open = p + 1;
     const char* close = strchr(open, '"');
     if (!close) {
-        DebugLog("%s(%d),FilterSetLoadFilterSet() info,%d,skip", __FILE__, __LINE__, lineNo);
+        DEBUG_LOG("FilterSetLoadFilterSet() info,%d,skip", lineNo);
         return 0;
     }
     size_t len = static_cast<size_t>(close - open);
@@ -150,8 +150,7 @@ int ParsePiece(const char* piece, int lineNo, FilterEntry* e) {
         e->autoScale = 1;
         e->scale = 0;
         e->autoColor = 1;
-        DebugLog("%s(%d),FilterSetLoadFilterSet() info,%d,\"%s\",bps,auto,auto", __FILE__, __LINE__, lineNo,
-                 e->filterText);
+        DEBUG_LOG("FilterSetLoadFilterSet() info,%d,\"%s\",bps,auto,auto", lineNo, e->filterText);
         return 1;
     }
     unitField = SkipBlanks(unitField);
@@ -164,8 +163,7 @@ int ParsePiece(const char* piece, int lineNo, FilterEntry* e) {
         e->autoScale = 1;
         e->scale = 0;
         e->autoColor = 1;
-        DebugLog("%s(%d),FilterSetLoadFilterSet() info,%d,\"%s\",%s,auto,auto", __FILE__, __LINE__, lineNo,
-                 e->filterText, unitText);
+        DEBUG_LOG("FilterSetLoadFilterSet() info,%d,\"%s\",%s,auto,auto", lineNo, e->filterText, unitText);
         return 1;
     }
     scaleField = SkipBlanks(scaleField);
@@ -185,11 +183,9 @@ int ParsePiece(const char* piece, int lineNo, FilterEntry* e) {
     if (!colorField) {
         e->autoColor = 1;
         if (e->autoScale) {
-            DebugLog("%s(%d),FilterSetLoadFilterSet() info,%d,\"%s\",%s,auto,auto", __FILE__, __LINE__, lineNo,
-                     e->filterText, unitText);
+            DEBUG_LOG("FilterSetLoadFilterSet() info,%d,\"%s\",%s,auto,auto", lineNo, e->filterText, unitText);
         } else {
-            DebugLog("%s(%d),FilterSetLoadFilterSet() info,%d,\"%s\",%s,%s,auto", __FILE__, __LINE__, lineNo,
-                     e->filterText, unitText, scaleText);
+            DEBUG_LOG("FilterSetLoadFilterSet() info,%d,\"%s\",%s,%s,auto", lineNo, e->filterText, unitText, scaleText);
         }
         return 1;
     }
@@ -201,13 +197,12 @@ int ParsePiece(const char* piece, int lineNo, FilterEntry* e) {
         e->autoColor = 1;  // the colour of the position stays
     }
     if (e->autoColor) {
-        DebugLog("%s(%d),FilterSetLoadFilterSet() info,%d,\"%s\",%s,%s,auto", __FILE__, __LINE__, lineNo, e->filterText,
-                 unitText, scaleText);
+        DEBUG_LOG("FilterSetLoadFilterSet() info,%d,\"%s\",%s,%s,auto", lineNo, e->filterText, unitText, scaleText);
     } else {
         char colorText[16];
         ColorToText(e->color, colorText);
-        DebugLog("%s(%d),FilterSetLoadFilterSet() info,%d,\"%s\",%s,%s,%s", __FILE__, __LINE__, lineNo, e->filterText,
-                 unitText, scaleText, colorText);
+        DEBUG_LOG("FilterSetLoadFilterSet() info,%d,\"%s\",%s,%s,%s", lineNo, e->filterText, unitText, scaleText,
+                  colorText);
     }
     return 1;
 }
@@ -218,7 +213,7 @@ int FilterSetLoadFilterSet(const char* path, FilterEntry* entries, int max) {
     if (!path || !entries) return 0;
     FILE* file = fopen(path, "re");
     if (!file) return 0;
-    DebugLog("%s(%d),FilterSetLoadFilterSet() info,%s", __FILE__, __LINE__, path);
+    DEBUG_LOG("FilterSetLoadFilterSet() info,%s", path);
 
     int n = 0;
     int lineNo = 0;

@@ -24,8 +24,7 @@ int DrawSurfaceCreate(DrawSurface* surface, int width, int height) {
     }
     uint32_t* pixels = static_cast<uint32_t*>(calloc(words, sizeof(uint32_t)));
     if (!pixels) {
-        DebugLog("%s(%d),DrawSurfaceCreate() err,calloc() failed,width=%d,height=%d", __FILE__, __LINE__, width,
-                 height);
+        DEBUG_LOG("DrawSurfaceCreate() err,calloc() failed,width=%d,height=%d", width, height);
         return 0;
     }
     surface->width = width;

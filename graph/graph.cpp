@@ -99,7 +99,7 @@ int EnsureSampleBuffer(int width) {
     Graph.liveRows = static_cast<uint64_t*>(malloc(w * FilterSetMax * sizeof(uint64_t)));
     if (!Graph.sampleBuffer || !Graph.spanTop || !Graph.spanBottom || !Graph.spanCovered || !Graph.foldBytes ||
         !Graph.foldPackets || !Graph.liveRows) {
-        DebugLog("%s(%d),GraphDraw() err,malloc() failed,width=%d", __FILE__, __LINE__, width);
+        DEBUG_LOG("GraphDraw() err,malloc() failed,width=%d", width);
         FreeBuffers();
         return 0;
     }

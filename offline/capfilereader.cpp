@@ -65,7 +65,7 @@ int CaptureFileReadStart(CaptureFileJob* job) {
         Reader.thread = std::thread(CaptureFileReadThread, job);
     } catch (const std::system_error& e) {
         TextCopy(job->message, sizeof job->message, "CaptureFileReadThread() error");
-        DebugLog("%s(%d),CaptureFileReadThread() err,errno=%d", __FILE__, __LINE__, e.code().value());
+        DEBUG_LOG("CaptureFileReadThread() err,errno=%d", e.code().value());
         job->state.store(CaptureFileFailed, std::memory_order_release);
         return 0;
     }
@@ -85,7 +85,7 @@ int CaptureFileReadActive() { return Reader.thread.joinable(); }
 
 static void Fail(CaptureFileJob* job, const char* message) {
     TextCopy(job->message, sizeof job->message, message);
-    DebugLog("%s(%d),%s", __FILE__, __LINE__, job->message);
+    DEBUG_LOG("%s", job->message);
     job->state.store(CaptureFileFailed, std::memory_order_release);
 }
 

@@ -28,7 +28,7 @@ int LumoOfflineRun(const OfflineArgs* args) {
     const int32_t savedOnePass = OfflineSettings.rawshark.onePass;
     const int overridden = args && args->onePass >= 0;
     if (overridden) OfflineSettings.rawshark.onePass = args->onePass;
-    DebugLog("%s(%d),Lumo_offline (%s) start", __FILE__, __LINE__, LUMO_VERSION_TEXT);
+    DEBUG_LOG("Lumo_offline (%s) start", LUMO_VERSION_TEXT);
     DrawSurfaceSetDefaultText(DrawTextQt());
 
     QApplication::setQuitOnLastWindowClosed(false);
@@ -36,7 +36,7 @@ int LumoOfflineRun(const OfflineArgs* args) {
     OfflineWindowInstance = window;
     // Creation cannot fail here; the check keeps the shared window's contract.
     if (!window->CreateAndShow()) {
-        DebugLog("%s(%d),CreateWindow() err,GetLastError=%d", __FILE__, __LINE__, 0);
+        DEBUG_LOG("CreateWindow() err,GetLastError=%d", 0);
         OfflineWindowInstance = nullptr;
         delete window;
         return 0;
@@ -51,7 +51,7 @@ int LumoOfflineRun(const OfflineArgs* args) {
     if (overridden && OfflineSettings.rawshark.onePass == args->onePass)
         OfflineSettings.rawshark.onePass = savedOnePass;
     SettingsSave(&OfflineSettings, SettingsLumoOffline);
-    DebugLog("%s(%d),Lumo_offline exit", __FILE__, __LINE__);
+    DEBUG_LOG("Lumo_offline exit");
     return code;
 }
 

@@ -118,7 +118,7 @@ void OfflineWindow::ReloadCaptureFile() {
     MainWndView* view = View();
     CaptureFileJobInit(&OfflineJob, currentCaptureFile_, &AppSettings()->rawshark, view->filters.entries,
                        view->filters.count);
-    DebugLog("%s(%d),ReloadCaptureFile() info,%s", __FILE__, __LINE__, currentCaptureFile_);
+    DEBUG_LOG("ReloadCaptureFile() info,%s", currentCaptureFile_);
     // Start waits for the previous run's thread and empties the store.
     CaptureFileReadStart(&OfflineJob);
     RunReadingDialog(this, &OfflineJob, kOfflineCaption);

@@ -73,7 +73,7 @@ int ChildConsoleNewArgv(const char* commandLine, const char* const* argv, ChildC
     IgnoreSigpipe();
     if (!commandLine) commandLine = "";
     if (!argv || !argv[0] || !argv[0][0]) {
-        DebugLog("%s(%d),CreateProcess(%s) err,errno=%d", __FILE__, __LINE__, commandLine, ENOENT);
+        DEBUG_LOG("CreateProcess(%s) err,errno=%d", commandLine, ENOENT);
         errno = ENOENT;
         return 0;
     }
@@ -89,24 +89,24 @@ int ChildConsoleNewArgv(const char* commandLine, const char* const* argv, ChildC
 
     if (pipe2(out, O_CLOEXEC) != 0) {
         err = errno;
-        DebugLog("%s(%d),CreatePipe() err,errno=%d", __FILE__, __LINE__, errno);
+        DEBUG_LOG("CreatePipe() err,errno=%d", errno);
         goto fail;
     }
     if (pipe2(in, O_CLOEXEC) != 0) {
         err = errno;
-        DebugLog("%s(%d),CreatePipe() err,errno=%d", __FILE__, __LINE__, errno);
+        DEBUG_LOG("CreatePipe() err,errno=%d", errno);
         goto fail;
     }
     if ((out[0] = HighCloexec(out[0])) < 0 || (out[1] = HighCloexec(out[1])) < 0 || (in[0] = HighCloexec(in[0])) < 0 ||
         (in[1] = HighCloexec(in[1])) < 0) {
         err = errno;
-        DebugLog("%s(%d),DuplicateHandle() err,errno=%d", __FILE__, __LINE__, errno);
+        DEBUG_LOG("DuplicateHandle() err,errno=%d", errno);
         goto fail;
     }
 
     if ((rc = posix_spawn_file_actions_init(&actions)) != 0) {
         err = rc;
-        DebugLog("%s(%d),posix_spawn_file_actions_init() err,errno=%d", __FILE__, __LINE__, rc);
+        DEBUG_LOG("posix_spawn_file_actions_init() err,errno=%d", rc);
         goto fail;
     }
     haveActions = true;
@@ -119,7 +119,7 @@ int ChildConsoleNewArgv(const char* commandLine, const char* const* argv, ChildC
 
     if ((rc = posix_spawnattr_init(&attr)) != 0) {
         err = rc;
-        DebugLog("%s(%d),posix_spawnattr_init() err,errno=%d", __FILE__, __LINE__, rc);
+        DEBUG_LOG("posix_spawnattr_init() err,errno=%d", rc);
         goto fail;
     }
     haveAttr = true;
@@ -138,7 +138,7 @@ int ChildConsoleNewArgv(const char* commandLine, const char* const* argv, ChildC
     rc = posix_spawnp(&pid, argv[0], &actions, &attr, const_cast<char* const*>(argv), environ);
     if (rc != 0) {
         err = rc;
-        DebugLog("%s(%d),CreateProcess(%s) err,errno=%d", __FILE__, __LINE__, commandLine, rc);
+        DEBUG_LOG("CreateProcess(%s) err,errno=%d", commandLine, rc);
         pid = 0;
         goto fail;
     }
@@ -151,8 +151,7 @@ int ChildConsoleNewArgv(const char* commandLine, const char* const* argv, ChildC
     console->input = in[1];
     console->output = out[0];
     console->reserved = 0;
-    DebugLog("%s(%d),ChildConsoleNew(%s) info,handle=%08X", __FILE__, __LINE__, commandLine,
-             static_cast<unsigned>(pid));
+    DEBUG_LOG("ChildConsoleNew(%s) info,handle=%08X", commandLine, static_cast<unsigned>(pid));
     return 1;
 
 fail:
@@ -192,7 +191,7 @@ int ChildConsoleKill(ChildConsole* console) {
     // file. Until the child is reaped its pid cannot name anything else.
     kill(-console->process, SIGKILL);
     if (kill(console->process, SIGKILL) != 0 && errno != ESRCH) {
-        DebugLog("%s(%d),TerminateProcess() err,errno=%d", __FILE__, __LINE__, errno);
+        DEBUG_LOG("TerminateProcess() err,errno=%d", errno);
         return 0;
     }
     return Reap(console, 0);
@@ -236,7 +235,7 @@ int ChildConsoleRelease(ChildConsole* console) {
     for (int* fd : {&console->input, &console->output, &console->reserved}) {
         if (*fd > 0) close(*fd);
     }
-    DebugLog("%s(%d),ChildConsoleRelease(%08X) info", __FILE__, __LINE__, static_cast<unsigned>(before));
+    DEBUG_LOG("ChildConsoleRelease(%08X) info", static_cast<unsigned>(before));
     memset(console, 0, sizeof *console);
     return result;
 }

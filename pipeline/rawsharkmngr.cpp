@@ -229,7 +229,7 @@ int RawsharkMngrAppendPreferences(RawsharkCommand* command) {
         int added = RawsharkMngrAppendPreferenceLine(command, line);
         if (added < 0) {
             // Whole options or none: the rest of the file is left out.
-            DebugLog("%s(%d),RawsharkMngrAppendPreferences() err,command line full", __FILE__, __LINE__);
+            DEBUG_LOG("RawsharkMngrAppendPreferences() err,command line full");
             break;
         }
         appended += added;
@@ -399,17 +399,17 @@ void RawsharkMngrReadThread(RawsharkEntry* entry) {
     for (;;) {
         int fd = entry->console.output;
         if (fd == 0) {
-            DebugLog("%s(%d),handle==NULL", __FILE__, __LINE__);
+            DEBUG_LOG("handle==NULL");
             break;
         }
         ssize_t got = read(fd, entry->buffer + entry->fill, static_cast<size_t>(kRawsharkBufferSize - entry->fill));
         if (got < 0) {
             if (errno == EINTR) continue;
-            DebugLog("%s(%d),ReadFile() err,errno=%d", __FILE__, __LINE__, errno);
+            DEBUG_LOG("ReadFile() err,errno=%d", errno);
             break;
         }
         if (got == 0) {
-            DebugLog("%s(%d),ReadFile() err,readsize=0", __FILE__, __LINE__);
+            DEBUG_LOG("ReadFile() err,readsize=0");
             break;
         }
         RawsharkMngrTakeRead(entry, static_cast<int>(got));
@@ -467,7 +467,7 @@ void RawsharkMngrListClear() {
     for (int i = 0; i <= FilterSetMax; ++i) {
         if (i >= count && !(i == FilterSetMax && judge)) continue;
         if (entries[i].console.process && !ChildConsoleKill(&entries[i].console)) {
-            DebugLog("%s(%d),RawsharkMngrListClear() err,kill failed,index=%d", __FILE__, __LINE__, i);
+            DEBUG_LOG("RawsharkMngrListClear() err,kill failed,index=%d", i);
         }
     }
     // The judge's reader writes into the entries it serves: it ends first.
@@ -484,7 +484,7 @@ void RawsharkMngrListClear() {
 static void SetInputNonBlocking(const RawsharkEntry* entry) {
     int flags = fcntl(entry->console.input, F_GETFL);
     if (flags < 0 || fcntl(entry->console.input, F_SETFL, flags | O_NONBLOCK) < 0) {
-        DebugLog("%s(%d),fcntl(O_NONBLOCK) err,errno=%d", __FILE__, __LINE__, errno);
+        DEBUG_LOG("fcntl(O_NONBLOCK) err,errno=%d", errno);
     }
 }
 
@@ -496,7 +496,7 @@ static int StartChild(RawsharkEntry* entry, const RawsharkCommand* command) {
     try {
         entry->thread = std::thread(RawsharkMngrReadThread, entry);
     } catch (...) {
-        DebugLog("%s(%d),CreateThread() err,errno=%d", __FILE__, __LINE__, errno);
+        DEBUG_LOG("CreateThread() err,errno=%d", errno);
         ChildConsoleRelease(&entry->console);
         return 0;
     }
@@ -523,7 +523,7 @@ static int StartJudge(int mode, const RawsharkBlock* rawshark, int linkType, int
     RawsharkCommand* command = &RawsharkMngr.command;
     if (!ProgramFilePath(kJudgeName, path, sizeof path) ||
         !RawsharkMngrBuildJudgeCommand(rawshark, path, linkType, count, filters, command)) {
-        DebugLog("%s(%d),RawsharkMngrListEdit() err,command line too long", __FILE__, __LINE__);
+        DEBUG_LOG("RawsharkMngrListEdit() err,command line too long");
         return 0;
     }
     if (!StartChild(judge, command)) return 0;
@@ -536,20 +536,19 @@ static int ListBuild(int mode, const RawsharkBlock* rawshark, int linkType, int 
     RawsharkMngrListClear();
     if (count <= 0) return 1;
     if (count > FilterSetMax) {
-        DebugLog("%s(%d),RawsharkMngrListEdit() err,count=%d", __FILE__, __LINE__, count);
+        DEBUG_LOG("RawsharkMngrListEdit() err,count=%d", count);
         return 0;
     }
     if (!RawsharkMngr.entries) {
         RawsharkMngr.entries = new (std::nothrow) RawsharkEntry[FilterSetMax + 1]();
         if (!RawsharkMngr.entries) {
-            DebugLog("%s(%d),RawsharkMngrListEdit() err,malloc", __FILE__, __LINE__);
+            DEBUG_LOG("RawsharkMngrListEdit() err,malloc");
             return 0;
         }
     }
     int onePass = rawshark->onePass != 0;
     if (onePass && !RawsharkMngrJudgeAvailable()) {
-        DebugLog("%s(%d),RawsharkMngrListEdit() info,%s not in the program folder,one rawshark per filter", __FILE__,
-                 __LINE__, kJudgeName);
+        DEBUG_LOG("RawsharkMngrListEdit() info,%s not in the program folder,one rawshark per filter", kJudgeName);
         onePass = 0;
     }
     RawsharkCommand* command = &RawsharkMngr.command;
@@ -561,14 +560,14 @@ static int ListBuild(int mode, const RawsharkBlock* rawshark, int linkType, int 
         RawsharkMngr.count.store(i + 1, std::memory_order_release);
 
         if (mode == RawsharkMngrLive && !SampleCounterInit(&entry->counter, static_cast<uint32_t>(binCount))) {
-            DebugLog("%s(%d),SampleCounterInit() err,size=%d", __FILE__, __LINE__, binCount);
+            DEBUG_LOG("SampleCounterInit() err,size=%d", binCount);
             RawsharkMngrListClear();
             return 0;
         }
         if (onePass) continue;  // the judge, started below, serves this entry
         const char* filterText = entry->filter.filterText;
         if (!RawsharkMngrBuildCommand(rawshark, linkType, filterText, command)) {
-            DebugLog("%s(%d),RawsharkMngrListEdit() err,command line too long", __FILE__, __LINE__);
+            DEBUG_LOG("RawsharkMngrListEdit() err,command line too long");
             RawsharkMngrListClear();
             return 0;
         }
@@ -656,13 +655,13 @@ static void WriteToChild(RawsharkEntry* entry, const PacketRecordHeader* header,
     }
     int error = WriteRecord(entry->console.input, header, data);
     if (error == ETIMEDOUT) {
-        DebugLog("%s(%d),WriteFile() err,not responding for %d ms,process=%d", __FILE__, __LINE__, kRawsharkStallMs,
-                 static_cast<int>(entry->console.process));
+        DEBUG_LOG("WriteFile() err,not responding for %d ms,process=%d", kRawsharkStallMs,
+                  static_cast<int>(entry->console.process));
         // The state first: the reader that sees the end tells why.
         entry->inputState.store(InputStalled, std::memory_order_release);
         ChildConsoleTerminate(&entry->console);
     } else if (error) {
-        DebugLog("%s(%d),WriteFile() err,errno=%d", __FILE__, __LINE__, error);
+        DEBUG_LOG("WriteFile() err,errno=%d", error);
     }
 }
 

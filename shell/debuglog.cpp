@@ -17,8 +17,8 @@ static std::mutex DebugLogLock;
 static char DebugLogLine[4096];
 
 void DebugLogInit() {
-    // Nothing to create: the lock is constant-initialised. Kept as the entry's
-    // first call so that the start-up order reads as designed.
+    // Nothing to create: the lock is constant-initialised. The call stays the
+    // entry's first, where a program's start-up begins.
 }
 
 void DebugLog(const char* format, ...) {

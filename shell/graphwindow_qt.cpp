@@ -298,7 +298,7 @@ void GraphWindow::RunExport(int csv) {
     if (!chosen) return;
     const int ok = csv ? WriteExportCsv(path, error, sizeof error) : WriteExportPng(path, error, sizeof error);
     if (!ok) {
-        DebugLog("%s(%d),Export() err,%s", __FILE__, __LINE__, error);
+        DEBUG_LOG("Export() err,%s", error);
         ShowBox(error[0] ? error : "The export could not be written.", MsgIconError);
     }
 }

@@ -33,7 +33,7 @@ static void OnSignal(int) {
 
 static QSocketNotifier* InstallSignals() {
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, SignalPipe) != 0) {
-        DebugLog("%s(%d),socketpair() err,errno=%d", __FILE__, __LINE__, errno);
+        DEBUG_LOG("socketpair() err,errno=%d", errno);
         return nullptr;
     }
     auto* notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read);
@@ -70,7 +70,7 @@ LumoWindow* LumoMainWindow() { return LumoWindowInstance; }
 int LumoRun() {
     memset(&LumoSettings, 0, sizeof LumoSettings);
     SettingsLoad(&LumoSettings, SettingsLumo);
-    DebugLog("%s(%d),Lumo (%s) start", __FILE__, __LINE__, LUMO_VERSION_TEXT);
+    DEBUG_LOG("Lumo (%s) start", LUMO_VERSION_TEXT);
 
     // The window ends the loop itself when it is destroyed; a box shown while
     // no window is visible must not end a later loop.
@@ -78,7 +78,7 @@ int LumoRun() {
     auto* window = new LumoWindow(&LumoSettings);
     LumoWindowInstance = window;
     if (!window->CreateAndShow()) {
-        DebugLog("%s(%d),CreateWindow() err,GetLastError=%d", __FILE__, __LINE__, 0);
+        DEBUG_LOG("CreateWindow() err,GetLastError=%d", 0);
         LumoWindowInstance = nullptr;
         delete window;
         return 0;  // the settings file stays as it was
@@ -91,6 +91,6 @@ int LumoRun() {
     LumoWindowInstance = nullptr;
     delete window;
     SettingsSave(&LumoSettings, SettingsLumo);
-    DebugLog("%s(%d),Lumo exit", __FILE__, __LINE__);
+    DEBUG_LOG("Lumo exit");
     return code;
 }

@@ -152,7 +152,7 @@ int LumoWindow::ReportFailedDump() {
     char reason[260];
     reason[0] = '\0';
     if (!CaptureFileFailed(reason, sizeof reason)) return 0;
-    DebugLog("%s(%d),CaptureFileFailed() err,%s", __FILE__, __LINE__, reason);
+    DEBUG_LOG("CaptureFileFailed() err,%s", reason);
     ShowBox(reason[0] ? reason : "fwrite() error", MsgIconError);
     return 1;
 }

@@ -41,7 +41,7 @@ protected:
 
 TEST_F(DebugLogTest, OffWritesNoFileAtAll) {
     DebugLogEnabled.store(0);
-    DebugLog("%s(%d),Lumo (%s) start", __FILE__, __LINE__, "0.24.2009.627");
+    DEBUG_LOG("Lumo (%s) start", "0.24.2009.627");
     EXPECT_FALSE(TestPathExists(dir_ + "/debuglog.txt"));
 }
 
@@ -61,6 +61,13 @@ TEST_F(DebugLogTest, OnAppendsTimePrefixedLines) {
     // a second run appends to the same file; the file ends with a line end
     DebugLog("%s(%d),Lumo exit", "shell/lumo.cpp", 35);
     EXPECT_EQ(3u, Lines().size());
+    // the macro writes the same prefix from the calling file and line
+    int line = __LINE__ + 1;
+    DEBUG_LOG("Lumo (%s) start", "x");
+    lines = Lines();
+    ASSERT_EQ(4u, lines.size());
+    ASSERT_TRUE(std::regex_match(lines[3], m, prefix)) << lines[3];
+    EXPECT_EQ(std::string(__FILE__) + "(" + std::to_string(line) + "),Lumo (x) start", m[2]);
     std::string all = TestFileRead(dir_ + "/debuglog.txt");
     EXPECT_EQ('\n', all.back());
 }
@@ -77,7 +84,7 @@ TEST_F(DebugLogTest, LongMessageIsCutToTheLineBuffer) {
 TEST_F(DebugLogTest, UnopenableFileLosesTheLineQuietly) {
     ASSERT_EQ(0, mkdir((dir_ + "/debuglog.txt").c_str(), 0755));  // cannot be opened for appending
     DebugLogEnabled.store(1);
-    DebugLog("%s(%d),X() info", __FILE__, __LINE__);
+    DEBUG_LOG("X() info");
     ASSERT_EQ(0, rmdir((dir_ + "/debuglog.txt").c_str()));
     DebugLog("%s(%d),Y() info", "f", 1);
     std::vector<std::string> lines = Lines();
