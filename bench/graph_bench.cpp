@@ -3,7 +3,8 @@
 // fill of the same surface.
 //
 //   Fill                   DrawSurfaceFill: the reference
-//   LiveFrame/steady/qt    GraphDraw, 16 visible filters, every one of the
+//   LiveFrame/steady/qt    a live frame (rows filled, then drawn), 16 visible
+//                          filters, every one of the
 //                          counters' 65536 bins holding traffic that varies
 //                          by about a tenth from bin to bin (a bulk
 //                          transfer), labels through the Qt text backend
@@ -11,7 +12,8 @@
 //                          packets of 60 to 1514 bytes): each column jumps,
 //                          the worst case for the vertical joins
 //   LiveFrame/*/notext     the same frames without text
-//   OfflineFrame/qt        GraphDrawOffline over 10 million stored packets
+//   OfflineFrame/qt        an offline frame (rows folded, then drawn) over
+//                          10 million stored packets
 //                          (16 filters with match bits) at the zoom step that
 //                          fits the whole file into the width
 //
@@ -29,10 +31,12 @@
 #include "filterset/filterset.h"
 #include "graph/drawtext_qt.h"
 #include "graph/graph.h"
+#include "offline/offlinerows.h"
 #include "pipeline/packetring.h"
 #include "pipeline/packetstore.h"
 #include "pipeline/rawsharkmngr.h"
 #include "platform/platform.h"
+#include "shell/liverows.h"
 #include "shell/settings.h"
 #include "bench/ratio_reporter.h"
 
@@ -69,6 +73,8 @@ struct Frame {
     int visible[16];
     LegendRect rects[16];
     DrawSurface surface{};
+    GraphView view{};
+    GraphRows rows{};
     Frame() {
         for (int i = 0; i < 16; ++i) {
             memset(&entries[i], 0, sizeof entries[i]);
@@ -79,7 +85,10 @@ struct Frame {
         }
         DrawSurfaceCreate(&surface, kWidth, kHeight);
     }
-    ~Frame() { DrawSurfaceRelease(&surface); }
+    ~Frame() {
+        DrawSurfaceRelease(&surface);
+        GraphRowsFree(&rows);
+    }
 };
 
 Frame* Live;
@@ -161,7 +170,11 @@ void BM_LiveFrame(benchmark::State& state) {
     if (LiveBursty != state.range(0)) SetUpLive(static_cast<int>(state.range(0)));
     Live->surface.text = state.range(1) ? DrawTextQt() : nullptr;
     for (auto _ : state) {
-        GraphDraw(&Live->surface, &Live->style, Live->entries, 16, 3, Live->rects, Live->visible);
+        Frame* f = Live;
+        const int64_t now = PerfCounter();
+        LiveViewAt(&f->view, now, f->settings.samplingInterval, kWidth);
+        LiveRowsFill(&f->rows, &f->view, now, f->settings.binCount, f->entries, 16, f->visible, 3);
+        GraphDraw(&f->surface, &f->style, &f->view, &f->rows, f->rects);
         benchmark::DoNotOptimize(Live->surface.pixels[0]);
     }
 }
@@ -170,8 +183,10 @@ void BM_OfflineFrame(benchmark::State& state) {
     if (!Offline) SetUpOffline();
     Offline->surface.text = DrawTextQt();
     for (auto _ : state) {
-        GraphDrawOffline(&Offline->surface, &Offline->style, Offline->entries, 16, 3, Offline->rects, Offline->visible,
-                         OfflineColumn, OfflineRight);
+        Frame* f = Offline;
+        OfflineViewOf(&f->view, kWidth, OfflineColumn, OfflineRight);
+        OfflineRowsFill(&f->rows, &f->view, f->entries, 16, f->visible, 3, nullptr);
+        GraphDraw(&f->surface, &f->style, &f->view, &f->rows, f->rects);
         benchmark::DoNotOptimize(Offline->surface.pixels[0]);
     }
     state.counters["column_us"] = static_cast<double>(OfflineColumn);

@@ -7,10 +7,7 @@
 //                       painted band by band in a frame
 //   GraphDrawTrace      label text and the stepped trace
 //   GraphDrawLegend     colour boxes, labels, their rectangles, underline
-//   frame               GraphDraw (live) and GraphDrawOffline share
-//                       GraphRender; only reading the counts differs. The
-//                       frame keeps its time base and each filter's row of
-//                       counts (GraphLastFrame) for the readout
+//   frame               GraphDraw: the rows handed in, in drawing order
 #include "graph/graph.h"
 
 #include <cinttypes>
@@ -19,10 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "pipeline/packetring.h"
-#include "pipeline/packetstore.h"
-#include "pipeline/rawsharkmngr.h"
-#include "platform/platform.h"
 #include "shell/debuglog.h"
 
 const char* const ScaleSuffixes[27] = {
@@ -35,70 +28,46 @@ static char LegendLabels[FilterSetMax][kLegendLabelSize];
 
 namespace {
 
-// The counters' ring size when the style does not say.
-constexpr int kDefaultBinCount = 65536;
-
-constexpr uint32_t kAllColor = 0x00ff00;
-
 struct GraphModule {
-    uint64_t* sampleBuffer;  // SampleBuffer: element j = the column j before the newest
-    int32_t sampleWidth;     // elements it holds (and columns of each span row)
+    int32_t sampleWidth;  // columns the span rows are made for
     // The frame's traces waiting to be painted, in drawing order: trace k
     // covers rows spanTop[k * W + x] .. spanBottom[k * W + x] of column x.
     int32_t* spanTop;
     int32_t* spanBottom;
     uint64_t* spanCovered;  // PaintSpans: per column, the band's rows a later trace took
-    // Offline: row i (W values) holds filter i's bytes and packets per column.
-    uint64_t* foldBytes;
-    uint64_t* foldPackets;
-    uint64_t* liveRows;  // live: row i (W values) holds filter i's counts as read
-    uint32_t spanColor[FilterSetMax];
-    int32_t spanFirstRow[FilterSetMax];  // rows trace k touches at all
-    int32_t spanLastRow[FilterSetMax];
+    uint32_t spanColor[FilterSetMax + 1];
+    int32_t spanFirstRow[FilterSetMax + 1];  // rows trace k touches at all
+    int32_t spanLastRow[FilterSetMax + 1];
     int32_t spanCount;
-    const char (*offlineMessages)[256];  // GraphSetOfflineMessages; null: the rawshark manager's
-    GraphFrame frame;                    // GraphLastFrame
+    GraphFrame frame;  // GraphLastFrame
     // What each legend row's number is, for its tool tip (kept with LegendLabels).
     char legendScale[FilterSetMax][32];
     int32_t legendUnit[FilterSetMax];
 };
 GraphModule Graph;
 
-// ---------------------------------------------------------------- sample buffer
+// ---------------------------------------------------------------- span buffers
 
 void FreeBuffers() {
-    free(Graph.sampleBuffer);
     free(Graph.spanTop);
     free(Graph.spanBottom);
     free(Graph.spanCovered);
-    free(Graph.foldBytes);
-    free(Graph.foldPackets);
-    free(Graph.liveRows);
-    Graph.sampleBuffer = nullptr;
     Graph.spanTop = Graph.spanBottom = nullptr;
     Graph.spanCovered = nullptr;
-    Graph.foldBytes = Graph.foldPackets = nullptr;
-    Graph.liveRows = nullptr;
     Graph.sampleWidth = 0;
-    // the rows of the last frame went with the buffers
-    memset(&Graph.frame, 0, sizeof Graph.frame);
 }
 
-// The sample buffer, the span rows and the fold rows for a frame of the
-// given width; all are made anew only when the width changed.
-int EnsureSampleBuffer(int width) {
-    if (Graph.sampleBuffer && Graph.sampleWidth == width) return 1;
+// The span rows for a frame of the given width, made anew only when the
+// width changed.
+int EnsureSpanBuffers(int width) {
+    if (Graph.spanTop && Graph.sampleWidth == width) return 1;
     FreeBuffers();
     size_t w = static_cast<size_t>(width);
-    Graph.sampleBuffer = static_cast<uint64_t*>(malloc(w * sizeof(uint64_t)));
-    Graph.spanTop = static_cast<int32_t*>(malloc(w * FilterSetMax * sizeof(int32_t)));
-    Graph.spanBottom = static_cast<int32_t*>(malloc(w * FilterSetMax * sizeof(int32_t)));
+    size_t traces = FilterSetMax + 1;
+    Graph.spanTop = static_cast<int32_t*>(malloc(w * traces * sizeof(int32_t)));
+    Graph.spanBottom = static_cast<int32_t*>(malloc(w * traces * sizeof(int32_t)));
     Graph.spanCovered = static_cast<uint64_t*>(malloc(w * sizeof(uint64_t)));
-    Graph.foldBytes = static_cast<uint64_t*>(malloc(w * FilterSetMax * sizeof(uint64_t)));
-    Graph.foldPackets = static_cast<uint64_t*>(malloc(w * FilterSetMax * sizeof(uint64_t)));
-    Graph.liveRows = static_cast<uint64_t*>(malloc(w * FilterSetMax * sizeof(uint64_t)));
-    if (!Graph.sampleBuffer || !Graph.spanTop || !Graph.spanBottom || !Graph.spanCovered || !Graph.foldBytes ||
-        !Graph.foldPackets || !Graph.liveRows) {
+    if (!Graph.spanTop || !Graph.spanBottom || !Graph.spanCovered) {
         DEBUG_LOG("GraphDraw() err,malloc() failed,width=%d", width);
         FreeBuffers();
         return 0;
@@ -287,7 +256,7 @@ void QueueTrace(DrawSurface* surface, const uint64_t* buffer, const FilterEntry*
                 const char* errorText, int visible, int64_t interval) {
     int W = surface->width;
     double fullScale = TraceLabel(buffer, W, interval, entry, index, errorText);
-    if (!visible || Graph.spanCount >= FilterSetMax) return;
+    if (!visible || Graph.spanCount > FilterSetMax) return;
     size_t row = static_cast<size_t>(Graph.spanCount) * static_cast<size_t>(W);
     int32_t* top = Graph.spanTop + row;
     int32_t* bottom = Graph.spanBottom + row;
@@ -307,173 +276,27 @@ void QueueTrace(DrawSurface* surface, const uint64_t* buffer, const FilterEntry*
 
 // ---------------------------------------------------------------- frame
 
-// Everything one frame reads besides the filters and the style.
-struct FrameInput {
-    const GraphTimeBase* base;
-    int64_t interval;  // column duration: S live, C offline
-    int bins;          // columns read from the counters (live: at most their size)
-    int64_t first;     // offline: the store's items in the visible columns
-    int64_t last;
-};
-
-// Offline: folds the store's items of the window into the columns of
-// filters 0..count-1 in one pass, bytes and packets (what PacketStoreAccumulate
-// gives per filter; one pass instead of one per filter, since a frame of
-// many filters over a large file is bound by walking the items).
-void FoldStore(const FrameInput* in, int W, int count) {
-    size_t cells = static_cast<size_t>(count) * static_cast<size_t>(W);
-    memset(Graph.foldBytes, 0, cells * sizeof(uint64_t));
-    memset(Graph.foldPackets, 0, cells * sizeof(uint64_t));
-    int64_t w = in->interval;
-    int64_t E = in->base->rightEdgeTime / w;
-    uint32_t wanted = count >= 16 ? 0xffffu : (1u << count) - 1;
-    // items mostly follow each other in time: the bin of the previous item
-    // is kept and the division done only when an item leaves it
-    int cached = 0;
-    int64_t binStart = 0;
-    int64_t j = -1;
-    for (int64_t k = in->first; k <= in->last;) {
-        const PacketItem* item = PacketStoreItem(k);
-        if (!item) break;
-        int64_t run = kPacketStoreChunkItems - k % kPacketStoreChunkItems;  // items in k's chunk
-        if (run > in->last - k + 1) run = in->last - k + 1;
-        for (int64_t r = 0; r < run; ++r, ++item) {
-            uint32_t bits = item->matchBits.load(std::memory_order_relaxed) & wanted;
-            if (!bits) continue;
-            int64_t t = item->time;
-            if (!cached || t < binStart || t - binStart >= w) {
-                int64_t bin = t / w;
-                // an item out of time order may lie outside the window
-                j = (bin <= E && E - bin < W) ? E - bin : -1;
-                cached = t >= 0;
-                binStart = bin * w;
-            }
-            if (j < 0) continue;
-            uint64_t length = item->length;
-            do {
-                int i = __builtin_ctz(bits);
-                size_t cell = static_cast<size_t>(i) * static_cast<size_t>(W) + static_cast<size_t>(j);
-                Graph.foldBytes[cell] += length;
-                Graph.foldPackets[cell] += 1;
-                bits &= bits - 1;
-            } while (bits);
-        }
-        k += run;
-    }
+// A row's counts as its trace plots them: packets for the packet units,
+// bytes otherwise.
+const uint64_t* RowCounts(const GraphRow* row) {
+    return row->entry.unit == UnitPacket || row->entry.unit == UnitPps ? row->packets : row->bytes;
 }
 
-// Filter i's counts (bytes, or packets for the packet units) and its last
-// rawshark message. Returns null when the live manager has no entry i
-// (nothing is then drawn for it).
-const uint64_t* ReadFilter(const FrameInput* in, int i, int32_t unit, int W, char* message) {
-    int packets = unit == UnitPacket || unit == UnitPps;
-    if (in->base->offline) {
-        if (Graph.offlineMessages) {
-            snprintf(message, 256, "%s", Graph.offlineMessages[i]);
-        } else {
-            RawsharkMngrLastMessage(i, message);
-        }
-        size_t row = static_cast<size_t>(i) * static_cast<size_t>(W);
-        return (packets ? Graph.foldPackets : Graph.foldBytes) + row;
-    }
-    // each filter keeps its own row, so the readout sees what the trace plots
-    uint64_t* buffer = Graph.liveRows + static_cast<size_t>(i) * static_cast<size_t>(W);
-    int exists = packets ? RawsharkMngrReadPackets(i, in->base->now, buffer, in->bins, message)
-                         : RawsharkMngrReadBytes(i, in->base->now, buffer, in->bins, message);
-    if (!exists) return nullptr;
-    for (int j = in->bins; j < W; ++j) buffer[j] = 0;
-    return buffer;
+void DrawRow(DrawSurface* surface, const GraphView* view, const GraphRows* rows, int i) {
+    const GraphRow* row = &rows->filter[i];
+    if (!row->present) return;
+    QueueTrace(surface, RowCounts(row), &row->entry, i, row->message, row->visible, view->columnTime);
 }
 
-void DrawFilter(DrawSurface* surface, const FrameInput* in, const FilterEntry* entries, int i,
-                const int* filterVisible) {
-    char message[256];
-    message[0] = '\0';
-    int W = surface->width;
-    const uint64_t* buffer = ReadFilter(in, i, entries[i].unit, W, message);
-    if (!buffer) return;
-    Graph.frame.rows[i] = buffer;
-    int visible = filterVisible ? filterVisible[i] : 1;
-    QueueTrace(surface, buffer, &entries[i], i, message, visible, in->interval);
-}
-
-// The trace of all traffic, drawn when there is no filter: green, automatic
-// scale, bps; its legend row gets a rectangle of its own so the window's
-// rectangles stay as they were.
-void DrawAll(DrawSurface* surface, const FrameInput* in) {
+// The trace of all traffic alone; its legend row gets a rectangle of its
+// own so the window's rectangles stay as they were.
+void DrawAll(DrawSurface* surface, const GraphView* view, const GraphRows* rows) {
     static const int kVisible[1] = {1};
-    FilterEntry all;
-    memset(&all, 0, sizeof all);
-    snprintf(all.filterText, sizeof all.filterText, "all");
-    all.color = kAllColor;
-    all.autoScale = 1;
-    all.unit = UnitBps;
-    int W = surface->width;
-    uint64_t* buffer = Graph.sampleBuffer;
-    if (in->base->offline) {
-        PacketStoreAccumulate(-1, in->base->rightEdgeTime, in->interval, W, in->first, in->last, buffer, nullptr);
-    } else {
-        TotalCounterReadBytes(in->base->now, buffer, in->bins);
-        for (int j = in->bins; j < W; ++j) buffer[j] = 0;
-    }
-    QueueTrace(surface, buffer, &all, 0, "", 1, in->interval);
+    const GraphRow* all = &rows->all;
+    QueueTrace(surface, all->bytes, &all->entry, 0, all->message, 1, view->columnTime);
     PaintSpans(surface);
     Graph.frame.allTraffic = 1;
-    Graph.frame.rows[0] = buffer;
-    GraphDrawLegend(surface, &all, 1, -1, &Graph.frame.allRect, kVisible);
-}
-
-int GraphRender(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries, int count, int selected,
-                LegendRect* legendRects, const int* filterVisible, const GraphTimeBase* base) {
-    if (!surface || !surface->pixels || surface->width <= 0 || surface->height <= 0) return 0;
-    const DrawText* text = surface->text;
-    if (text && text->begin) text->begin(text->context, surface);
-
-    int result = 0;
-    int W = surface->width;
-    FrameInput in;
-    memset(&in, 0, sizeof in);
-    in.base = base;
-    in.interval = base->offline ? base->columnWidth : style->samplingInterval;
-    in.last = -1;
-    int binCount = style->binCount > 0 ? style->binCount : kDefaultBinCount;
-    in.bins = W < binCount ? W : binCount;
-
-    DrawSurfaceFill(surface, style->backColor);
-    GraphDrawTimeAxis(surface, style, base);
-    memset(&Graph.frame, 0, sizeof Graph.frame);
-    if (EnsureSampleBuffer(W)) {
-        if (count < 0) count = 0;
-        if (count > FilterSetMax) count = FilterSetMax;
-        if (selected < 0 || selected >= count) selected = -1;
-        Graph.frame.base = *base;
-        Graph.frame.interval = in.interval;
-        Graph.frame.width = W;
-        Graph.frame.height = surface->height;
-        if (base->offline) {
-            PacketStoreFindRange(base->rightEdgeTime, in.interval, W, &in.first, &in.last);
-            if (count > 0) FoldStore(&in, W, count);
-        }
-        int empty = base->offline ? count == 0 : RawsharkMngrCount() == 0;
-        if (empty) {
-            DrawAll(surface, &in);
-        } else {
-            // last to first, so that lower-numbered filters lie on top; the
-            // selected one last of all
-            for (int i = count - 1; i >= 0; --i) {
-                if (i != selected) DrawFilter(surface, &in, entries, i, filterVisible);
-            }
-            if (selected >= 0) DrawFilter(surface, &in, entries, selected, filterVisible);
-            PaintSpans(surface);
-            GraphDrawLegend(surface, entries, count, selected, legendRects, filterVisible);
-            Graph.frame.count = count;
-        }
-        Graph.frame.drawn = 1;
-        result = 1;
-    }
-
-    if (text && text->end) text->end(text->context, surface);
-    return result;
+    GraphDrawLegend(surface, &all->entry, 1, -1, &Graph.frame.allRect, kVisible);
 }
 
 }  // namespace
@@ -527,18 +350,45 @@ void GraphDrawLegend(DrawSurface* surface, const FilterEntry* entries, int count
     }
 }
 
-int GraphDraw(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries, int count, int selected,
-              LegendRect* legendRects, const int* filterVisible) {
-    return GraphDrawAt(surface, style, entries, count, selected, legendRects, filterVisible, PerfCounter());
-}
+int GraphDraw(DrawSurface* surface, const GraphStyle* style, const GraphView* view, const GraphRows* rows,
+              LegendRect* legendRects) {
+    if (!surface || !surface->pixels || surface->width <= 0 || surface->height <= 0) return 0;
+    const DrawText* text = surface->text;
+    if (text && text->begin) text->begin(text->context, surface);
 
-int GraphDrawAt(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries, int count, int selected,
-                LegendRect* legendRects, const int* filterVisible, int64_t now) {
-    GraphTimeBase base;
-    memset(&base, 0, sizeof base);
-    base.now = now;
-    PacketRingFirstTime(&base.clockBase);
-    return GraphRender(surface, style, entries, count, selected, legendRects, filterVisible, &base);
+    int result = 0;
+    int W = surface->width;
+    DrawSurfaceFill(surface, style->backColor);
+    GraphDrawTimeAxis(surface, style, view);
+    memset(&Graph.frame, 0, sizeof Graph.frame);
+    if (rows->width >= W && rows->storage && EnsureSpanBuffers(W)) {
+        Graph.frame.width = W;
+        if (rows->allOnly) {
+            DrawAll(surface, view, rows);
+        } else {
+            int count = rows->count;
+            int selected = rows->selected >= 0 && rows->selected < count ? rows->selected : -1;
+            // last to first, so that lower-numbered filters lie on top; the
+            // selected one last of all
+            for (int i = count - 1; i >= 0; --i) {
+                if (i != selected) DrawRow(surface, view, rows, i);
+            }
+            if (selected >= 0) DrawRow(surface, view, rows, selected);
+            PaintSpans(surface);
+            int visible[FilterSetMax];
+            FilterEntry entries[FilterSetMax];
+            for (int i = 0; i < count; ++i) {
+                entries[i] = rows->filter[i].entry;
+                visible[i] = rows->filter[i].visible;
+            }
+            GraphDrawLegend(surface, entries, count, selected, legendRects, visible);
+        }
+        Graph.frame.drawn = 1;
+        result = 1;
+    }
+
+    if (text && text->end) text->end(text->context, surface);
+    return result;
 }
 
 const GraphFrame* GraphLastFrame() { return &Graph.frame; }
@@ -553,19 +403,6 @@ int GraphLegendTip(int index, char* out, size_t size) {
     const char* unit = UnitWord(Graph.legendUnit[index]);
     snprintf(out, size, "full scale: %s%s%s, top of the graph", Graph.legendScale[index], unit[0] ? " " : "", unit);
     return 1;
-}
-
-void GraphSetOfflineMessages(const char (*messages)[256]) { Graph.offlineMessages = messages; }
-
-int GraphDrawOffline(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries, int count, int selected,
-                     LegendRect* legendRects, const int* filterVisible, int64_t columnWidth, int64_t rightEdgeTime) {
-    GraphTimeBase base;
-    memset(&base, 0, sizeof base);
-    base.offline = 1;
-    base.columnWidth = columnWidth < 1 ? 1 : columnWidth;
-    base.rightEdgeTime = rightEdgeTime;
-    base.clockBase = PacketStoreBaseTime();
-    return GraphRender(surface, style, entries, count, selected, legendRects, filterVisible, &base);
 }
 
 const char* GraphLegendLabel(int index) {

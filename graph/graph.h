@@ -2,15 +2,13 @@
 // graph.h - one frame of the traffic graph: background, grid and time axis,
 // one stepped trace per filter and the legend, rendered into a DrawSurface.
 //
-// One renderer serves both programs; only the time base differs:
-//   live     columns are sampling intervals up to "now" (performance
-//            counter), counts from the rawshark manager and the total counter
-//   offline  columns are C microseconds wide ending with the one holding R,
-//            counts folded from the packet store
-// UI thread only. A frame allocates nothing unless the width changed.
+// The renderer is handed what it draws: the view and the rows
+// (graph/graphrows.h), filled by the program from its counters or its
+// packet store. The two programs' frames differ only in the view's label
+// rules. UI thread only. A frame allocates nothing unless the width changed.
 //
-// Column j of the sample buffer (0 = newest) is drawn at x = W - 1 - j. Text
-// goes only through the surface's DrawText.
+// Column j of a row (0 = newest) is drawn at x = W - 1 - j. Text goes only
+// through the surface's DrawText.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +16,7 @@
 
 #include "filterset/filterset.h"
 #include "graph/drawsurface.h"
+#include "graph/graphrows.h"
 #include "graph/graphstyle.h"
 
 struct LegendRect {
@@ -39,63 +38,28 @@ const char* GraphLegendLabel(int index);
 // Replaces the legend text of position index (cut to fit). Tests only.
 void GraphSetLegendLabel(int index, const char* text);
 
-// The time base of one frame, the only thing in which the two programs'
-// frames differ.
-struct GraphTimeBase {
-    int32_t offline;        // 0: live (lumo), 1: offline (lumo_offline)
-    int64_t now;            // live: the frame's PerfCounter reading
-    int64_t columnWidth;    // offline: C, microseconds per column (>= 1)
-    int64_t rightEdgeTime;  // offline: R, capture-file microseconds of the rightmost column
-    // Capture time of time 0 (live: packet 0, offline: the file's first
-    // packet), microseconds since 1970 UTC; the frame fills it from the
-    // packet ring or the store. Clock times are this plus the axis time.
-    int64_t clockBase;
-};
-
-// What the last frame drew, for the readout, the legend's tool tips and the
-// live export. Valid until the next frame; UI thread.
+// What the last frame drew, for the legend's tool tips and hit tests.
+// Valid until the next frame; UI thread.
 struct GraphFrame {
-    int32_t drawn;       // 1: a frame with traces was drawn (0 before the first, or when its buffer failed)
-    GraphTimeBase base;  // the frame's time base, clockBase filled
-    int64_t interval;    // column duration: S live, C offline
-    int32_t width;       // columns (the surface's width)
-    int32_t height;
-    int32_t allTraffic;  // 1: the frame drew the "all" trace of an empty set, its counts in rows[0]
-    int32_t count;       // filters of the frame (0 with allTraffic)
-    // Filter i's counts per column, newest first (bytes, or packets for the
-    // packet units), exactly what its trace plots; null when the frame drew
-    // nothing for it (live: no rawshark entry).
-    const uint64_t* rows[FilterSetMax];
-    LegendRect allRect;  // legend row of the "all" trace (allTraffic only)
+    int32_t drawn;       // 1: a frame with traces was drawn (0 before the first, or when its buffers failed)
+    int32_t width;       // columns of that frame
+    int32_t allTraffic;  // 1: it drew the all-traffic trace alone
+    LegendRect allRect;  // legend row of that trace (allTraffic only)
 };
 
 // ---------------------------------------------------------------- frames
 
-// Live frame: "now" is read once from PerfCounter; counts come from the
-// rawshark manager (the total counter when it has no entry), at most
-// style->binCount of them per filter, older columns reading zero.
-// Returns 1, or 0 when the sample buffer could not be allocated (the frame
-// then holds background, grid and axis only).
-int GraphDraw(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries, int count, int selected,
-              LegendRect* legendRects, const int* filterVisible);
-
-// The live frame at a given PerfCounter reading instead of the present (a
-// paused graph keeps drawing the moment it was paused). Result as GraphDraw.
-int GraphDrawAt(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries, int count, int selected,
-                LegendRect* legendRects, const int* filterVisible, int64_t now);
-
-// Offline frame with column width C and right-edge time R (microseconds);
-// counts are folded from the packet store, every filter of the set drawn
-// ("all" traffic when count is 0). A C below 1 is taken as 1. Result as
-// GraphDraw.
-int GraphDrawOffline(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries, int count, int selected,
-                     LegendRect* legendRects, const int* filterVisible, int64_t columnWidth, int64_t rightEdgeTime);
-
-// Offline: where a frame takes filter i's last "rawshark:" line. The
-// capture-file reader releases its processes when a run ends, so lumo_offline
-// hands in the lines it kept (FilterSetMax texts of 256 bytes, valid while
-// set); nullptr, the default, asks the rawshark manager. UI thread.
-void GraphSetOfflineMessages(const char (*messages)[256]);
+// Renders one frame of view over rows into the surface (whose width is the
+// view's): background, grid and time axis, then the traces of the present
+// filter rows from the last to the first (lower-numbered ones on top), the
+// selected row last of all, then the legend, whose label rectangles go to
+// legendRects[0..rows->count). With rows->allOnly the all-traffic row is
+// drawn alone, its legend row in a rectangle of its own (legendRects is
+// left as it was). Returns 1, or 0 when the frame's buffers could not be
+// allocated or rows hold fewer columns than the surface (the frame then
+// holds background, grid and axis only).
+int GraphDraw(DrawSurface* surface, const GraphStyle* style, const GraphView* view, const GraphRows* rows,
+              LegendRect* legendRects);
 
 // The last frame (drawn 0 before any). UI thread.
 const GraphFrame* GraphLastFrame();
@@ -124,11 +88,11 @@ void GraphDrawLegend(DrawSurface* surface, const FilterEntry* entries, int count
                      const int* filterVisible);
 
 // Ten grid rows plus the bottom row in line_color, then the labelled columns
-// of the time base in char_color (live: from the first stored packet, given
-// by PacketRingFirstStamp, up to base->now). With style->timeOfDay the
-// labelled columns are those holding a round local clock time of the step
-// (base->clockBase plus the axis time), labelled with that clock time.
-void GraphDrawTimeAxis(DrawSurface* surface, const GraphStyle* style, const GraphTimeBase* base);
+// of the view in char_color, from the right edge back to time 0 (live: none
+// before the first packet). With style->timeOfDay the labelled columns are
+// those holding a round local clock time of the step (view->clockBase plus
+// the axis time), labelled with that clock time.
+void GraphDrawTimeAxis(DrawSurface* surface, const GraphStyle* style, const GraphView* view);
 
 // The label text of time T (microseconds) for label step L into out (at
 // least 32 bytes): S, M:SS or H:MM:SS with the decimals the step needs.
@@ -155,6 +119,6 @@ const char* GraphUnitWord(int32_t unit);
 // The label step for a column duration (microseconds), or 0 for none.
 int64_t LabelInterval(int64_t columnDuration, int offline);
 
-// Width the sample buffer is allocated for (0 before the first frame).
+// Width the frame's buffers are allocated for (0 before the first frame).
 // Tests.
 int GraphSampleBufferWidth();

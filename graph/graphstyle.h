@@ -1,17 +1,14 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// graphstyle.h - what the renderer draws a frame with, apart from the
-// filters and the time base: the colours, the live column duration, the
-// counters' ring size and the axis's clock. The windows fill it from their
-// settings (SettingsGraphStyle); the renderer knows nothing of the settings.
+// graphstyle.h - how the renderer draws a frame, apart from what it shows:
+// the colours and the axis's clock. The windows fill it from their settings
+// (SettingsGraphStyle); the renderer knows nothing of the settings.
 #pragma once
 
 #include <cstdint>
 
 struct GraphStyle {
-    uint32_t backColor;        // background, 0x00RRGGBB
-    uint32_t lineColor;        // grid rows and labelled columns
-    uint32_t charColor;        // axis labels and the readout's frame
-    int64_t samplingInterval;  // live: microseconds per column
-    int32_t binCount;          // live: bins per counter ring (0: 65536)
-    int32_t timeOfDay;         // 1: axis labels name clock times, 0: time since the first packet
+    uint32_t backColor;  // background, 0x00RRGGBB
+    uint32_t lineColor;  // grid rows and labelled columns
+    uint32_t charColor;  // axis labels and the readout's frame
+    int32_t timeOfDay;   // 1: axis labels name clock times, 0: time since the first packet
 };

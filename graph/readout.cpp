@@ -11,8 +11,6 @@
 #include <cstring>
 
 #include "graph/graph.h"
-#include "pipeline/packetring.h"
-#include "pipeline/packetstore.h"
 #include "platform/platform.h"
 
 namespace {
@@ -20,7 +18,6 @@ namespace {
 constexpr int kPad = 4;          // between the box's border and its text
 constexpr int kGap = 12;         // between the pointer and the box
 constexpr int kLineHeight = 14;  // when the text interface does not measure
-constexpr uint32_t kAllColor = 0x00ff00;
 
 constexpr int64_t kSecond = 1000000;
 constexpr int64_t kMinute = 60 * kSecond;
@@ -32,22 +29,6 @@ struct ReadoutLine {
 };
 
 // ---------------------------------------------------------------- lines
-
-// The axis time at which column j of the frame starts. Returns 0 when the
-// frame has no time base yet (no packet stored).
-int ColumnStart(const GraphFrame* frame, int j, int64_t* start) {
-    int64_t c = frame->interval > 0 ? frame->interval : 1;
-    if (frame->base.offline) {
-        if (PacketStoreCount() == 0) return 0;
-        *start = (frame->base.rightEdgeTime / c - j) * c;
-        return 1;
-    }
-    int64_t first;
-    if (!PacketRingFirstStamp(&first)) return 0;
-    // the bin of the counters' element j, as every counter read at now has it
-    *start = (PacketRingBinAt(frame->base.now) - j) * c;
-    return 1;
-}
 
 void ClockText(int64_t epochMicros, char* out, size_t size) {
     LocalTime t;
@@ -87,29 +68,32 @@ void ValueLine(ReadoutLine* line, const char* filterText, uint64_t raw, int32_t 
 }
 
 // The box's lines for column j: the start twice (or that there is no packet
-// yet), then one line per visible filter the frame drew, in filter order.
-int BuildLines(const GraphFrame* frame, const GraphStyle* style, const FilterEntry* entries, int count,
-               const int* filterVisible, int j, ReadoutLine* lines) {
+// yet), then one line per visible filter row present, in filter order.
+int BuildLines(const GraphView* view, const GraphRows* rows, const GraphStyle* style, int j, ReadoutLine* lines) {
     int n = 0;
-    int64_t start = 0;
-    if (ColumnStart(frame, j, &start)) {
-        GraphReadoutElapsedText(start, frame->interval, lines[n].text, sizeof lines[n].text);
+    if (view->timeKnown) {
+        int64_t start = GraphViewColumnStart(view, j);
+        GraphReadoutElapsedText(start, view->columnTime, lines[n].text, sizeof lines[n].text);
         lines[n++].color = style->charColor;
-        ClockText(frame->base.clockBase + start, lines[n].text, sizeof lines[n].text);
+        ClockText(view->clockBase + start, lines[n].text, sizeof lines[n].text);
         lines[n++].color = style->charColor;
     } else {
         snprintf(lines[n].text, sizeof lines[n].text, "no packet yet");
         lines[n++].color = style->charColor;
     }
-    if (frame->allTraffic) {
-        if (frame->rows[0]) ValueLine(&lines[n++], "all", frame->rows[0][j], UnitBps, frame->interval, kAllColor);
+    if (rows->allOnly) {
+        const GraphRow* all = &rows->all;
+        if (all->present) {
+            ValueLine(&lines[n++], "all", all->bytes[j], UnitBps, view->columnTime, all->entry.color);
+        }
         return n;
     }
-    if (count > frame->count) count = frame->count;
-    for (int i = 0; i < count; ++i) {
-        if (!frame->rows[i] || (filterVisible && !filterVisible[i])) continue;
-        ValueLine(&lines[n++], entries[i].filterText, frame->rows[i][j], entries[i].unit, frame->interval,
-                  entries[i].color);
+    for (int i = 0; i < rows->count; ++i) {
+        const GraphRow* row = &rows->filter[i];
+        if (!row->present || !row->visible) continue;
+        const FilterEntry* e = &row->entry;
+        uint64_t raw = e->unit == UnitPacket || e->unit == UnitPps ? row->packets[j] : row->bytes[j];
+        ValueLine(&lines[n++], e->filterText, raw, e->unit, view->columnTime, e->color);
     }
     return n;
 }
@@ -164,17 +148,16 @@ void GraphReadoutValueText(int64_t value, int32_t unit, char* out, size_t size) 
     snprintf(out, size, "%.*f%c%s%s", decimals, m, kSuffixes[k], space, word);
 }
 
-int GraphDrawReadout(DrawSurface* surface, const GraphStyle* style, const FilterEntry* entries, int count,
-                     const int* filterVisible, int x, int y) {
-    const GraphFrame* frame = GraphLastFrame();
-    if (!surface || !surface->pixels || !frame->drawn) return 0;
+int GraphDrawReadout(DrawSurface* surface, const GraphStyle* style, const GraphView* view, const GraphRows* rows, int x,
+                     int y) {
+    if (!surface || !surface->pixels || !view || !rows || !rows->storage) return 0;
     int W = surface->width;
     int H = surface->height;
-    if (x < 0 || y < 0 || x >= W || y >= H || frame->width != W) return 0;
+    if (x < 0 || y < 0 || x >= W || y >= H || view->width != W || rows->width < W) return 0;
     int j = W - 1 - x;
 
     ReadoutLine lines[2 + FilterSetMax];
-    int n = BuildLines(frame, style, entries, count, filterVisible, j, lines);
+    int n = BuildLines(view, rows, style, j, lines);
 
     for (int row = 0; row < H; row += 2) DrawSurfacePixelAt(surface, x, row) = style->charColor;
 

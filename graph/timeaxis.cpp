@@ -11,7 +11,6 @@
 #include <cstring>
 
 #include "graph/graph.h"
-#include "pipeline/packetring.h"
 #include "platform/platform.h"
 
 namespace {
@@ -82,10 +81,6 @@ int64_t CachedLabelInterval(int64_t duration, int offline) {
     }
     return c->step;
 }
-
-// a * b / c, truncating, without the 64-bit overflow of a * b (a counter
-// difference in nanoseconds times a million overflows after 2.5 hours).
-int64_t MulDiv(int64_t a, int64_t b, int64_t c) { return static_cast<int64_t>(static_cast<__int128>(a) * b / c); }
 
 int64_t FloorMod(int64_t a, int64_t b) {
     int64_t r = a % b;
@@ -215,7 +210,7 @@ int64_t GraphLocalMicros(int64_t epochMicros) {
     return epochMicros + static_cast<int64_t>(local.utcOffset) * kSecond;
 }
 
-void GraphDrawTimeAxis(DrawSurface* surface, const GraphStyle* style, const GraphTimeBase* base) {
+void GraphDrawTimeAxis(DrawSurface* surface, const GraphStyle* style, const GraphView* view) {
     int w = surface->width;
     int h = surface->height;
     if (!surface->pixels || w <= 0 || h <= 0) return;
@@ -224,50 +219,25 @@ void GraphDrawTimeAxis(DrawSurface* surface, const GraphStyle* style, const Grap
     }
     DrawSurfaceLineUnclipped(surface, style->lineColor, 0, h - 1, w - 1, h - 1);
 
-    const int clock = style->timeOfDay != 0;
-    if (base->offline) {
-        int64_t c = base->columnWidth < 1 ? 1 : base->columnWidth;
-        int64_t step = CachedLabelInterval(c, 1);
-        int64_t t = (base->rightEdgeTime / c) * c;
-        if (clock) {
-            int64_t left = t - static_cast<int64_t>(w) * c;
-            ZoneSpan zone = ZoneOver(base->clockBase + (left > 0 ? left : 0), base->clockBase + t);
-            for (int x = w - 1; x >= 0 && t >= 0; --x, t -= c) {
-                int64_t local = LocalOf(zone, base->clockBase + t);
-                if (FloorMod(local, step) < c) DrawClockColumn(surface, style, x, local, step, 1);
-            }
-            return;
-        }
+    // Live, the right edge is the moment of the frame and the columns step
+    // back from it; offline it is the start of the column holding the scroll
+    // position. Columns left of time 0 get no label.
+    const int offline = view->offline != 0;
+    if (!offline && !view->timeKnown) return;  // live: no packet yet
+    const int64_t c = view->columnTime < 1 ? 1 : view->columnTime;
+    const int64_t step = CachedLabelInterval(c, offline);
+    if (step == 0) return;
+    int64_t t = offline ? (view->rightEdge / c) * c : view->rightEdge;
+    if (style->timeOfDay) {
+        int64_t left = t - static_cast<int64_t>(w) * c;
+        ZoneSpan zone = ZoneOver(view->clockBase + (left > 0 ? left : 0), view->clockBase + t);
         for (int x = w - 1; x >= 0 && t >= 0; --x, t -= c) {
-            if ((t % step) / c == 0) DrawTimeColumn(surface, style, x, t, step, 1);
+            int64_t local = LocalOf(zone, view->clockBase + t);
+            if (FloorMod(local, step) < c) DrawClockColumn(surface, style, x, local, step, offline);
         }
         return;
     }
-
-    int64_t s = style->samplingInterval;
-    int64_t step = CachedLabelInterval(s, 0);
-    int64_t first = 0;
-    if (step == 0 || !PacketRingFirstStamp(&first)) return;
-    int64_t freq = PerfFrequency();
-    if (freq <= 0) return;
-    int64_t t = base->now;
-    // one interval in counter ticks, rounded toward zero as the counter's
-    // own bins are
-    int64_t back = MulDiv(s, freq, -1000000);
-    if (back == 0) return;  // a counter too coarse to step one interval
-    ZoneSpan zone{0, 0};
-    if (clock) {
-        int64_t right = MulDiv(t - first, 1000000, freq);
-        int64_t left = right - static_cast<int64_t>(w) * s;
-        zone = ZoneOver(base->clockBase + (left > 0 ? left : 0), base->clockBase + right);
-    }
-    for (int x = w - 1; x >= 0 && t >= first; --x, t += back) {
-        int64_t elapsed = MulDiv(t - first, 1000000, freq);
-        if (!clock) {
-            if (elapsed % step < s) DrawTimeColumn(surface, style, x, elapsed, step, 0);
-            continue;
-        }
-        int64_t local = LocalOf(zone, base->clockBase + elapsed);
-        if (FloorMod(local, step) < s) DrawClockColumn(surface, style, x, local, step, 0);
+    for (int x = w - 1; x >= 0 && t >= 0; --x, t -= c) {
+        if (t % step < c) DrawTimeColumn(surface, style, x, t, step, offline);
     }
 }

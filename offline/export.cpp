@@ -3,7 +3,7 @@
 //
 //   OfflineArgsParse        the options
 //   OfflineExportRead       settings, filters, filter check, one reading run
-//   OfflineExportWriteCsv   per-interval counts
+//   OfflineExportWriteCsv   per-interval counts, through graph rows
 //   OfflineExportRender     the fitted graph into a surface
 //   OfflineExportRun        all of it, with exit code and stderr text
 #include "offline/export.h"
@@ -18,6 +18,8 @@
 
 #include "filterset/dfilter.h"
 #include "graph/graph.h"
+#include "graph/graphcsv.h"
+#include "offline/offlinerows.h"
 #include "offline/offlineview.h"
 #include "pipeline/packetstore.h"
 #include "pipeline/rawsharkmngr.h"
@@ -273,20 +275,9 @@ int OfflineExportCheckRun(const CaptureFileJob* job, const FilterEntry* entries,
 
 // ---------------------------------------------------------------- CSV
 
-struct CsvRow {
-    uint64_t packets[FilterSetMax + 1];  // 0: all traffic, 1 + i: filter i
-    uint64_t bytes[FilterSetMax + 1];
-};
-
-static void CsvWriteRow(FILE* out, int64_t start, const CsvRow* row, int columns) {
-    char line[64 + (FilterSetMax + 1) * 42];
-    int n = snprintf(line, sizeof line, "%" PRId64, start);
-    for (int c = 0; c < columns; c++) {
-        n += snprintf(line + n, sizeof line - n, ",%" PRIu64 ",%" PRIu64, row->packets[c], row->bytes[c]);
-    }
-    line[n++] = '\n';
-    fwrite(line, 1, static_cast<size_t>(n), out);
-}
+// Columns of one round of rows: the file's intervals are folded and written
+// this many at a time.
+constexpr int kCsvRowsColumns = 4096;
 
 int OfflineExportWriteCsv(const OfflineExport* ex, FILE* out, int64_t interval, char* error, size_t size) {
     error[0] = '\0';
@@ -294,10 +285,9 @@ int OfflineExportWriteCsv(const OfflineExport* ex, FILE* out, int64_t interval, 
         snprintf(error, size, "the interval must be above 0");
         return 0;
     }
-    int columns = 1 + ex->count;
     int64_t count = PacketStoreCount();
     // Items are in file order; a file may stamp a packet earlier than its
-    // predecessor, so rows follow the items in time order.
+    // predecessor, so the rows take the items in time order.
     int64_t maxTime = 0;
     int ordered = 1;
     int64_t previous = 0;
@@ -307,13 +297,13 @@ int OfflineExportWriteCsv(const OfflineExport* ex, FILE* out, int64_t interval, 
         if (t > maxTime) maxTime = t;
         previous = t;
     }
-    int64_t rows = count > 0 ? maxTime / interval + 1 : 0;
+    int64_t intervals = count > 0 ? maxTime / interval + 1 : 0;
     int64_t maxRows = ex->maxRows > 0 ? ex->maxRows : kExportMaxRows;
-    if (rows > maxRows) {
+    if (intervals > maxRows) {
         snprintf(error, size,
                  "the file spans %" PRId64 " intervals of %" PRId64 " microseconds (at most %" PRId64
                  "); choose a wider --interval",
-                 rows, interval, maxRows);
+                 intervals, interval, maxRows);
         return 0;
     }
     std::vector<int64_t> order;
@@ -324,39 +314,24 @@ int OfflineExportWriteCsv(const OfflineExport* ex, FILE* out, int64_t interval, 
                          [](int64_t a, int64_t b) { return PacketStoreItem(a)->time < PacketStoreItem(b)->time; });
     }
 
-    fputs("interval_start_us,all_packets,all_bytes", out);
-    for (int i = 0; i < ex->count; i++) {
-        char name[300];
-        fputc(',', out);
-        snprintf(name, sizeof name, "%s packets", ex->entries[i].filterText);
-        CsvWriteField(out, name);
-        fputc(',', out);
-        snprintf(name, sizeof name, "%s bytes", ex->entries[i].filterText);
-        CsvWriteField(out, name);
+    GraphRows rows{};
+    if (!GraphRowsReset(&rows, kCsvRowsColumns)) {
+        snprintf(error, size, "out of memory");
+        return 0;
     }
-    fputc('\n', out);
-
-    CsvRow row{};
-    int64_t bin = 0;
-    for (int64_t n = 0; n < count; n++) {
-        const PacketItem* item = PacketStoreItem(ordered ? n : order[static_cast<size_t>(n)]);
-        int64_t b = item->time / interval;
-        while (bin < b) {
-            CsvWriteRow(out, bin * interval, &row, columns);
-            row = CsvRow{};
-            bin++;
-        }
-        uint16_t bits = item->matchBits.load(std::memory_order_relaxed);
-        row.packets[0]++;
-        row.bytes[0] += item->length;
-        for (int i = 0; i < ex->count; i++) {
-            if (bits & (1u << i)) {
-                row.packets[1 + i]++;
-                row.bytes[1 + i] += item->length;
-            }
-        }
+    GraphRowsSetFilters(&rows, ex->entries, ex->count, nullptr, -1);
+    GraphCsvWriteHeader(out, &rows, 0);
+    OfflineRowsWalk walk{0, count, ordered ? nullptr : order.data()};
+    for (int64_t firstBin = 0; firstBin < intervals; firstBin += kCsvRowsColumns) {
+        int64_t columns = intervals - firstBin < kCsvRowsColumns ? intervals - firstBin : kCsvRowsColumns;
+        GraphView view;
+        OfflineViewOf(&view, static_cast<int>(columns), interval, (firstBin + columns - 1) * interval);
+        GraphRowsReset(&rows, kCsvRowsColumns);
+        GraphRowsSetFilters(&rows, ex->entries, ex->count, nullptr, -1);
+        OfflineRowsTake(&rows, &view, &walk);
+        GraphCsvWriteColumns(out, &view, &rows, static_cast<int>(columns) - 1, 0, 0);
     }
-    if (count > 0) CsvWriteRow(out, bin * interval, &row, columns);
+    GraphRowsFree(&rows);
     if (ferror(out)) {
         snprintf(error, size, "write error: %s", strerror(errno));
         return 0;
@@ -383,15 +358,19 @@ int OfflineExportCsvFile(const OfflineExport* ex, const char* path, int64_t inte
 // ---------------------------------------------------------------- picture
 
 int OfflineExportRender(const OfflineExport* ex, DrawSurface* surface) {
-    OfflineView view;
-    OfflineViewInit(&view, ex->settings.samplingInterval, surface->width);
-    OfflineViewFitFile(&view, PacketStoreLastTime(), surface->width);
+    OfflineView fit;
+    OfflineViewInit(&fit, ex->settings.samplingInterval, surface->width);
+    OfflineViewFitFile(&fit, PacketStoreLastTime(), surface->width);
+    GraphView view;
+    OfflineViewOf(&view, surface->width, fit.microsPerPixel, fit.viewEndTime);
+    GraphRows rows{};
+    // rows that could not be made leave a frame of background, grid and axis
+    OfflineRowsFill(&rows, &view, ex->entries, ex->count, nullptr, -1, ex->job.lastMessages);
     LegendRect rects[FilterSetMax] = {};
-    int visible[FilterSetMax];
-    for (int i = 0; i < FilterSetMax; i++) visible[i] = 1;
     const GraphStyle style = SettingsGraphStyle(&ex->settings);
-    return GraphDrawOffline(surface, &style, ex->entries, ex->count, -1, rects, visible, view.microsPerPixel,
-                            view.viewEndTime);
+    int ok = GraphDraw(surface, &style, &view, &rows, rects);
+    GraphRowsFree(&rows);
+    return ok;
 }
 
 // ---------------------------------------------------------------- export mode

@@ -95,7 +95,7 @@ int OfflineExportCsvFile(const OfflineExport* ex, const char* path, int64_t inte
 
 // Renders the whole file fitted to the surface's size, as the window draws
 // it after a read (zoom level, centring, every filter visible, none
-// selected). Returns GraphDrawOffline's result.
+// selected). Returns GraphDraw's result.
 int OfflineExportRender(const OfflineExport* ex, DrawSurface* surface);
 
 // The export mode end to end: read, CSV, picture. Prints the failure to

@@ -18,6 +18,7 @@
 #include "filterset/dfilter.h"
 #include "graph/graph.h"
 #include "offline/offlineapp_qt.h"
+#include "offline/offlinerows.h"
 #include "offline/readingdlg_qt.h"
 #include "pipeline/packetstore.h"
 #include "pipeline/rawsharkmngr.h"
@@ -70,9 +71,6 @@ int OfflineWindow::OnCreate() {
     }
     if (initialFilterSet_[0]) LoadFilterSetFile(initialFilterSet_);
     MainWndViewReset(View());
-    // The reader releases its processes at the end of each run; the legend
-    // shows a refused filter's "rawshark:" line from what the run kept.
-    GraphSetOfflineMessages(OfflineJob.lastMessages);
     const int width = ClientWidth();
     OfflineViewInit(&timeView_, settings->samplingInterval, width);
     if (RecreateSurface(width, SurfaceWidget()->height())) RenderFrame();
@@ -133,10 +131,13 @@ void OfflineWindow::ReloadCaptureFile() {
 }
 
 void OfflineWindow::Render() {
-    MainWndView* view = View();
-    const GraphStyle style = SettingsGraphStyle(AppSettings());
-    GraphDrawOffline(Surface(), &style, view->filters.entries, view->filters.count, view->selectedFilter,
-                     view->legendRects, view->filterVisible, timeView_.microsPerPixel, timeView_.viewEndTime);
+    const MainWndView* view = View();
+    OfflineViewOf(FrameView(), Surface()->width, timeView_.microsPerPixel, timeView_.viewEndTime);
+    // The reader releases its processes at the end of each run; the legend
+    // shows a refused filter's "rawshark:" line from what the run kept.
+    OfflineRowsFill(FrameRows(), FrameView(), view->filters.entries, view->filters.count, view->filterVisible,
+                    view->selectedFilter, OfflineJob.lastMessages);
+    DrawFrameRows();
 }
 
 void OfflineWindow::UpdateScrollBar() {
@@ -236,7 +237,6 @@ int OfflineWindow::WriteExportPng(const char* path, char* error, size_t size) {
 }
 
 void OfflineWindow::OnDestroy() {
-    GraphSetOfflineMessages(nullptr);
     // Each run releases its processes itself; only its thread may be left.
     CaptureFileReadFinish(&OfflineJob);
     DfilterStopChildProcess();

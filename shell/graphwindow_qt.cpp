@@ -26,6 +26,7 @@
 #include "filterset/captureoptsdlg_qt.h"
 #include "filterset/filtersetdlg_qt.h"
 #include "graph/drawtext_qt.h"
+#include "graph/graph.h"
 #include "graph/readout.h"
 #include "platform/platform.h"
 #include "shell/debuglog.h"
@@ -118,6 +119,7 @@ GraphWindow::GraphWindow(const GraphWindowConfig& config, Settings* settings)
 GraphWindow::~GraphWindow() {
     if (surfaceValid_) DrawSurfaceRelease(&surface_);
     surfaceValid_ = 0;
+    GraphRowsFree(&frameRows_);
 }
 
 QAction* GraphWindow::AddCommand(QMenu* menu, const char* text, int id) {
@@ -344,10 +346,13 @@ void GraphWindow::DrawReadoutOverFrame() {
     if (MainWndLegendTip(&view_, pointerX_, pointerY_, tip, sizeof tip)) return;
     frame_.assign(surface_.pixels, surface_.pixels + words);
     frameKept_ = 1;
-    MainWndView* view = &view_;
     const GraphStyle style = SettingsGraphStyle(settings_);
-    GraphDrawReadout(&surface_, &style, view->filters.entries, view->filters.count, view->filterVisible, pointerX_,
-                     pointerY_);
+    GraphDrawReadout(&surface_, &style, &frameView_, &frameRows_, pointerX_, pointerY_);
+}
+
+void GraphWindow::DrawFrameRows() {
+    const GraphStyle style = SettingsGraphStyle(settings_);
+    GraphDraw(&surface_, &style, &frameView_, &frameRows_, view_.legendRects);
 }
 
 const uint32_t* GraphWindow::FramePixels() const {

@@ -51,7 +51,12 @@
 // Helpers for subclasses: RequireRawsharkPath (the filter commands'
 // prerequisite), LoadFilterSetFile, MarkStartupFilterSetLoaded, RecreateSurface,
 // RenderFrame, RedrawNow, CentralLayout (the surface is its first item; a
-// scroll bar may be added below it), ShowBox, FramePixels.
+// scroll bar may be added below it), ShowBox, FramePixels, FrameView and
+// FrameRows with DrawFrameRows.
+//
+// What a frame shows: Render fills the window's view and rows (lumo from
+// its counters, lumo_offline from its packet store) and draws them with
+// DrawFrameRows; the readout and the legend read the same rows.
 //
 // The readout: while the pointer is over the graph, every frame gets the
 // readout drawn over it (graph/readout.h); the frame as rendered is kept
@@ -68,6 +73,7 @@
 
 #include "capture/interfaceinfo.h"
 #include "graph/drawsurface.h"
+#include "graph/graphrows.h"
 #include "shell/mainwnd.h"
 #include "shell/settings.h"
 
@@ -156,6 +162,10 @@ public:
     // drawn): width x height pixels, or null when no surface exists.
     const uint32_t* FramePixels() const;
 
+    // The view and rows of the last frame, as Render filled them.
+    const GraphView* FrameView() const { return &frameView_; }
+    const GraphRows* FrameRows() const { return &frameRows_; }
+
 protected:
     // ---- extension points (see the header comment)
     virtual int OnCreate() = 0;
@@ -217,6 +227,11 @@ protected:
     // Registers an action with a command id into menu.
     QAction* AddCommand(QMenu* menu, const char* text, int id);
     QVBoxLayout* CentralLayout() { return centralLayout_; }
+    // The records Render fills, and the frame drawn from them into the
+    // surface with the window's legend rectangles.
+    GraphView* FrameView() { return &frameView_; }
+    GraphRows* FrameRows() { return &frameRows_; }
+    void DrawFrameRows();
 
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -244,4 +259,6 @@ private:
     int pointerY_ = -1;
     std::vector<uint32_t> frame_;  // the frame under the readout, while one is drawn
     int frameKept_ = 0;            // 1: frame_ holds the surface's frame
+    GraphView frameView_{};        // what the last frame showed
+    GraphRows frameRows_{};
 };

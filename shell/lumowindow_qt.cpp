@@ -17,6 +17,7 @@
 #include "shell/debuglog.h"
 #include "shell/filedialogs_qt.h"
 #include "shell/liveexport.h"
+#include "shell/liverows.h"
 #include "shell/livewnd.h"
 #include "shell/msgbox_qt.h"
 
@@ -46,8 +47,7 @@ void LumoWindow::SetPaused(int on) {
     paused_ = on ? 1 : 0;
     if (paused_) {
         // the moment of the frame on screen, not of the click
-        const GraphFrame* frame = GraphLastFrame();
-        pausedNow_ = frame->drawn ? frame->base.now : PerfCounter();
+        pausedNow_ = GraphLastFrame()->drawn ? frameNow_ : PerfCounter();
     }
     if (QAction* action = CommandAction(CmdPause)) action->setChecked(paused_ != 0);
     setWindowTitle(paused_ ? QStringLiteral("Lumo (paused)") : QString::fromUtf8(Config().title));
@@ -85,10 +85,14 @@ int LumoWindow::OnCreate() {
 void LumoWindow::OnCreateFailed() { LiveWndTeardown(); }
 
 void LumoWindow::Render() {
-    MainWndView* view = View();
-    const GraphStyle style = SettingsGraphStyle(AppSettings());
-    GraphDrawAt(Surface(), &style, view->filters.entries, view->filters.count, view->selectedFilter, view->legendRects,
-                view->filterVisible, paused_ ? pausedNow_ : PerfCounter());
+    const MainWndView* view = View();
+    const Settings* settings = AppSettings();
+    const int64_t now = paused_ ? pausedNow_ : PerfCounter();
+    LiveViewAt(FrameView(), now, settings->samplingInterval, Surface()->width);
+    LiveRowsFill(FrameRows(), FrameView(), now, settings->binCount, view->filters.entries, view->filters.count,
+                 view->filterVisible, view->selectedFilter);
+    DrawFrameRows();
+    frameNow_ = now;
 }
 
 const InterfaceInfo* LumoWindow::ConfigurationInterfaces(int* count) { return LiveWndInterfaces(count); }
@@ -173,16 +177,21 @@ void LumoWindow::OnRedrawTimer() {
 // What is on screen when the user asks: the graph goes on moving while the
 // save dialog is open.
 int LumoWindow::BeginExport(int csv, char* error, size_t size, int* icon) {
-    const GraphFrame* frame = GraphLastFrame();
     const uint32_t* pixels = FramePixels();
-    if (!frame->drawn || !pixels) {
+    if (!GraphLastFrame()->drawn || !pixels) {
         snprintf(error, size, "The graph shows nothing to export.");
         *icon = MsgIconInformation;
         return 0;
     }
-    exportNow_ = frame->base.now;
-    exportColumns_ = frame->width;
     exportPixels_.clear();
+    if (csv) {
+        exportView_ = *FrameView();
+        if (!GraphRowsCopy(&exportRows_, FrameRows())) {
+            snprintf(error, size, "out of memory");
+            *icon = MsgIconError;
+            return 0;
+        }
+    }
     if (!csv) {
         exportWidth_ = Surface()->width;
         exportHeight_ = Surface()->height;
@@ -198,9 +207,7 @@ int LumoWindow::WriteExportCsv(const char* path, char* error, size_t size) {
         snprintf(error, size, "cannot create %s: %s", path, strerror(errno));
         return 0;
     }
-    const MainWndView* view = View();
-    int ok = LiveExportWriteCsv(out, AppSettings(), view->filters.entries, view->filters.count, exportNow_,
-                                exportColumns_, error, size);
+    int ok = LiveExportWriteCsv(out, &exportView_, &exportRows_, error, size);
     if (!FileAtomicClose(&file, ok) && ok) {
         snprintf(error, size, "cannot write %s: %s", path, strerror(errno));
         ok = 0;
@@ -216,4 +223,7 @@ int LumoWindow::WriteExportPng(const char* path, char* error, size_t size) {
 
 void LumoWindow::OnClose() { redrawTimer_->stop(); }
 
-void LumoWindow::OnDestroy() { LiveWndTeardown(); }
+void LumoWindow::OnDestroy() {
+    GraphRowsFree(&exportRows_);
+    LiveWndTeardown();
+}

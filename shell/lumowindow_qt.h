@@ -44,6 +44,9 @@ public:
     // present again; checks "Pause" and sets the title.
     void SetPaused(int on);
 
+    // The PerfCounter reading the last frame showed.
+    int64_t FrameNow() const { return frameNow_; }
+
 protected:
     int OnCreate() override;
     void OnCreateFailed() override;
@@ -70,10 +73,11 @@ private:
     int dumping_ = 0;
     int paused_ = 0;
     int64_t pausedNow_ = 0;  // the PerfCounter reading the paused graph shows
-    // What an export writes, kept when the user chose it: the frame's
-    // moment and width, and its pixels.
-    int64_t exportNow_ = 0;
-    int exportColumns_ = 0;
+    int64_t frameNow_ = 0;   // the reading the last frame showed
+    // What an export writes, kept when the user chose it: the frame's view
+    // and rows, and its pixels.
+    GraphView exportView_{};
+    GraphRows exportRows_{};
     std::vector<uint32_t> exportPixels_;
     int exportWidth_ = 0;
     int exportHeight_ = 0;

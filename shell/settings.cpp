@@ -219,8 +219,6 @@ GraphStyle SettingsGraphStyle(const Settings* settings) {
     style.backColor = settings->backColor;
     style.lineColor = settings->lineColor;
     style.charColor = settings->charColor;
-    style.samplingInterval = settings->samplingInterval;
-    style.binCount = settings->binCount;
     style.timeOfDay = settings->timeOfDay;
     return style;
 }

@@ -56,6 +56,6 @@ struct MonitorRect {
 // the count monitors.
 int IsRectOnAnyMonitor(int x, int y, int width, int height, const MonitorRect* monitors, int count);
 
-// What the renderer draws with, from the settings: colours, sampling
-// interval, bin count and the "time_of_day" switch. Any thread.
+// How the renderer draws, from the settings: colours and the "time_of_day"
+// switch. Any thread.
 GraphStyle SettingsGraphStyle(const Settings* settings);

@@ -96,7 +96,7 @@ TEST(GraphQt, OfflineFrameLooksLikeTheReference) {
                         GraphTestEntry("dns", UnitPacket, kYellow, 0, 4)};
     int visible[3] = {1, 1, 1};
     LegendRect rects[3] = {};
-    ASSERT_EQ(GraphDrawOffline(&q.s, GraphTestStyle(settings), e, 3, 1, rects, visible, 50000, 31999999), 1);
+    ASSERT_EQ(TestDrawOffline(&q.s, settings, e, 3, 1, rects, visible, 50000, 31999999), 1);
     EXPECT_STREQ(GraphLegendLabel(2), "4 packets : dns");
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(rects[i].left, 20);
@@ -106,7 +106,7 @@ TEST(GraphQt, OfflineFrameLooksLikeTheReference) {
     }
     // the readout for a pointer outside the graph leaves the frame as designed
     for (auto [x, y] : {std::pair{-1, -1}, {640, 10}, {10, 240}}) {
-        EXPECT_EQ(GraphDrawReadout(&q.s, GraphTestStyle(settings), e, 3, visible, x, y), 0);
+        EXPECT_EQ(TestReadout(&q.s, settings, x, y), 0);
     }
     QImage got = q.Image();
     QString out = QStringLiteral(LUMO_TEST_TMP "/graph_frame.png");

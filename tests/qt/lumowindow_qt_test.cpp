@@ -383,14 +383,14 @@ TEST_F(LumoWindowTest, PauseHoldsTheGraphWhileCountingGoesOnAndExportsWhatIsShow
         ASSERT_EQ(window->Paused(), 1);
         EXPECT_TRUE(pause->isChecked());
         EXPECT_EQ(window->windowTitle(), "Lumo (paused)");
-        const int64_t held = GraphLastFrame()->base.now;
+        const int64_t held = window->FrameNow();
         if (geteuid() == 0) {
             ASSERT_TRUE(PumpUntil([] { return CaptureLinkType() != -1; }, 10000)) << "the capture did not open";
             SendUdp(a.port, 7, 100);
             EXPECT_TRUE(PumpUntil([] { return Matched(0) == 7; }, 2000)) << Matched(0);
         }
         ASSERT_TRUE(PumpUntil([&] { return ticks.count() >= 3; }, 5000));
-        EXPECT_EQ(GraphLastFrame()->base.now, held);  // frames go on, at the held moment
+        EXPECT_EQ(window->FrameNow(), held);  // frames go on, at the held moment
 
         const DrawSurface* s = window->Surface();
         const std::vector<uint32_t> shown(window->FramePixels(), window->FramePixels() + s->width * s->height);
@@ -413,7 +413,7 @@ TEST_F(LumoWindowTest, PauseHoldsTheGraphWhileCountingGoesOnAndExportsWhatIsShow
         QTest::keyClick(window, Qt::Key_Space);
         EXPECT_EQ(window->Paused(), 0);
         EXPECT_EQ(window->windowTitle(), "Lumo");
-        EXPECT_TRUE(PumpUntil([&] { return GraphLastFrame()->base.now != held; }, 2000));
+        EXPECT_TRUE(PumpUntil([&] { return window->FrameNow() != held; }, 2000));
     });
 }
 

@@ -5,6 +5,16 @@
 
 #include <cstring>
 
+#include "graph/readout.h"
+#include "offline/offlinerows.h"
+#include "platform/platform.h"
+#include "shell/liverows.h"
+
+namespace {
+GraphView FrameView{};
+GraphRows FrameRows{};
+}  // namespace
+
 static void RecordDraw(void* context, DrawSurface*, int x, int y, uint32_t color, const char* text) {
     static_cast<TextRecorder*>(context)->calls.push_back({x, y, color, text});
 }
@@ -76,3 +86,26 @@ FilterEntry GraphTestEntry(const char* text, int32_t unit, uint32_t color, int32
     e.unit = unit;
     return e;
 }
+
+int TestDrawLive(DrawSurface* s, const Settings& settings, const FilterEntry* entries, int count, int selected,
+                 LegendRect* rects, const int* visible) {
+    const int64_t now = PerfCounter();
+    LiveViewAt(&FrameView, now, settings.samplingInterval, s->width);
+    LiveRowsFill(&FrameRows, &FrameView, now, settings.binCount, entries, count, visible, selected);
+    return GraphDraw(s, GraphTestStyle(settings), &FrameView, &FrameRows, rects);
+}
+
+int TestDrawOffline(DrawSurface* s, const Settings& settings, const FilterEntry* entries, int count, int selected,
+                    LegendRect* rects, const int* visible, int64_t C, int64_t R) {
+    OfflineViewOf(&FrameView, s->width, C, R);
+    OfflineRowsFill(&FrameRows, &FrameView, entries, count, visible, selected, nullptr);
+    return GraphDraw(s, GraphTestStyle(settings), &FrameView, &FrameRows, rects);
+}
+
+int TestReadout(DrawSurface* s, const Settings& settings, int x, int y) {
+    return GraphDrawReadout(s, GraphTestStyle(settings), &FrameView, &FrameRows, x, y);
+}
+
+const GraphView* TestFrameView() { return &FrameView; }
+
+const GraphRows* TestFrameRows() { return &FrameRows; }

@@ -12,6 +12,8 @@
 
 #include "filterset/filterset.h"
 #include "graph/drawsurface.h"
+#include "graph/graph.h"
+#include "graph/graphrows.h"
 #include "shell/settings.h"
 
 struct RecordedText {
@@ -50,3 +52,19 @@ Settings GraphTestSettings();
 const GraphStyle* GraphTestStyle(const Settings& settings);
 
 FilterEntry GraphTestEntry(const char* text, int32_t unit, uint32_t color, int32_t autoScale = 1, int64_t scale = 0);
+
+// Whole frames as the windows draw them: the view and rows filled by the
+// program's own filler, then GraphDraw. The view and rows stay (until the
+// next frame) for TestReadout, TestFrameView and TestFrameRows.
+//   live     lumo's at PerfCounter(): sampling interval and bins of settings,
+//            counts from the ring, the counters and the rawshark manager
+//   offline  lumo_offline's with column width C and right edge R, counts
+//            folded from the packet store (no messages)
+int TestDrawLive(DrawSurface* s, const Settings& settings, const FilterEntry* entries, int count, int selected,
+                 LegendRect* rects, const int* visible);
+int TestDrawOffline(DrawSurface* s, const Settings& settings, const FilterEntry* entries, int count, int selected,
+                    LegendRect* rects, const int* visible, int64_t C, int64_t R);
+// The readout over the last test frame for the pointer at (x, y).
+int TestReadout(DrawSurface* s, const Settings& settings, int x, int y);
+const GraphView* TestFrameView();
+const GraphRows* TestFrameRows();

@@ -1,0 +1,46 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// liverows.cpp - lumo's view and rows from the ring and the counters.
+#include "shell/liverows.h"
+
+#include "pipeline/packetring.h"
+#include "pipeline/rawsharkmngr.h"
+#include "platform/platform.h"
+
+static_assert(kGraphMessageSize == kRawsharkMessageSize, "a row holds a whole rawshark message");
+
+// The counters' ring size when the caller does not say.
+constexpr int kDefaultBinCount = 65536;
+
+void LiveViewAt(GraphView* view, int64_t now, int64_t samplingInterval, int width) {
+    *view = GraphView{};
+    view->width = width;
+    view->columnTime = samplingInterval;
+    int64_t first = 0;
+    view->timeKnown = PacketRingFirstStamp(&first);
+    PacketRingFirstTime(&view->clockBase);
+    int64_t frequency = PerfFrequency();
+    if (view->timeKnown && frequency > 0) {
+        // 128-bit: a nanosecond counter's difference times a million leaves
+        // 64 bits after about 2.5 hours
+        __int128 elapsed = static_cast<__int128>(now - first) * 1000000;
+        view->rightEdge = static_cast<int64_t>(elapsed / frequency);
+    }
+}
+
+int LiveRowsFill(GraphRows* rows, const GraphView* view, int64_t now, int binCount, const FilterEntry* entries,
+                 int count, const int* visible, int selected) {
+    if (!GraphRowsReset(rows, view->width)) return 0;
+    GraphRowsSetFilters(rows, entries, count, visible, selected);
+    int limit = binCount > 0 ? binCount : kDefaultBinCount;
+    int bins = view->width < limit ? view->width : limit;
+    rows->known = bins;
+    TotalCounterReadBytes(now, rows->all.bytes, bins);
+    TotalCounterReadPackets(now, rows->all.packets, bins);
+    rows->allOnly = RawsharkMngrCount() == 0;
+    for (int i = 0; i < rows->count; ++i) {
+        GraphRow* row = &rows->filter[i];
+        row->present = RawsharkMngrReadBytes(i, now, row->bytes, bins, row->message);
+        if (row->present) RawsharkMngrReadPackets(i, now, row->packets, bins, row->message);
+    }
+    return 1;
+}
