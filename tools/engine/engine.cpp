@@ -70,9 +70,9 @@ void EngineQuiet() {
     Engine.quiet = true;
 }
 
-// Epan plugins are loaded because some protocols (opcua, profinet, ...) live
-// there; wiretap plugins are not: no tool of ours reads a capture file
-// through wiretap.
+// Plugins are loaded as tshark loads them: some protocols (opcua,
+// profinet, ...) live in epan plugins, and some file formats (usbdump) in
+// wiretap plugins, which the judge's file reading needs.
 int EngineStart(const char* program, const char* argv0) {
     Engine.program = program;
     ws_log_init_with_writer(program, LogWriter, Diagnostic);
@@ -84,7 +84,7 @@ int EngineStart(const char* program, const char* argv0) {
         EngineNote("cannot find the program folder: %s", failure);
         g_free(failure);
     }
-    wtap_init(FALSE);
+    wtap_init(TRUE);
     if (!epan_init(nullptr, nullptr, TRUE)) {
         EngineNote("epan_init() failed");
         return 0;

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // lumo_judge - judges every display filter of a filter set on one dissection
-// per packet.
+// per packet, from a record stream or from a capture file.
 //
 //   lumo_judge -d encap:N -n [-N LETTERS] [-o NAME:VALUE]... -R "F1" -R "F2" ...
+//   lumo_judge -r FILE -n [-N LETTERS] [-o NAME:VALUE]... -R "F1" -R "F2" ...
 //
 // Options as rawshark takes them: -d encap:N gives the link-layer type of
 // every record, -n turns name resolution off before -N turns the chosen kinds
@@ -10,12 +11,30 @@
 // gives one filter, in filter order, at most kMaxFilters. "-l" and "-r -"
 // are accepted for the same command shape and change nothing.
 //
-// Input on standard input: the record stream rawshark reads, a 16-byte
-// little-endian record header (seconds, microseconds, captured length, wire
-// length) followed by the captured bytes, with no file header.
-//
-// Output on standard output, one line per record, in record order:
+// Stream mode (-d): input on standard input is the record stream rawshark
+// reads, a 16-byte little-endian record header (seconds, microseconds,
+// captured length, wire length) followed by the captured bytes, with no file
+// header. Output on standard output, one line per record, in record order:
 //   K characters '0' or '1' (filter i's verdict at position i), then LF.
+//
+// File mode (-r FILE): the judge reads the capture file itself through
+// Wireshark's file library, so every format and compression tshark opens is
+// read, every record with its own link type and pseudo-header, and every
+// record tshark counts as a frame is judged as one. Output, in this order:
+//   lumo_judge: filter I: MESSAGE     for each filter that does not compile
+//   lumo_judge: size BYTES            the file's size (0 when not known)
+//   SECS NSECS LEN VERDICTS           one line per record: its capture time
+//                                     (seconds since 1970, may be negative,
+//                                     and nanoseconds 0..999999999), its
+//                                     frame length, K verdict characters
+//   lumo_judge: at BYTES              now and then: how far the file is read
+//   lumo_judge: end RECORDS           the whole file was read (exit 0)
+//   lumo_judge: cut short: TEXT       the file ends inside a record (exit 2)
+//   lumo_judge: damaged: TEXT         a record cannot be read (exit 1)
+//   lumo_judge: cannot open: TEXT     the file cannot be read at all (exit 1)
+// The records before a damaged or cut one are all there.
+//
+// Stream mode in detail:
 // Before any verdict, once for each filter that does not compile:
 //   lumo_judge: filter I: MESSAGE          (I counts the -R options from 1)
 // and that filter's verdict is '0' for every record; the others are judged
@@ -49,6 +68,7 @@
 #include <glib.h>
 
 #include <epan/addr_resolv.h>
+#include <epan/secrets.h>
 #include <epan/dfilter/dfilter.h>
 #include <epan/epan.h>
 #include <epan/epan_dissect.h>
@@ -58,6 +78,7 @@
 #include <epan/tvbuff.h>
 #include <wiretap/pcap-encap.h>
 #include <wiretap/wtap.h>
+#include <wsutil/buffer.h>
 
 #include "tools/engine/engine.h"
 
@@ -81,6 +102,7 @@ namespace {
 
 struct JudgeArgs {
     int encap;                       // wiretap encapsulation of -d encap:N
+    std::string file;                // -r FILE (file mode); empty: the stream
     bool noResolution;               // -n
     std::string letters;             // -N
     std::vector<std::string> prefs;  // -o, in order
@@ -100,6 +122,8 @@ struct JudgeRecord {
     bool compiled[kMaxFilters];
     int filterCount;
     int encap;
+    bool dissect;                      // some filter compiled: records are dissected (else only counted)
+    wtap* file;                        // file mode: the capture file
     std::vector<unsigned char> input;  // bytes read and not yet judged, from `start`
     size_t start;
 };
@@ -113,8 +137,31 @@ const nstime_t* FrameTs(packet_provider_data* prov, guint32 number) {
     return nullptr;
 }
 
-const char* InterfaceName(packet_provider_data*, guint32) { return "unknown"; }
-const char* InterfaceDescription(packet_provider_data*, guint32) { return nullptr; }
+// An interface's name or description as the file's interface blocks give
+// them (pcapng), the way tshark answers frame.interface_name.
+const char* InterfaceText(guint32 id, bool description) {
+    if (!Judge.file) return description ? nullptr : "unknown";
+    wtapng_iface_descriptions_t* idb = wtap_file_get_idb_info(Judge.file);
+    wtap_block_t block = nullptr;
+    if (idb && id < idb->interface_data->len) block = g_array_index(idb->interface_data, wtap_block_t, id);
+    g_free(idb);
+    char* text = nullptr;
+    if (block) {
+        if (description) {
+            if (wtap_block_get_string_option_value(block, OPT_IDB_DESCRIPTION, &text) == WTAP_OPTTYPE_SUCCESS) {
+                return text;
+            }
+            return nullptr;
+        }
+        for (guint option : {OPT_IDB_NAME, OPT_IDB_DESCRIPTION, OPT_IDB_HARDWARE}) {
+            if (wtap_block_get_string_option_value(block, option, &text) == WTAP_OPTTYPE_SUCCESS) return text;
+        }
+    }
+    return description ? nullptr : "unknown";
+}
+
+const char* InterfaceName(packet_provider_data*, guint32 id) { return InterfaceText(id, false); }
+const char* InterfaceDescription(packet_provider_data*, guint32 id) { return InterfaceText(id, true); }
 
 const packet_provider_funcs kProviderFuncs = {FrameTs, InterfaceName, InterfaceDescription, nullptr};
 
@@ -124,7 +171,7 @@ const packet_provider_funcs kProviderFuncs = {FrameTs, InterfaceName, InterfaceD
 // word on why it ended.
 int Usage(const char* what) {
     fprintf(stderr,
-            "lumo_judge: usage: lumo_judge -d encap:N [-n] [-N LETTERS] [-o NAME:VALUE]... -R FILTER...\n"
+            "lumo_judge: usage: lumo_judge -d encap:N | -r FILE [-n] [-N LETTERS] [-o NAME:VALUE]... -R FILTER...\n"
             "lumo_judge: %s\n",
             what);
     return 0;
@@ -158,7 +205,7 @@ int ParseArgs(int argc, char** argv, JudgeArgs* args) {
         } else if (a == "-o") {
             args->prefs.push_back(v);
         } else if (a == "-r") {
-            if (v != "-") return Usage("only standard input (-r -) can be read");
+            if (v != "-") args->file = v;
         } else {
             if (static_cast<int>(args->filters.size()) == kMaxFilters) {
                 return Usage("at most 16 filters (-R)");
@@ -166,7 +213,10 @@ int ParseArgs(int argc, char** argv, JudgeArgs* args) {
             args->filters.push_back(v);
         }
     }
-    if (args->encap == WTAP_ENCAP_UNKNOWN) return Usage("-d encap:N is required");
+    if (!args->file.empty() && args->encap != WTAP_ENCAP_UNKNOWN) {
+        return Usage("-r FILE and -d encap:N exclude each other");
+    }
+    if (args->file.empty() && args->encap == WTAP_ENCAP_UNKNOWN) return Usage("-d encap:N is required");
     return 1;
 }
 
@@ -217,14 +267,60 @@ uint32_t Le32(const unsigned char* p) {
     return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
 
-// Dissects one record once with the tree primed for every filter and
-// writes its verdict line. data holds caplen bytes (nullptr: judge nothing,
-// every verdict '0').
+// Judges record `rec` (the next frame number) into line[0..K): one
+// dissection with the tree primed for every filter that compiled, or none
+// when no filter did (every verdict is then '0'). data holds the record's
+// captured bytes; offset is where it lies in the file. Returns the frame's
+// length as the engine counts it (frame.len).
+uint32_t JudgeRecordInto(wtap_rec* rec, const unsigned char* data, gint64 offset, char* line) {
+    int k = Judge.filterCount;
+    Judge.count++;
+    frame_data fdata;
+    frame_data_init(&fdata, Judge.count, rec, offset, Judge.cumBytes);
+    uint32_t length = fdata.pkt_len;
+    if (!Judge.dissect) {
+        // no filter needs the tree: only an empty one matches
+        for (int i = 0; i < k; ++i) line[i] = Judge.compiled[i] && !Judge.codes[i] ? '1' : '0';
+        frame_data_set_after_dissect(&fdata, &Judge.cumBytes);
+        frame_data_destroy(&fdata);
+        return length;
+    }
+    for (int i = 0; i < k; ++i) {
+        if (Judge.codes[i]) epan_dissect_prime_with_dfilter(&Judge.edt, Judge.codes[i]);
+    }
+    prime_epan_dissect_with_postdissector_wanted_hfids(&Judge.edt);
+    frame_data_set_before_dissect(&fdata, &Judge.elapsed, &Judge.provider.ref, Judge.provider.prevDis);
+    if (Judge.provider.ref == &fdata) {
+        Judge.refFrame = fdata;
+        Judge.provider.ref = &Judge.refFrame;
+    }
+    // The reported length is the frame's length, as for a frame read from a
+    // file; the dissectors throw (and catch) past the captured bytes.
+    tvbuff_t* tvb =
+        tvb_new_real_data(data, fdata.cap_len, static_cast<gint>(fdata.pkt_len > G_MAXINT ? G_MAXINT : fdata.pkt_len));
+    epan_dissect_run(&Judge.edt, Judge.fileType, rec, tvb, &fdata, nullptr);
+    frame_data_set_after_dissect(&fdata, &Judge.cumBytes);
+    Judge.prevDisFrame = fdata;
+    Judge.provider.prevDis = &Judge.prevDisFrame;
+    Judge.prevCapFrame = fdata;
+    Judge.provider.prevCap = &Judge.prevCapFrame;
+    for (int i = 0; i < k; ++i) {
+        int passed = 0;
+        if (Judge.compiled[i]) passed = Judge.codes[i] ? dfilter_apply_edt(Judge.codes[i], &Judge.edt) : 1;
+        line[i] = passed ? '1' : '0';
+    }
+    epan_dissect_reset(&Judge.edt);  // frees the tvb chain
+    frame_data_destroy(&fdata);
+    return length;
+}
+
+// Stream mode: judges one record of the stream and writes its verdict line.
+// data holds caplen bytes (nullptr: judge nothing, every verdict '0').
 void JudgeOne(const unsigned char* header, const unsigned char* data, uint32_t caplen) {
     char line[kMaxFilters + 1];
     int k = Judge.filterCount;
-    Judge.count++;
     if (!data) {
+        Judge.count++;
         memset(line, '0', static_cast<size_t>(k));
     } else {
         wtap_rec rec;
@@ -240,37 +336,7 @@ void JudgeOne(const unsigned char* header, const unsigned char* data, uint32_t c
         // What the capture-file library sets for an Ethernet record of a pcap
         // file: the frame check sequence is not known to be there.
         if (Judge.encap == WTAP_ENCAP_ETHERNET) rec.rec_header.packet_header.pseudo_header.eth.fcs_len = -1;
-
-        frame_data fdata;
-        frame_data_init(&fdata, Judge.count, &rec, 0, Judge.cumBytes);
-        for (int i = 0; i < k; ++i) {
-            if (Judge.codes[i]) epan_dissect_prime_with_dfilter(&Judge.edt, Judge.codes[i]);
-        }
-        prime_epan_dissect_with_postdissector_wanted_hfids(&Judge.edt);
-        frame_data_set_before_dissect(&fdata, &Judge.elapsed, &Judge.provider.ref, Judge.provider.prevDis);
-        if (Judge.provider.ref == &fdata) {
-            Judge.refFrame = fdata;
-            Judge.provider.ref = &Judge.refFrame;
-        }
-        // The reported length is the wire length, as for a frame read from a
-        // file; the dissectors throw (and catch) past the captured bytes.
-        tvbuff_t* tvb = tvb_new_real_data(
-            data, caplen,
-            static_cast<gint>(rec.rec_header.packet_header.len > G_MAXINT ? G_MAXINT
-                                                                          : rec.rec_header.packet_header.len));
-        epan_dissect_run(&Judge.edt, Judge.fileType, &rec, tvb, &fdata, nullptr);
-        frame_data_set_after_dissect(&fdata, &Judge.cumBytes);
-        Judge.prevDisFrame = fdata;
-        Judge.provider.prevDis = &Judge.prevDisFrame;
-        Judge.prevCapFrame = fdata;
-        Judge.provider.prevCap = &Judge.prevCapFrame;
-        for (int i = 0; i < k; ++i) {
-            int passed = 0;
-            if (Judge.compiled[i]) passed = Judge.codes[i] ? dfilter_apply_edt(Judge.codes[i], &Judge.edt) : 1;
-            line[i] = passed ? '1' : '0';
-        }
-        epan_dissect_reset(&Judge.edt);  // frees the tvb chain
-        frame_data_destroy(&fdata);
+        JudgeRecordInto(&rec, data, 0, line);
         wtap_rec_cleanup(&rec);
     }
     line[k] = '\n';
@@ -379,6 +445,107 @@ int JudgeStream() {
     return fflush(stdout) != 0 || ferror(stdout) ? 1 : 0;
 }
 
+// ---------------------------------------------------------------- file mode
+
+// Records between two progress lines.
+constexpr uint32_t kProgressEvery = 4096;
+
+// Writes v in decimal at out; returns the end.
+char* PutDecimal(char* out, uint64_t v) {
+    char digits[24];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v);
+    while (n) *out++ = digits[--n];
+    return out;
+}
+
+// The library's words for a failure: its text, then its detail when it
+// gave one. A line break would split the message line, so it becomes a blank.
+std::string FileReason(int err, gchar* info) {
+    std::string reason = wtap_strerror(err);
+    if (info && *info) reason += std::string(" (") + info + ")";
+    g_free(info);
+    for (char& c : reason) {
+        if (c == '\n' || c == '\r') c = ' ';
+    }
+    return reason;
+}
+
+void Progress() { printf("lumo_judge: at %lld\n", static_cast<long long>(wtap_read_so_far(Judge.file))); }
+
+// Judges every record of the file. Returns the exit code.
+int JudgeFile(const std::string& path) {
+    int err = 0;
+    gchar* info = nullptr;
+    wtap* file = wtap_open_offline(path.c_str(), WTAP_TYPE_AUTO, &err, &info, FALSE);
+    if (!file) {
+        printf("lumo_judge: cannot open: %s\n", FileReason(err, info).c_str());
+        fflush(stdout);
+        return 1;
+    }
+    Judge.file = file;
+    // as tshark: names and secrets the file carries (pcapng blocks) reach the engine
+    wtap_set_cb_new_ipv4(file, add_ipv4_name);
+    wtap_set_cb_new_ipv6(file, reinterpret_cast<wtap_new_ipv6_callback_t>(add_ipv6_name));
+    wtap_set_cb_new_secrets(file, secrets_wtap_callback);
+    Judge.fileType = wtap_file_type_subtype(file);
+    int sizeErr = 0;
+    gint64 size = wtap_file_size(file, &sizeErr);
+    printf("lumo_judge: size %lld\n", static_cast<long long>(size > 0 ? size : 0));
+
+    wtap_rec rec;
+    Buffer buffer;
+    wtap_rec_init(&rec);
+    ws_buffer_init(&buffer, 1514);
+    gint64 offset = 0;
+    int k = Judge.filterCount;
+    while (wtap_read(file, &rec, &buffer, &err, &info, &offset)) {
+        char line[96 + kMaxFilters];
+        char* at = line;
+        uint32_t length = JudgeRecordInto(&rec, ws_buffer_start_ptr(&buffer), offset, at + 64);
+        // the record's own time, as the frame's absolute time is taken
+        int64_t secs = static_cast<int64_t>(rec.ts.secs);
+        if (secs < 0) {
+            *at++ = '-';
+            at = PutDecimal(at, 0 - static_cast<uint64_t>(secs));
+        } else {
+            at = PutDecimal(at, static_cast<uint64_t>(secs));
+        }
+        *at++ = ' ';
+        at = PutDecimal(at, static_cast<uint64_t>(rec.ts.nsecs < 0 ? 0 : rec.ts.nsecs));
+        *at++ = ' ';
+        at = PutDecimal(at, length);
+        *at++ = ' ';
+        memmove(at, line + 64, static_cast<size_t>(k));
+        at += k;
+        *at++ = '\n';
+        fwrite(line, 1, static_cast<size_t>(at - line), stdout);
+        wtap_rec_reset(&rec);
+        if (Judge.count % kProgressEvery == 0) Progress();
+        if (ferror(stdout)) return 1;
+    }
+    Progress();
+    int code = 0;
+    if (err == 0) {
+        printf("lumo_judge: end %u\n", Judge.count);
+    } else if (err == WTAP_ERR_SHORT_READ) {
+        g_free(info);
+        printf("lumo_judge: cut short: the file ends in the middle of record %u\n", Judge.count + 1);
+        code = 2;
+    } else {
+        printf("lumo_judge: damaged: %s\n", FileReason(err, info).c_str());
+        code = 1;
+    }
+    ws_buffer_free(&buffer);
+    wtap_rec_cleanup(&rec);
+    wtap_close(file);
+    Judge.file = nullptr;
+    return fflush(stdout) != 0 || ferror(stdout) ? 1 : code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -391,6 +558,11 @@ int main(int argc, char** argv) {
     Judge.fileType = wtap_pcap_file_type_subtype();
     CompileFilters(&args);
     if (fflush(stdout) != 0) return 1;
+    // The stream is live traffic: every record is dissected as it always
+    // was. A file whose filters all failed needs only its frames' times and
+    // lengths.
+    Judge.dissect = args.file.empty();
+    for (int i = 0; i < Judge.filterCount; ++i) Judge.dissect |= Judge.compiled[i] && Judge.codes[i] != nullptr;
 
     EngineQuiet();
     int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
@@ -402,5 +574,5 @@ int main(int argc, char** argv) {
     epan_dissect_init(&Judge.edt, Judge.session, TRUE, FALSE);
     // The engine is not torn down at the end: the process ends right after,
     // and a teardown would only delay the exit of a judge being replaced.
-    return JudgeStream();
+    return args.file.empty() ? JudgeStream() : JudgeFile(args.file);
 }
