@@ -95,7 +95,8 @@ void GraphDrawLegend(DrawSurface* surface, const FilterEntry* entries, int count
 void GraphDrawTimeAxis(DrawSurface* surface, const GraphStyle* style, const GraphView* view);
 
 // The label text of time T (microseconds) for label step L into out (at
-// least 32 bytes): S, M:SS or H:MM:SS with the decimals the step needs.
+// least 32 bytes): S, M:SS or H:MM:SS with the decimals the step needs,
+// after a minus sign for a time before the first packet.
 void GraphFormatTime(int64_t T, int64_t L, int offline, char* out);
 
 // The label text of a local clock time (microseconds since 1970 on the local

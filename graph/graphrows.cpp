@@ -27,7 +27,9 @@ void PointRows(GraphRows* rows) {
 
 int64_t GraphViewColumnStart(const GraphView* view, int j) {
     int64_t c = view->columnTime > 0 ? view->columnTime : 1;
-    return (view->rightEdge / c - j) * c;
+    int64_t column = view->rightEdge / c;
+    if (view->rightEdge % c != 0 && view->rightEdge < 0) --column;
+    return (column - j) * c;
 }
 
 int GraphRowsReset(GraphRows* rows, int width) {

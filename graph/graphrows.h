@@ -32,6 +32,9 @@ struct GraphView {
     // position's time.
     int64_t rightEdge;
     int64_t clockBase;  // capture time of time 0, microseconds since 1970 UTC
+    // The earliest axis time that is labelled: 0, or offline the start of
+    // the interval of a packet stamped before the first one.
+    int64_t axisStart;
 };
 
 // One filter's row, or the all-traffic row.
@@ -56,7 +59,8 @@ struct GraphRows {
 };
 
 // The axis time at which column j starts: (rightEdge / columnTime - j) *
-// columnTime, the division truncating as the counters and the store bin.
+// columnTime, the division rounding down (time 0 starts a column on either
+// side of it).
 int64_t GraphViewColumnStart(const GraphView* view, int j);
 
 // Makes rows hold `width` columns (values allocated anew only when the

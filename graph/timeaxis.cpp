@@ -162,8 +162,14 @@ int64_t LabelInterval(int64_t columnDuration, int offline) {
 }
 
 void GraphFormatTime(int64_t T, int64_t L, int offline, char* out) {
-    const size_t size = 32;
+    size_t size = 32;
     int n = 0;
+    if (T < 0) {
+        // before the first packet: the time to it after a minus sign
+        *out++ = '-';
+        --size;
+        T = -T;
+    }
     auto put = [&](const char* format, int64_t value) {
         if (n < static_cast<int>(size)) n += snprintf(out + n, size - n, format, value);
     };
@@ -221,23 +227,25 @@ void GraphDrawTimeAxis(DrawSurface* surface, const GraphStyle* style, const Grap
 
     // Live, the right edge is the moment of the frame and the columns step
     // back from it; offline it is the start of the column holding the scroll
-    // position. Columns left of time 0 get no label.
+    // position. Columns left of the axis start (time 0, or offline the
+    // interval of the earliest packet) get no label.
     const int offline = view->offline != 0;
     if (!offline && !view->timeKnown) return;  // live: no packet yet
     const int64_t c = view->columnTime < 1 ? 1 : view->columnTime;
     const int64_t step = CachedLabelInterval(c, offline);
     if (step == 0) return;
-    int64_t t = offline ? (view->rightEdge / c) * c : view->rightEdge;
+    int64_t t = offline ? FloorDiv(view->rightEdge, c) * c : view->rightEdge;
+    const int64_t start = view->axisStart < 0 ? view->axisStart : 0;
     if (style->timeOfDay) {
         int64_t left = t - static_cast<int64_t>(w) * c;
-        ZoneSpan zone = ZoneOver(view->clockBase + (left > 0 ? left : 0), view->clockBase + t);
-        for (int x = w - 1; x >= 0 && t >= 0; --x, t -= c) {
+        ZoneSpan zone = ZoneOver(view->clockBase + (left > start ? left : start), view->clockBase + t);
+        for (int x = w - 1; x >= 0 && t >= start; --x, t -= c) {
             int64_t local = LocalOf(zone, view->clockBase + t);
             if (FloorMod(local, step) < c) DrawClockColumn(surface, style, x, local, step, offline);
         }
         return;
     }
-    for (int x = w - 1; x >= 0 && t >= 0; --x, t -= c) {
-        if (t % step < c) DrawTimeColumn(surface, style, x, t, step, offline);
+    for (int x = w - 1; x >= 0 && t >= start; --x, t -= c) {
+        if (FloorMod(t, step) < c) DrawTimeColumn(surface, style, x, t, step, offline);
     }
 }

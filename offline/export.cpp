@@ -285,19 +285,13 @@ int OfflineExportWriteCsv(const OfflineExport* ex, FILE* out, int64_t interval, 
         snprintf(error, size, "the interval must be above 0");
         return 0;
     }
-    int64_t count = PacketStoreCount();
-    // Items are in file order; a file may stamp a packet earlier than its
-    // predecessor, so the rows take the items in time order.
-    int64_t maxTime = 0;
-    int ordered = 1;
-    int64_t previous = 0;
-    for (int64_t k = 0; k < count; k++) {
-        int64_t t = PacketStoreItem(k)->time;
-        if (t < previous) ordered = 0;
-        if (t > maxTime) maxTime = t;
-        previous = t;
-    }
-    int64_t intervals = count > 0 ? maxTime / interval + 1 : 0;
+    // The rows run from the interval of the earliest packet to that of the
+    // latest; a packet stamped before the first one lies in an interval
+    // before 0.
+    const int64_t count = PacketStoreCount();
+    const int64_t firstBin = count > 0 ? PacketStoreBinOf(PacketStoreFirstTime(), interval) : 0;
+    const int64_t lastBin = count > 0 ? PacketStoreBinOf(PacketStoreLastTime(), interval) : -1;
+    const int64_t intervals = lastBin - firstBin + 1;
     int64_t maxRows = ex->maxRows > 0 ? ex->maxRows : kExportMaxRows;
     if (intervals > maxRows) {
         snprintf(error, size,
@@ -306,14 +300,6 @@ int OfflineExportWriteCsv(const OfflineExport* ex, FILE* out, int64_t interval, 
                  intervals, interval, maxRows);
         return 0;
     }
-    std::vector<int64_t> order;
-    if (!ordered) {
-        order.resize(static_cast<size_t>(count));
-        for (int64_t k = 0; k < count; k++) order[static_cast<size_t>(k)] = k;
-        std::stable_sort(order.begin(), order.end(),
-                         [](int64_t a, int64_t b) { return PacketStoreItem(a)->time < PacketStoreItem(b)->time; });
-    }
-
     GraphRows rows{};
     if (!GraphRowsReset(&rows, kCsvRowsColumns)) {
         snprintf(error, size, "out of memory");
@@ -321,15 +307,12 @@ int OfflineExportWriteCsv(const OfflineExport* ex, FILE* out, int64_t interval, 
     }
     GraphRowsSetFilters(&rows, ex->entries, ex->count, nullptr, -1);
     GraphCsvWriteHeader(out, &rows, 0);
-    OfflineRowsWalk walk{0, count, ordered ? nullptr : order.data()};
-    for (int64_t firstBin = 0; firstBin < intervals; firstBin += kCsvRowsColumns) {
-        int64_t columns = intervals - firstBin < kCsvRowsColumns ? intervals - firstBin : kCsvRowsColumns;
+    for (int64_t bin = firstBin; bin <= lastBin; bin += kCsvRowsColumns) {
+        int columns = static_cast<int>(lastBin - bin + 1 < kCsvRowsColumns ? lastBin - bin + 1 : kCsvRowsColumns);
         GraphView view;
-        OfflineViewOf(&view, static_cast<int>(columns), interval, (firstBin + columns - 1) * interval);
-        GraphRowsReset(&rows, kCsvRowsColumns);
-        GraphRowsSetFilters(&rows, ex->entries, ex->count, nullptr, -1);
-        OfflineRowsTake(&rows, &view, &walk);
-        GraphCsvWriteColumns(out, &view, &rows, static_cast<int>(columns) - 1, 0, 0);
+        OfflineViewOf(&view, columns, interval, (bin + columns - 1) * interval);
+        OfflineRowsFill(&rows, &view, ex->entries, ex->count, nullptr, -1, nullptr);
+        GraphCsvWriteColumns(out, &view, &rows, columns - 1, 0, 0);
     }
     GraphRowsFree(&rows);
     if (ferror(out)) {
@@ -360,6 +343,7 @@ int OfflineExportCsvFile(const OfflineExport* ex, const char* path, int64_t inte
 int OfflineExportRender(const OfflineExport* ex, DrawSurface* surface) {
     OfflineView fit;
     OfflineViewInit(&fit, ex->settings.samplingInterval, surface->width);
+    OfflineViewSetFirstTime(&fit, PacketStoreFirstTime());
     OfflineViewFitFile(&fit, PacketStoreLastTime(), surface->width);
     GraphView view;
     OfflineViewOf(&view, surface->width, fit.microsPerPixel, fit.viewEndTime);

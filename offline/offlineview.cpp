@@ -12,6 +12,11 @@ const int64_t ZoomTable[kZoomLevels] = {
     60000000, 120000000, 300000000, 600000000, 1200000000, 1800000000, 3600000000LL,
 };
 
+static int64_t FloorDiv(int64_t a, int64_t b) {
+    int64_t q = a / b;
+    return (a % b != 0 && a < 0) ? q - 1 : q;
+}
+
 static int32_t ClampToInt32(int64_t v) {
     if (v < INT32_MIN) return INT32_MIN;
     if (v > INT32_MAX) return INT32_MAX;
@@ -29,8 +34,10 @@ void OfflineViewInit(OfflineView* view, int64_t samplingInterval, int width) {
     view->scrollPos = 0;
 }
 
+void OfflineViewSetFirstTime(OfflineView* view, int64_t firstTime) { view->firstTime = firstTime < 0 ? firstTime : 0; }
+
 void OfflineViewComputeShift(OfflineView* view, int64_t totalDuration) {
-    int64_t n1 = totalDuration / view->microsPerPixel + 1;
+    int64_t n1 = totalDuration / view->microsPerPixel - FloorDiv(view->firstTime, view->microsPerPixel) + 1;
     int32_t shift = 0;
     while (n1 > kScrollLimit) {
         n1 >>= 1;
@@ -45,7 +52,8 @@ int64_t OfflineViewCentreTime(const OfflineView* view, int width) {
 }
 
 int64_t OfflineViewPositionFor(const OfflineView* view, int64_t c, int width) {
-    return ((c / view->microsPerPixel) - width / 2) >> view->scrollShift;
+    int64_t column = FloorDiv(c, view->microsPerPixel) - FloorDiv(view->firstTime, view->microsPerPixel);
+    return (column - width / 2) >> view->scrollShift;
 }
 
 // The highest position the bar accepts; a range shorter than the page has
@@ -69,7 +77,8 @@ int32_t OfflineViewSetRange(OfflineView* view, int width, int64_t position) {
 int OfflineViewCanScroll(const OfflineView* view) { return HighestPosition(view) > view->scrollMin; }
 
 void OfflineViewFitFile(OfflineView* view, int64_t totalDuration, int width) {
-    int64_t perColumn = width > 0 ? totalDuration / width : totalDuration;
+    const int64_t span = totalDuration - view->firstTime;
+    int64_t perColumn = width > 0 ? span / width : span;
     int level = kZoomLevels - 1;
     for (int i = 0; i < kZoomLevels; i++) {
         if (ZoomTable[i] > perColumn) {
@@ -80,7 +89,7 @@ void OfflineViewFitFile(OfflineView* view, int64_t totalDuration, int width) {
     view->zoomLevel = level;
     view->microsPerPixel = ZoomTable[level];
     OfflineViewComputeShift(view, totalDuration);
-    int64_t columns = totalDuration / view->microsPerPixel;
+    int64_t columns = span / view->microsPerPixel;
     view->viewEndTime = totalDuration + ((width - columns) * view->microsPerPixel) / 2;
     int64_t min = -(width / 2);
     int64_t max = view->n1 + width / 2;

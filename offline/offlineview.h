@@ -9,8 +9,10 @@
 // widget after each operation and hands requests back here, so every rule
 // of scrolling and zooming runs without a window.
 //
-// Times are int64 microseconds since the first packet; divisions are signed
-// and truncate toward zero. W is the client width in pixels. UI thread only.
+// Times are int64 microseconds since the first packet; a file may hold
+// packets stamped before it (negative times), and the scroll range then
+// reaches back to the earliest (firstTime). Columns stay aligned at time 0.
+// W is the client width in pixels. UI thread only.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +36,7 @@ struct OfflineView {
     int32_t scrollMax;
     int32_t scrollPage;
     int32_t scrollPos;
+    int64_t firstTime;  // the file's earliest time: 0, or before 0 (OfflineViewSetFirstTime)
 };
 
 // Scroll bar requests, as the window's scroll bar reports them.
@@ -53,15 +56,22 @@ enum OfflineScrollRequest {
 // right edge at 0, scroll range 0..0 with page W and position 0.
 void OfflineViewInit(OfflineView* view, int64_t samplingInterval, int width);
 
-// Sets scrollShift and n1 for a file of totalDuration at the current column
-// width.
+// The file's earliest time (0 unless a packet is stamped before the first
+// one); the scroll range starts at its column. Set before the operations
+// below; OfflineViewInit makes it 0.
+void OfflineViewSetFirstTime(OfflineView* view, int64_t firstTime);
+
+// Sets scrollShift and n1 for a file from firstTime to totalDuration (its
+// latest time) at the current column width.
 void OfflineViewComputeShift(OfflineView* view, int64_t totalDuration);
 
 // The time at the centre of the graph: viewEndTime - (W * microsPerPixel) / 2.
 int64_t OfflineViewCentreTime(const OfflineView* view, int width);
 
 // The scroll position whose view is centred on time c: the left edge of the
-// view in (shifted) columns, ((c / microsPerPixel) - W / 2) >> scrollShift.
+// view in (shifted) columns counted from the column of firstTime,
+// ((c / microsPerPixel - firstTime / microsPerPixel) - W / 2) >> scrollShift,
+// the divisions rounding down.
 int64_t OfflineViewPositionFor(const OfflineView* view, int64_t c, int width);
 
 // Sets range -(W/2) .. n1 + W/2, page W and the position, which the bar
@@ -73,8 +83,8 @@ int32_t OfflineViewSetRange(OfflineView* view, int width, int64_t position);
 int OfflineViewCanScroll(const OfflineView* view);
 
 // After a file was read: the finest level whose column width exceeds
-// totalDuration / W (30 when none does), the file centred in the window and
-// the position in the middle of the range.
+// (totalDuration - firstTime) / W (30 when none does), the file centred in
+// the window and the position in the middle of the range.
 void OfflineViewFitFile(OfflineView* view, int64_t totalDuration, int width);
 
 // A scroll bar request; trackPos is the thumb position of the two thumb

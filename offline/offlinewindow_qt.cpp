@@ -125,6 +125,7 @@ void OfflineWindow::ReloadCaptureFile() {
     CaptureFileReadFinish(&OfflineJob);
     reading_ = 0;
     if (!SurfaceValid()) return;
+    OfflineViewSetFirstTime(&timeView_, PacketStoreFirstTime());
     OfflineViewFitFile(&timeView_, PacketStoreLastTime(), Surface()->width);
     UpdateScrollBar();
     RedrawNow();

@@ -8,7 +8,9 @@
 // markers and the graph load `count` with acquire before they touch an item.
 #include "pipeline/packetstore.h"
 
+#include <algorithm>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -23,7 +25,10 @@ static_assert((int64_t{1} << kChunkShift) == kPacketStoreChunkItems, "chunk size
 struct PacketStoreRecord {
     std::atomic<PacketItem*> chunks[kMaxChunks];
     std::atomic<int64_t> count;
-    std::atomic<int64_t> lastTime;
+    std::atomic<int64_t> lastTime;   // the latest time added
+    std::atomic<int64_t> firstTime;  // the earliest
+    std::atomic<int32_t> unordered;  // 1: some item is earlier than one added before it
+    std::atomic<uint64_t> generation;
     std::atomic<int64_t> baseTime;  // capture time of time 0, microseconds since 1970
 };
 
@@ -33,8 +38,7 @@ inline PacketItem* ItemAt(int64_t k) {
     return PacketStore.chunks[k >> kChunkShift].load(std::memory_order_acquire) + (k & kChunkMask);
 }
 
-// Bin of a time: a signed division truncating toward zero.
-inline int64_t BinOf(int64_t time, int64_t w) { return time / w; }
+inline int64_t BinOf(int64_t time, int64_t w) { return PacketStoreBinOf(time, w); }
 
 }  // namespace
 
@@ -52,7 +56,12 @@ int PacketStoreAdd(int64_t time, uint32_t length) {
     PacketItem* item = PacketStore.chunks[chunk].load(std::memory_order_relaxed) + (c & kChunkMask);
     item->time = time;
     item->length = length;
-    PacketStore.lastTime.store(time, std::memory_order_relaxed);
+    int64_t latest = PacketStore.lastTime.load(std::memory_order_relaxed);
+    if (c == 0 || time > latest) PacketStore.lastTime.store(time, std::memory_order_relaxed);
+    if (c > 0 && time < latest) PacketStore.unordered.store(1, std::memory_order_relaxed);
+    if (c == 0 || time < PacketStore.firstTime.load(std::memory_order_relaxed)) {
+        PacketStore.firstTime.store(time, std::memory_order_relaxed);
+    }
     PacketStore.count.store(c + 1, std::memory_order_release);
     return 1;
 }
@@ -74,6 +83,80 @@ int64_t PacketStoreCount() { return PacketStore.count.load(std::memory_order_acq
 
 int64_t PacketStoreLastTime() { return PacketStore.lastTime.load(std::memory_order_relaxed); }
 
+int64_t PacketStoreFirstTime() { return PacketStore.firstTime.load(std::memory_order_relaxed); }
+
+int PacketStoreInTimeOrder() { return PacketStore.unordered.load(std::memory_order_relaxed) == 0; }
+
+namespace {
+
+// An item taken out of the file-order run to be merged back in its place.
+struct LooseItem {
+    int64_t time;
+    int64_t index;  // its place in file order: ties keep file order
+    uint32_t length;
+    uint16_t bits;
+};
+
+}  // namespace
+
+// The items that follow the file's order of time (each at least as late as
+// the last one kept) stay in their order; the others are copied out, sorted
+// and merged back in place from the end, where the merged sequence never
+// overtakes the items it still has to read. A file in time order but for a
+// few stragglers (merged captures, clock steps) costs a copy of the
+// stragglers and one bit per item.
+int PacketStoreSortByTime() {
+    if (PacketStoreInTimeOrder()) return 1;
+    const int64_t count = PacketStore.count.load(std::memory_order_acquire);
+    std::vector<LooseItem> loose;
+    std::vector<bool> isLoose;
+    try {
+        isLoose.assign(static_cast<size_t>(count), false);
+        int64_t latest = 0;
+        for (int64_t k = 0; k < count; ++k) {
+            const PacketItem* item = ItemAt(k);
+            if (k > 0 && item->time < latest) {
+                loose.push_back({item->time, k, item->length, item->matchBits.load(std::memory_order_relaxed)});
+                isLoose[static_cast<size_t>(k)] = true;
+            } else {
+                latest = item->time;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    std::sort(loose.begin(), loose.end(), [](const LooseItem& a, const LooseItem& b) {
+        return a.time != b.time ? a.time < b.time : a.index < b.index;
+    });
+    int64_t k = count - 1;                                  // the run's next item, from the end
+    int64_t next = static_cast<int64_t>(loose.size()) - 1;  // the loose items' next, from the end
+    for (int64_t out = count - 1; out >= 0; --out) {
+        while (k >= 0 && isLoose[static_cast<size_t>(k)]) --k;
+        PacketItem* dest = ItemAt(out);
+        const PacketItem* run = k >= 0 ? ItemAt(k) : nullptr;
+        if (next >= 0 &&
+            (!run || loose[next].time > run->time || (loose[next].time == run->time && loose[next].index > k))) {
+            const LooseItem& from = loose[static_cast<size_t>(next--)];
+            dest->time = from.time;
+            dest->length = from.length;
+            dest->matchBits.store(from.bits, std::memory_order_relaxed);
+        } else {
+            int64_t time = run->time;
+            uint32_t length = run->length;
+            uint16_t bits = run->matchBits.load(std::memory_order_relaxed);
+            dest->time = time;
+            dest->length = length;
+            dest->matchBits.store(bits, std::memory_order_relaxed);
+            --k;
+        }
+    }
+    PacketStore.unordered.store(0, std::memory_order_relaxed);
+    PacketStore.generation.fetch_add(1, std::memory_order_relaxed);
+    return 1;
+}
+
+uint64_t PacketStoreGeneration() { return PacketStore.generation.load(std::memory_order_relaxed); }
+
 void PacketStoreSetBaseTime(int64_t epochMicros) { PacketStore.baseTime.store(epochMicros, std::memory_order_relaxed); }
 
 int64_t PacketStoreBaseTime() { return PacketStore.baseTime.load(std::memory_order_relaxed); }
@@ -86,7 +169,10 @@ void PacketStoreReset() {
     }
     PacketStore.count.store(0, std::memory_order_release);
     PacketStore.lastTime.store(0, std::memory_order_relaxed);
+    PacketStore.firstTime.store(0, std::memory_order_relaxed);
+    PacketStore.unordered.store(0, std::memory_order_relaxed);
     PacketStore.baseTime.store(0, std::memory_order_relaxed);
+    PacketStore.generation.fetch_add(1, std::memory_order_relaxed);
 }
 
 int PacketStoreFindRange(int64_t T, int64_t w, int n, int64_t* first, int64_t* last) {
@@ -187,8 +273,7 @@ void PacketStoreAccumulate(int filter, int64_t T, int64_t w, int n, int64_t firs
                 // skipped, never written beyond the outputs.
                 uint64_t d = static_cast<uint64_t>(E) - static_cast<uint64_t>(b);
                 j = d < static_cast<uint64_t>(n) ? static_cast<int64_t>(d) : -1;
-                // Truncation equals floor only from 0 up: below 0 nothing is kept.
-                span = t >= 0 ? static_cast<uint64_t>(w) : 0;
+                span = static_cast<uint64_t>(w);
                 binStart = b * w;
             }
             // Match bits vary from item to item: selecting by arithmetic

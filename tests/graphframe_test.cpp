@@ -22,7 +22,6 @@
 #include "pipeline/packetstore.h"
 #include "pipeline/rawsharkmngr_internal.h"
 #include "platform/platform.h"
-#include "offline/offlinerows.h"
 #include "shell/liveexport.h"
 #include "shell/liverows.h"
 #include "tests/support/graph_support.h"
@@ -370,7 +369,7 @@ TEST_F(LiveFrame, TimeOfDayLabelsStandOnRoundLocalClockTimes) {
     for (const auto& c : cases) {
         Zone zone(c.zone);
         TestSurface offline(300, 40);  // 30 s columns: a label every 30 minutes
-        GraphView file{300, 1, 1, 30000000, 8999000000LL, kEpoch};
+        GraphView file{300, 1, 1, 30000000, 8999000000LL, kEpoch, 0};
         GraphDrawTimeAxis(&offline.s, GraphTestStyle(settings), &file);
         EXPECT_EQ(TopLabels(offline), c.offline) << c.zone;
         TestSurface live(300, 40);  // 50 ms columns: every 5 s
@@ -432,7 +431,7 @@ protected:
 
 TEST_F(OfflineFrame, LabelsFollowTheRightEdgeAndColumnWidth) {
     TestSurface t(3000, 40);
-    GraphView base{3000, 1, 1, 50000, 125000000, 0};  // 2 min 5 s
+    GraphView base{3000, 1, 1, 50000, 125000000, 0, 0};  // 2 min 5 s
     GraphDrawTimeAxis(&t.s, GraphTestStyle(settings), &base);
     auto labels = TopLabels(t);
     ASSERT_EQ(labels.size(), 26u);
@@ -444,7 +443,7 @@ TEST_F(OfflineFrame, LabelsFollowTheRightEdgeAndColumnWidth) {
     EXPECT_EQ(t.RowsIn(498, kLine).size(), 11u);  // nothing left of time 0
 
     TestSurface h(200, 40);  // hour columns: a label every 48 hours
-    GraphView hours{200, 1, 1, 3600000000, 200 * 3600000000LL, 0};
+    GraphView hours{200, 1, 1, 3600000000, 200 * 3600000000LL, 0, 0};
     GraphDrawTimeAxis(&h.s, GraphTestStyle(settings), &hours);
     using L = std::vector<std::pair<int, std::string>>;
     EXPECT_EQ(TopLabels(h), (L{{192, "192:00:00"}, {144, "144:00:00"}, {96, "96:00:00"}, {48, "48:00:00"}}));
@@ -516,48 +515,6 @@ TEST_F(OfflineFrame, ReadoutNamesTheColumnUnderThePointer) {
         (Lines{{"6:39.000", text}, {"2020-09-13 12:33:19.000", text}, {"tcp  0 bytes", kRed}, {udp + "1 pps", kBlue}}));
 }
 
-// Fault: the window folds its columns through a range search and the CSV
-// export walks the items in time order; were they to bin an item apart
-// (out of time order, on a column's edge), the saved file would disagree
-// with the graph.
-TEST_F(OfflineFrame, WindowAndExportFoldTheSameColumns) {
-    uint32_t seed = 7;
-    for (int64_t k = 0; k < 30000; ++k) {
-        seed = seed * 1103515245u + 12345u;
-        int64_t t = k * 997 + (k % 50 == 0 ? 250000 : 0);  // every 50th a quarter second late
-        ASSERT_EQ(PacketStoreAdd(t, 60 + (seed >> 21) % 1400), 1);
-        for (int i = 0; i < 3; ++i)
-            if ((seed >> (3 + 5 * i)) % 2) PacketStoreMark(k, i);
-    }
-    FilterEntry e[3] = {GraphTestEntry("a", UnitByte, kRed), GraphTestEntry("b", UnitByte, kGreen),
-                        GraphTestEntry("c", UnitByte, kBlue)};
-    const int64_t C = 100000;
-    const int W = 400;  // the whole file: 30 s in 300 columns, and room
-    GraphView view;
-    OfflineViewOf(&view, W, C, (W - 1) * C);
-    GraphRows window{}, walked{};
-    ASSERT_EQ(OfflineRowsFill(&window, &view, e, 3, nullptr, -1, nullptr), 1);
-    ASSERT_EQ(GraphRowsReset(&walked, W), 1);
-    GraphRowsSetFilters(&walked, e, 3, nullptr, -1);
-    std::vector<int64_t> order(30000);
-    for (int64_t k = 0; k < 30000; ++k) order[k] = k;
-    std::stable_sort(order.begin(), order.end(),
-                     [](int64_t a, int64_t b) { return PacketStoreItem(a)->time < PacketStoreItem(b)->time; });
-    OfflineRowsWalk walk{0, 30000, order.data()};
-    EXPECT_EQ(OfflineRowsTake(&walked, &view, &walk), 30000);
-    uint64_t total = 0;
-    for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < W; ++j) {
-            EXPECT_EQ(window.filter[i].bytes[j], walked.filter[i].bytes[j]) << i << " " << j;
-            EXPECT_EQ(window.filter[i].packets[j], walked.filter[i].packets[j]) << i << " " << j;
-            total += walked.filter[i].packets[j];
-        }
-    }
-    EXPECT_GT(total, 30000u);
-    GraphRowsFree(&window);
-    GraphRowsFree(&walked);
-}
-
 // The frame paints its traces band by band; it must leave exactly the
 // pixels of the designed sequence: fill, axis, each trace in drawing order
 // (the selected one last), legend.
@@ -571,6 +528,7 @@ TEST_F(OfflineFrame, FrameEqualsTheDesignedDrawingSequence) {
         for (int i = 0; i < 5; ++i)
             if ((seed >> (4 + 3 * i)) % 3 == 0) PacketStoreMark(k, i);
     }
+    ASSERT_EQ(PacketStoreSortByTime(), 1);  // as a finished reading run leaves the store
     FilterEntry e[5] = {GraphTestEntry("a", UnitBps, kRed), GraphTestEntry("b", UnitPacket, kGreen, 0, 3),
                         GraphTestEntry("c", UnitByte, kBlue), GraphTestEntry("d", UnitPps, 0xffff00),
                         GraphTestEntry("e", UnitBps, 0xff00ff, 0, 1)};
@@ -585,7 +543,7 @@ TEST_F(OfflineFrame, FrameEqualsTheDesignedDrawingSequence) {
         LegendRect rects[5] = {}, manualRects[5] = {};
         ASSERT_EQ(TestDrawOffline(&frame.s, settings, e, 5, selected, rects, visible, C, R), 1);
 
-        GraphView base{W, 1, 1, C, R, 0};
+        GraphView base{W, 1, 1, C, R, 0, 0};
         DrawSurfaceFill(&manual.s, settings.backColor);
         GraphDrawTimeAxis(&manual.s, GraphTestStyle(settings), &base);
         int64_t first, last;

@@ -1,18 +1,26 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Offline packet store: chunks, range search, folding into columns.
+// Offline packet store: chunks, range search, folding into columns, the
+// sort by time after a run and the summary of wide columns.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "pipeline/packetstore.h"
+#include "pipeline/packetsummary.h"
 
 namespace {
 
 class PacketStoreTest : public ::testing::Test {
 protected:
     void SetUp() override { PacketStoreReset(); }
-    void TearDown() override { PacketStoreReset(); }
+    void TearDown() override {
+        PacketSummaryReset();
+        PacketStoreReset();
+    }
 };
 
 TEST_F(PacketStoreTest, SecondChunkOpensAtItem65536) {
@@ -190,6 +198,91 @@ TEST_F(PacketStoreTest, ConcurrentMarksOfOneItemKeepEveryBit) {
             if ((k + i) % 2 == 0 || i == 7) expect |= static_cast<uint16_t>(1u << i);
         }
         ASSERT_EQ(PacketStoreItem(k)->matchBits.load(), expect) << k;
+    }
+}
+
+// Merged captures hold packets stamped before their predecessors, some
+// before the first packet (negative times). The sort puts every item in time
+// order with its length and bits, equal times in file order, and bins stay
+// aligned at the first packet on both sides of it.
+TEST_F(PacketStoreTest, SortPutsStragglersInTimeOrderKeepingFileOrderOfTies) {
+    std::mt19937 rng(5);
+    std::vector<std::tuple<int64_t, uint32_t, uint16_t>> added;
+    for (uint32_t k = 0; k < 150000; ++k) {
+        int64_t t = static_cast<int64_t>(k) * 40;
+        if (rng() % 10 == 0) t -= static_cast<int64_t>(rng() % 3000000);  // up to 3 s late, some before time 0
+        if (rng() % 50 == 0) t = 1000;                                    // ties with other items
+        ASSERT_EQ(PacketStoreAdd(t, k), 1);
+        uint16_t bits = static_cast<uint16_t>(rng());
+        for (int i = 0; i < 16; ++i)
+            if (bits & (1u << i)) PacketStoreMark(k, i);
+        added.emplace_back(t, k, bits);
+    }
+    EXPECT_FALSE(PacketStoreInTimeOrder());
+    EXPECT_LT(PacketStoreFirstTime(), 0);
+    const uint64_t before = PacketStoreGeneration();
+    ASSERT_EQ(PacketStoreSortByTime(), 1);
+    EXPECT_TRUE(PacketStoreInTimeOrder());
+    EXPECT_NE(PacketStoreGeneration(), before);
+    std::stable_sort(added.begin(), added.end(),
+                     [](const auto& a, const auto& b) { return std::get<0>(a) < std::get<0>(b); });
+    for (size_t k = 0; k < added.size(); ++k) {
+        const PacketItem* item = PacketStoreItem(static_cast<int64_t>(k));
+        ASSERT_EQ(item->time, std::get<0>(added[k])) << k;
+        ASSERT_EQ(item->length, std::get<1>(added[k])) << k;  // the file order among equal times
+        ASSERT_EQ(item->matchBits.load(), std::get<2>(added[k])) << k;
+    }
+    EXPECT_EQ(PacketStoreBinOf(-1, 1000), -1);
+    EXPECT_EQ(PacketStoreBinOf(-1000, 1000), -1);
+    EXPECT_EQ(PacketStoreBinOf(-1001, 1000), -2);
+    EXPECT_EQ(PacketStoreBinOf(999, 1000), 0);
+}
+
+// The summary must give exactly what folding every item gives, at every
+// zoom and position: bursts dense enough for busy bins at every level, quiet
+// stretches folded item by item, columns that cut a burst, packets before
+// time 0, and filters that match some of a bin's items.
+TEST_F(PacketStoreTest, SummaryFoldsExactlyAsEveryItemAtAnyZoomAndPosition) {
+    std::mt19937_64 rng(11);
+    int64_t t = -2000000;
+    for (int k = 0; k < 400000; ++k) {
+        int64_t r = static_cast<int64_t>(rng() % 1000);
+        t += r < 700 ? static_cast<int64_t>(rng() % 3) : (r < 990 ? static_cast<int64_t>(rng() % 5000) : 40000000);
+        ASSERT_EQ(PacketStoreAdd(t, 60 + static_cast<uint32_t>(rng() % 1400)), 1);
+        for (int i = 0; i < 3; ++i)
+            if (rng() % 3 == 0) PacketStoreMark(k, i);
+    }
+    ASSERT_EQ(PacketSummaryBuild(3), 1);
+    EXPECT_GT(PacketSummaryBytes(), 0);
+    EXPECT_LE(PacketSummaryBytes(), std::max<int64_t>(4 << 20, int64_t{kSummaryBytesPerItem} * PacketStoreCount()));
+    const int64_t widths[] = {1, 7, 10, 50, 1000, 20000, 500000, 10000000, 120000000, 3600000000LL};
+    const int64_t span = PacketStoreLastTime() - PacketStoreFirstTime();
+    for (int round = 0; round < 60; ++round) {
+        const int64_t w = widths[round % 10];
+        const int n = 1 + static_cast<int>(rng() % 700);
+        const int64_t T = PacketStoreFirstTime() + static_cast<int64_t>(rng() % static_cast<uint64_t>(span + 1));
+        std::vector<std::vector<uint64_t>> got(8, std::vector<uint64_t>(static_cast<size_t>(n), 0));
+        SummaryFoldOut out{};
+        out.rows = 4;
+        for (int r = 0; r < 4; ++r) {
+            out.bytes[r] = got[2 * r].data();
+            out.packets[r] = got[2 * r + 1].data();
+        }
+        PacketSummaryFold(T, w, n, &out);
+        std::vector<std::vector<uint64_t>> want(8, std::vector<uint64_t>(static_cast<size_t>(n), 0));
+        const int64_t E = PacketStoreBinOf(T, w);
+        for (int64_t k = 0; k < PacketStoreCount(); ++k) {
+            const PacketItem* item = PacketStoreItem(k);
+            int64_t j = E - PacketStoreBinOf(item->time, w);
+            if (j < 0 || j >= n) continue;
+            uint16_t bits = item->matchBits.load();
+            for (int r = 0; r < 4; ++r) {
+                if (r > 0 && !(bits & (1u << (r - 1)))) continue;
+                want[2 * r][static_cast<size_t>(j)] += item->length;
+                want[2 * r + 1][static_cast<size_t>(j)] += 1;
+            }
+        }
+        ASSERT_EQ(got, want) << "w " << w << " n " << n << " T " << T;
     }
 }
 
