@@ -10,3 +10,8 @@ void CaptureRecordFromPcap(const struct pcap_pkthdr* pcap, PacketRecordHeader* r
     record->incl_len = pcap->caplen;
     record->orig_len = pcap->len;
 }
+
+void CaptureRecordFromPcapNano(const struct pcap_pkthdr* pcap, PacketRecordHeader* record) {
+    CaptureRecordFromPcap(pcap, record);
+    record->ts_usec = static_cast<uint32_t>(pcap->ts.tv_usec / 1000);
+}

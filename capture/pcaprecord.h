@@ -12,3 +12,7 @@ struct pcap_pkthdr;
 // Fills record from the library's header (seconds, microseconds, captured
 // and wire length). Any thread.
 void CaptureRecordFromPcap(const struct pcap_pkthdr* pcap, PacketRecordHeader* record);
+
+// The same for a header of a file opened with nanosecond precision, whose
+// second field holds nanoseconds: the record keeps microseconds.
+void CaptureRecordFromPcapNano(const struct pcap_pkthdr* pcap, PacketRecordHeader* record);

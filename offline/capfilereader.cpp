@@ -19,6 +19,7 @@
 
 #include "capture/pcaprecord.h"
 #include "pipeline/packetstore.h"
+#include "pipeline/packetsummary.h"
 #include "pipeline/rawsharkmngr.h"
 #include "pipeline/record.h"
 #include "platform/text.h"
@@ -48,6 +49,8 @@ void CaptureFileJobInit(CaptureFileJob* job, const char* path, const RawsharkBlo
     job->stopOnMessage = 0;
     job->allJudged = 0;
     memset(job->lastMessages, 0, sizeof job->lastMessages);
+    job->warning[0] = '\0';
+    job->cutShort = 0;
     job->state.store(CaptureFileQueued, std::memory_order_release);
 }
 
@@ -59,6 +62,7 @@ int CaptureFileReadStart(CaptureFileJob* job) {
     // The previous run may still be releasing its processes, whose pipe
     // readers mark the store: both the new list and the reset wait for it.
     WaitForReaderEnd();
+    PacketSummaryReset();
     PacketStoreReset();
     job->state.store(CaptureFileQueued, std::memory_order_release);
     try {
@@ -75,7 +79,10 @@ int CaptureFileReadStart(CaptureFileJob* job) {
 int CaptureFileReadFinish(CaptureFileJob* job) {
     WaitForReaderEnd();
     int state = job->state.load(std::memory_order_acquire);
-    if (state == CaptureFileFailed) PacketStoreReset();
+    if (state == CaptureFileFailed) {
+        PacketSummaryReset();
+        PacketStoreReset();
+    }
     return state;
 }
 
@@ -96,15 +103,29 @@ static void UpdateProgress(CaptureFileJob* job, pcap_t* handle) {
     if (pos >= 0) job->bytesRead.store(pos, std::memory_order_relaxed);
 }
 
-// Capture time in microseconds; 0 when it does not fit 64 bits (only a
-// damaged file stamps packets hundreds of millennia away).
-static int StampMicros(const struct pcap_pkthdr* h, int64_t* out) {
-    int64_t us;
-    if (__builtin_mul_overflow(static_cast<int64_t>(h->ts.tv_sec), int64_t{1000000}, &us)) return 0;
-    if (__builtin_add_overflow(us, static_cast<int64_t>(h->ts.tv_usec), &us)) return 0;
-    *out = us;
+// Capture time in nanoseconds of a header read with nanosecond precision;
+// 0 when it does not fit 64 bits (only a damaged file stamps packets
+// centuries away).
+static int StampNanos(const struct pcap_pkthdr* h, int64_t* out) {
+    int64_t ns;
+    if (__builtin_mul_overflow(static_cast<int64_t>(h->ts.tv_sec), int64_t{1000000000}, &ns)) return 0;
+    if (__builtin_add_overflow(ns, static_cast<int64_t>(h->ts.tv_usec), &ns)) return 0;
+    *out = ns;
     return 1;
 }
+
+// Time since the first packet in the store's microseconds: the difference
+// is taken in nanoseconds and rounded down, so a packet falls into the
+// interval of its own time even when the first one is stamped between
+// microseconds.
+static int64_t OffsetMicros(int64_t stampNs, int64_t baseNs) {
+    int64_t d = stampNs - baseNs;
+    return d / 1000 - ((d % 1000 != 0 && d < 0) ? 1 : 0);
+}
+
+// The base time of the clock: the first packet's capture time in
+// microseconds since 1970, rounded down.
+static int64_t EpochMicros(int64_t stampNs) { return OffsetMicros(stampNs, 0); }
 
 // Remembers what the run's processes said before they are released: whether
 // every entry decided every packet (a rawshark that died decided fewer), and
@@ -130,95 +151,141 @@ static int AnyFilterMessage(CaptureFileJob* job) {
     return 0;
 }
 
+// A run that read part of the file keeps it: the warning says why it
+// stopped and how many packets were kept.
+static void KeepPart(CaptureFileJob* job, int cutShort, const char* reason, int64_t count) {
+    job->cutShort = cutShort;
+    if (cutShort) {
+        snprintf(job->warning, sizeof job->warning,
+                 "The capture file was cut short in the middle of a packet: the %lld packets before the cut are "
+                 "shown.",
+                 static_cast<long long>(count));
+    } else {
+        snprintf(job->warning, sizeof job->warning,
+                 "Corrupted input file: %.300s\nThe %lld packets before the damage are shown.", reason,
+                 static_cast<long long>(count));
+    }
+    DEBUG_LOG("CaptureFileReadThread() info,%s", job->warning);
+}
+
+// The end of a run that kept packets: once no process can mark any more,
+// the items go in time order and the summary of wide columns is built; only
+// then is the run finished, so the window never draws from a store that
+// changes under it.
+static void FinishRun(CaptureFileJob* job) {
+    if (!PacketStoreSortByTime()) {
+        DEBUG_LOG("PacketStoreSortByTime() err,out of memory");
+    } else if (!PacketSummaryBuild(job->filterCount)) {
+        DEBUG_LOG("PacketSummaryBuild() err,out of memory");
+    }
+    job->state.store(CaptureFileFinished, std::memory_order_release);
+}
+
+// The per-filter way: libpcap reads the file (pcap, nanosecond pcap,
+// pcapng of one link type) and every record goes to the rawshark processes.
+static void ReadWithPcap(CaptureFileJob* job) {
+    char errbuf[PCAP_ERRBUF_SIZE];
+    errbuf[0] = '\0';
+    int64_t count = 0;
+    pcap_t* handle = pcap_open_offline_with_tstamp_precision(job->path, PCAP_TSTAMP_PRECISION_NANO, errbuf);
+    if (!handle) {
+        char text[sizeof job->message + PCAP_ERRBUF_SIZE];
+        snprintf(text, sizeof text, "\nError opening the input file: %s", errbuf);
+        Fail(job, text);
+        RawsharkMngrListClear();
+        return;
+    }
+    FILE* f = pcap_file(handle);
+    struct stat st;
+    if (f && fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode)) {
+        job->fileSize.store(st.st_size, std::memory_order_relaxed);
+    }
+    if (!RawsharkMngrListEditOffline(job->rawshark, pcap_datalink(handle), job->filterCount, job->entries)) {
+        Fail(job, "RawsharkMngrListEdit() error");
+        RawsharkMngrListClear();
+        pcap_close(handle);
+        return;
+    }
+    int64_t base = 0;
+    int result;
+    int failed = 0;
+    const char* partial = nullptr;  // why the file was not read to its end
+    char reason[PCAP_ERRBUF_SIZE + 64];
+    struct pcap_pkthdr* h;
+    const u_char* data;
+    while ((result = pcap_next_ex(handle, &h, &data)) == 1) {
+        int64_t stamp;
+        if (!StampNanos(h, &stamp)) {
+            snprintf(reason, sizeof reason, "packet %lld is stamped beyond the year 2262",
+                     static_cast<long long>(count + 1));
+            partial = reason;
+            break;
+        }
+        if (count == 0) {
+            base = stamp;
+            PacketStoreSetBaseTime(EpochMicros(stamp));
+        }
+        // A packet stamped before the first one falls into an interval
+        // before time 0; the store puts everything in time order at the end.
+        if (!PacketStoreAdd(OffsetMicros(stamp, base), h->len)) {
+            Fail(job, "malloc() error");
+            failed = 1;
+            break;
+        }
+        PacketRecordHeader rec;
+        CaptureRecordFromPcapNano(h, &rec);
+        RawsharkMngrWritePacket(&rec, data);
+        count++;
+        job->packetCount.store(count, std::memory_order_relaxed);
+        if (count % kProgressEvery == 0) UpdateProgress(job, handle);
+        // A strict run learns of a refused filter from the first verdicts
+        // (every refusal comes before them) rather than after the whole file.
+        if (count == 1 && job->stopOnMessage) {
+            for (int i = 0; i < job->waitRounds * 10 && !RawsharkMngrAllDone(1); i++) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            if (AnyFilterMessage(job)) break;
+        }
+    }
+    if (!failed) {
+        UpdateProgress(job, handle);
+        if (result == -1) {
+            snprintf(reason, sizeof reason, "%s", pcap_geterr(handle));
+            partial = reason;
+        }
+        // End of input: each process judges what it holds and ends, so its
+        // last verdicts and messages come at once.
+        RawsharkMngrEndInput();
+        int rounds = job->waitRounds;
+        for (int i = 0; i < rounds * 10 && !(RawsharkMngrAllDone(count) && RawsharkMngrAllEnded()); i++) {
+            if (job->stopOnMessage && AnyFilterMessage(job)) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        KeepVerdictState(job, count);
+    }
+    // No process marks the store after this.
+    RawsharkMngrListClear();
+    pcap_close(handle);
+    if (failed) return;
+    if (partial) {
+        if (count == 0) {
+            char text[sizeof job->message];
+            snprintf(text, sizeof text, "Corrupted input file: %.200s", partial);
+            Fail(job, text);
+            return;
+        }
+        KeepPart(job, strstr(partial, "truncated") != nullptr, partial, count);
+    }
+    FinishRun(job);
+}
+
 void CaptureFileReadThread(CaptureFileJob* job) {
     job->packetCount.store(0, std::memory_order_relaxed);
     job->message[0] = '\0';
     job->allJudged = 0;
     memset(job->lastMessages, 0, sizeof job->lastMessages);
+    job->warning[0] = '\0';
+    job->cutShort = 0;
     job->state.store(CaptureFileReading, std::memory_order_release);
-
-    char errbuf[PCAP_ERRBUF_SIZE];
-    errbuf[0] = '\0';
-    int64_t count = 0;
-    pcap_t* handle = pcap_open_offline(job->path, errbuf);
-    if (!handle) {
-        char text[sizeof job->message + PCAP_ERRBUF_SIZE];
-        snprintf(text, sizeof text, "\nError opening the input file: %s", errbuf);
-        Fail(job, text);
-    } else {
-        FILE* f = pcap_file(handle);
-        struct stat st;
-        if (f && fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode)) {
-            job->fileSize.store(st.st_size, std::memory_order_relaxed);
-        }
-        if (!RawsharkMngrListEditOffline(job->rawshark, pcap_datalink(handle), job->filterCount, job->entries)) {
-            Fail(job, "RawsharkMngrListEdit() error");
-        } else {
-            int64_t base = 0;
-            int result;
-            int failed = 0;
-            struct pcap_pkthdr* h;
-            const u_char* data;
-            while ((result = pcap_next_ex(handle, &h, &data)) == 1) {
-                int64_t stamp, offset;
-                if (!StampMicros(h, &stamp)) {
-                    Fail(job, "Corrupted input file");
-                    failed = 1;
-                    break;
-                }
-                if (count == 0) {
-                    base = stamp;
-                    PacketStoreSetBaseTime(base);
-                }
-                // A packet stamped before the first one has no place on the
-                // time axis; later packets need not be in order otherwise.
-                if (__builtin_sub_overflow(stamp, base, &offset) || offset < 0) {
-                    Fail(job, "Corrupted input file");
-                    failed = 1;
-                    break;
-                }
-                if (!PacketStoreAdd(offset, h->len)) {
-                    Fail(job, "malloc() error");
-                    failed = 1;
-                    break;
-                }
-                PacketRecordHeader rec;
-                CaptureRecordFromPcap(h, &rec);
-                RawsharkMngrWritePacket(&rec, data);
-                count++;
-                job->packetCount.store(count, std::memory_order_relaxed);
-                if (count % kProgressEvery == 0) UpdateProgress(job, handle);
-                // A strict run learns of a refused filter from the first
-                // verdicts (every refusal comes before them) rather than
-                // after the whole file.
-                if (count == 1 && job->stopOnMessage) {
-                    for (int i = 0; i < job->waitRounds * 10 && !RawsharkMngrAllDone(1); i++) {
-                        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                    }
-                    if (AnyFilterMessage(job)) break;
-                }
-            }
-            if (!failed) {
-                UpdateProgress(job, handle);
-                if (result == -1) {
-                    Fail(job, "Corrupted input file");
-                } else {
-                    // End of input: each process judges what it holds and
-                    // ends, so its last verdicts and messages come at once.
-                    RawsharkMngrEndInput();
-                    int rounds = job->waitRounds;
-                    for (int i = 0; i < rounds * 10 && !(RawsharkMngrAllDone(count) && RawsharkMngrAllEnded()); i++) {
-                        if (job->stopOnMessage && AnyFilterMessage(job)) break;
-                        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                    }
-                    KeepVerdictState(job, count);
-                    job->state.store(CaptureFileFinished, std::memory_order_release);
-                }
-            }
-        }
-    }
-    // The state is final here: the dialog may close while the processes are
-    // still being released; the store is left alone until this thread ends.
-    RawsharkMngrListClear();
-    if (handle) pcap_close(handle);
+    ReadWithPcap(job);
 }

@@ -53,6 +53,12 @@ struct CaptureFileJob {
     // line (the list is gone afterwards).
     int32_t allJudged;
     char lastMessages[FilterSetMax][256];
+    // A run that read part of a file and kept it (the file cut short in the
+    // middle of a record, or damaged further on) ends finished with the
+    // reason here, shown as a warning; "" when the whole file was read.
+    // cutShort is 1 for the first kind.
+    char warning[512];
+    int32_t cutShort;
 };
 
 // Prepares the job for a run of path with these settings and filters (the

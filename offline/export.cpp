@@ -56,7 +56,9 @@ const char* OfflineUsageText() {
            "  --version               show the version\n"
            "\n"
            "The export reads the settings but saves nothing; it exits 0 when every output\n"
-           "was written and 1 (with the reason on standard error) otherwise.\n";
+           "was written, 2 when they were but the file was cut short or damaged part way\n"
+           "(they hold the packets before; the warning is on standard error), and 1 (with\n"
+           "the reason on standard error) otherwise.\n";
 }
 
 static int ParsePositive(const char* text, int64_t* out) {
@@ -382,6 +384,13 @@ int OfflineExportRun(const OfflineArgs* args, OfflineExportPictureFn picture) {
             fprintf(stderr, "lumo_offline: %s\n", error);
             code = 1;
         }
+    }
+    // What was read of a file cut short or damaged further on is written
+    // whole; the exit status says the file was not read to its end, as
+    // tshark's does.
+    if (code == 0 && ex->job.warning[0]) {
+        fprintf(stderr, "lumo_offline: %s\n", ex->job.warning);
+        code = 2;
     }
     PacketStoreReset();
     return code;

@@ -99,6 +99,7 @@ int OfflineExportCsvFile(const OfflineExport* ex, const char* path, int64_t inte
 int OfflineExportRender(const OfflineExport* ex, DrawSurface* surface);
 
 // The export mode end to end: read, CSV, picture. Prints the failure to
-// stderr as "lumo_offline: TEXT". Returns the exit code: 0, or 1 on any
-// failure.
+// stderr as "lumo_offline: TEXT". Returns the exit code: 0; 2 when every
+// output was written but the file was cut short or damaged part way (the
+// packets before are in them; the warning is on stderr); 1 on any failure.
 int OfflineExportRun(const OfflineArgs* args, OfflineExportPictureFn picture);

@@ -73,6 +73,8 @@ void ReadingDialog::OnTick() {
     } else {
         progress_->setRange(0, 1000);
         progress_->setValue(1000);
+        // part of the file was read and is kept: say why the rest is not
+        if (job_->warning[0]) ShowMessageBox(this, job_->warning, caption_.constData(), MsgIconWarning);
     }
     done(0);
 }
