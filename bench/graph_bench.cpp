@@ -12,10 +12,11 @@
 //                          packets of 60 to 1514 bytes): each column jumps,
 //                          the worst case for the vertical joins
 //   LiveFrame/*/notext     the same frames without text
-//   OfflineFrame/qt        an offline frame (rows folded, then drawn) over
-//                          10 million stored packets
-//                          (16 filters with match bits) at the zoom step that
-//                          fits the whole file into the width
+//   OfflineFrame/*/qt      an offline frame (rows folded, then drawn) over
+//                          10 million stored packets (16 filters with match
+//                          bits) with the store's summary, at the zoom step
+//                          that fits the whole file into the width and at
+//                          four finer ones, in the middle of the file
 //
 // Live counters are the real ones: packets go through PacketRingStore and
 // the rawshark manager with 16 empty filters (each counts every packet), on
@@ -34,6 +35,7 @@
 #include "offline/offlinerows.h"
 #include "pipeline/packetring.h"
 #include "pipeline/packetstore.h"
+#include "pipeline/packetsummary.h"
 #include "pipeline/rawsharkmngr.h"
 #include "platform/platform.h"
 #include "shell/liverows.h"
@@ -156,6 +158,9 @@ void SetUpOffline() {
         if (c * kWidth > PacketStoreLastTime()) break;
     }
     OfflineRight = OfflineColumn * kWidth - 1;
+    // as a finished reading run leaves the store
+    PacketStoreSortByTime();
+    PacketSummaryBuild(16);
 }
 
 void BM_Fill(benchmark::State& state) {
@@ -179,17 +184,23 @@ void BM_LiveFrame(benchmark::State& state) {
     }
 }
 
+// Arg: the column width in microseconds, 0 for the zoom step that fits the
+// file; the view stands in the middle of the file.
 void BM_OfflineFrame(benchmark::State& state) {
     if (!Offline) SetUpOffline();
     Offline->surface.text = DrawTextQt();
+    const int64_t column = state.range(0) ? state.range(0) : OfflineColumn;
+    const int64_t right = PacketStoreLastTime() / 2 + column * kWidth / 2;
     for (auto _ : state) {
         Frame* f = Offline;
-        OfflineViewOf(&f->view, kWidth, OfflineColumn, OfflineRight);
+        OfflineViewOf(&f->view, kWidth, column, right);
         OfflineRowsFill(&f->rows, &f->view, f->entries, 16, f->visible, 3, nullptr);
         GraphDraw(&f->surface, &f->style, &f->view, &f->rows, f->rects);
-        benchmark::DoNotOptimize(Offline->surface.pixels[0]);
+        benchmark::DoNotOptimize(f->surface.pixels[0]);
     }
-    state.counters["column_us"] = static_cast<double>(OfflineColumn);
+    state.counters["column_us"] = static_cast<double>(column);
+    state.counters["bytes_per_packet"] =
+        static_cast<double>(16 * PacketStoreCount() + PacketSummaryBytes()) / static_cast<double>(PacketStoreCount());
 }
 
 BENCHMARK(BM_Fill)->Name("Fill")->Unit(benchmark::kMicrosecond);
@@ -197,7 +208,11 @@ BENCHMARK(BM_LiveFrame)->Name("LiveFrame/steady/qt")->Args({0, 1})->Unit(benchma
 BENCHMARK(BM_LiveFrame)->Name("LiveFrame/steady/notext")->Args({0, 0})->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LiveFrame)->Name("LiveFrame/bursty/qt")->Args({1, 1})->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LiveFrame)->Name("LiveFrame/bursty/notext")->Args({1, 0})->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_OfflineFrame)->Name("OfflineFrame/qt")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OfflineFrame)->Name("OfflineFrame/fit/qt")->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OfflineFrame)->Name("OfflineFrame/20ms/qt")->Arg(20000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OfflineFrame)->Name("OfflineFrame/100us/qt")->Arg(100)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OfflineFrame)->Name("OfflineFrame/20us/qt")->Arg(20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OfflineFrame)->Name("OfflineFrame/2us/qt")->Arg(2)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
@@ -217,9 +232,18 @@ int main(int argc, char** argv) {
     ratio("live frame, steady, no text / fill", "LiveFrame/steady/notext");
     ratio("live frame, bursty, Qt text / fill", "LiveFrame/bursty/qt");
     ratio("live frame, bursty, no text / fill", "LiveFrame/bursty/notext");
-    ratio("offline frame, 10M packets / fill", "OfflineFrame/qt");
+    printf("offline frames over 10M packets (goal: <= 10 at every zoom step)\n");
+    ratio("offline frame, fitting zoom / fill", "OfflineFrame/fit/qt");
+    ratio("offline frame, 20 ms columns / fill", "OfflineFrame/20ms/qt");
+    ratio("offline frame, 100 us columns / fill", "OfflineFrame/100us/qt");
+    ratio("offline frame, 20 us columns / fill", "OfflineFrame/20us/qt");
+    ratio("offline frame, 2 us columns / fill", "OfflineFrame/2us/qt");
+    printf("stored bytes per packet (goal: <= 20)      %8.2f\n",
+           static_cast<double>(16 * PacketStoreCount() + PacketSummaryBytes()) /
+               static_cast<double>(PacketStoreCount() > 0 ? PacketStoreCount() : 1));
     RawsharkMngrListClear();
     TotalCounterFree();
+    PacketSummaryReset();
     PacketStoreReset();
     return 0;
 }
