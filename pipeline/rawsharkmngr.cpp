@@ -491,7 +491,7 @@ static void SetInputNonBlocking(const RawsharkEntry* entry) {
 // Starts the process of entry (rawshark, or the judge) and its reader.
 // Returns 1, or 0 with the process released.
 static int StartChild(RawsharkEntry* entry, const RawsharkCommand* command) {
-    if (!ChildConsoleNewArgv(command->text, command->argv, &entry->console)) return 0;
+    if (!ChildConsoleNewArgv(command->text, command->argv, &entry->console, nullptr)) return 0;
     SetInputNonBlocking(entry);
     try {
         entry->thread = std::thread(RawsharkMngrReadThread, entry);

@@ -24,8 +24,8 @@ void LiveExportIsoTime(int64_t epochMicros, char* out, size_t size) {
 }
 
 int LiveExportWriteCsv(FILE* out, const Settings* settings, const FilterEntry* entries, int count, int64_t now,
-                       int columns, char* error, size_t size) {
-    error[0] = '\0';
+                       int columns, char* err) {
+    ErrorClear(err);
     if (count < 0) count = 0;
     if (count > FilterSetMax) count = FilterSetMax;
     fputs("interval_start_time,interval_start_us,all_packets,all_bytes", out);
@@ -75,7 +75,7 @@ int LiveExportWriteCsv(FILE* out, const Settings* settings, const FilterEntry* e
         }
     }
     if (ferror(out)) {
-        snprintf(error, size, "write error: %s", strerror(errno));
+        ErrorSet(err, "write error: %s", strerror(errno));
         return 0;
     }
     return 1;

@@ -385,8 +385,8 @@ TEST_F(LiveFrame, CsvHoldsTheIntervalsShownOldestFirst) {
         char* text = nullptr;
         size_t length = 0;
         FILE* out = open_memstream(&text, &length);
-        char error[256];
-        EXPECT_EQ(LiveExportWriteCsv(out, &settings, e, 2, FakeNow, columns, error, sizeof error), 1) << error;
+        char error[kErrorLen];
+        EXPECT_EQ(LiveExportWriteCsv(out, &settings, e, 2, FakeNow, columns, error), 1) << error;
         fclose(out);
         std::string s(text, length);
         free(text);
