@@ -97,7 +97,7 @@ void BM_StartUpTshark(benchmark::State& state) {
     const char* argv[] = {"tshark", "-r", EmptyCapture().c_str(), "-Y", "tcp", nullptr};
     for (auto _ : state) {
         ChildConsole console;
-        if (!ChildConsoleNewArgv("tshark", argv, &console)) {
+        if (!ChildConsoleNewArgv("tshark", argv, &console, nullptr)) {
             state.SkipWithError("tshark not startable");
             break;
         }

@@ -142,7 +142,7 @@ void BM_RawsharkAlone(benchmark::State& state) {
     const char* argv[] = {path, "-d", "encap:1", "-l", "-r", "-", "-n", "-R", kFilter, nullptr};
     for (auto _ : state) {
         ChildConsole console;
-        if (!ChildConsoleNewArgv("rawshark", argv, &console)) {
+        if (!ChildConsoleNewArgv("rawshark", argv, &console, nullptr)) {
             state.SkipWithError("rawshark not startable");
             break;
         }

@@ -304,18 +304,18 @@ static void DumpAppend(const PacketRecordHeader* header, const uint8_t* data) {
     DumpCloseLocked();
 }
 
-static void SetErrorText(const char* text, char* errorText) {
+static void SetErrorText(const char* text, char* err) {
     std::lock_guard<std::mutex> hold(Capture.DumpLock);
     TextCopy(Capture.CaptureErrorText, sizeof Capture.CaptureErrorText, text);
-    if (errorText) TextCopy(errorText, kTextSize, text);
+    ErrorSet(err, "%s", text);
 }
 
-int CaptureFileStart(const char* path, char* errorText, const CaptureBlock* block) {
-    SetErrorText("", errorText);
+int CaptureFileStart(const char* path, const CaptureBlock* block, char* err) {
+    SetErrorText("", err);
 
     int linkType = CaptureLinkType();
     if (linkType == -1) {
-        SetErrorText("do not capture yet.", errorText);
+        SetErrorText("do not capture yet.", err);
         DEBUG_LOG("do not capture yet");
         return 0;
     }
@@ -324,7 +324,7 @@ int CaptureFileStart(const char* path, char* errorText, const CaptureBlock* bloc
 
     int fd = open(OrEmpty(path), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
-        SetErrorText("fopen() error", errorText);
+        SetErrorText("fopen() error", err);
         DEBUG_LOG("fopen() err");
         return 0;
     }
@@ -341,7 +341,7 @@ int CaptureFileStart(const char* path, char* errorText, const CaptureBlock* bloc
     static_assert(sizeof header == 24, "pcap file header is 24 bytes");
 
     if (WriteAll(fd, &header, sizeof header) != sizeof header) {
-        SetErrorText("fwrite() error", errorText);
+        SetErrorText("fwrite() error", err);
         DEBUG_LOG("fwrite() err");
         DEBUG_LOG("CaptureFileStop() info");
         close(fd);  // the file keeps what was written
@@ -372,12 +372,12 @@ void CaptureFileStop() {
 
 uint64_t CaptureFileRecords() { return Capture.DumpRecords.load(std::memory_order_acquire); }
 
-int CaptureFileFailed(char* text, int size) {
+int CaptureFileFailed(char* err) {
     // The text is written before the flag and stays until the next start,
     // which runs on this same thread; no lock, so a slow disk never stalls
     // the caller.
     int failed = Capture.DumpFailed.load(std::memory_order_acquire);
-    if (text && size > 0) TextCopy(text, static_cast<size_t>(size), failed ? Capture.DumpFailText : "");
+    ErrorSet(err, "%s", failed ? Capture.DumpFailText : "");
     return failed;
 }
 

@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "capture/interfaceinfo.h"
+#include "platform/error.h"
 #include "pipeline/record.h"
 #include "capture/captureblock.h"
 #include "capture/pcaprecord.h"
@@ -80,10 +81,10 @@ int CaptureLastStats(uint64_t* received, uint64_t* dropped);
 
 // Creates the dump file and writes its pcap header (snap length rule of the
 // block, link type of the running capture); only then does the capture
-// thread see it. A dump still open is closed first. Returns 1, or 0 with the
-// reason ("do not capture yet.", "fopen() error", "fwrite() error") in
-// errorText (at least 256 bytes; no file is created for the first). UI thread.
-int CaptureFileStart(const char* path, char* errorText, const CaptureBlock* block);
+// thread see it. A dump still open is closed first. Returns 1 with err
+// emptied, or 0 with the reason ("do not capture yet.", "fopen() error",
+// "fwrite() error") in err (no file is created for the first). UI thread.
+int CaptureFileStart(const char* path, const CaptureBlock* block, char* err);
 
 // Closes the dump file if one is open, writing its buffered records. Any
 // thread.
@@ -93,9 +94,10 @@ void CaptureFileStop();
 // because a record could not be written (disk full, file size limit), or its
 // last records could not be written at the close; the file then holds the
 // header and every whole record that reached the disk, and nothing after
-// them. Copies the reason ("fwrite() error") into text (size bytes) when
-// given. The main window polls it. UI thread; never blocks on the dump.
-int CaptureFileFailed(char* text, int size);
+// them. Copies the reason ("fwrite() error") into err (emptied when the dump
+// has not failed; nullptr allowed). The main window polls it. UI thread;
+// never blocks on the dump.
+int CaptureFileFailed(char* err);
 
 // Records the capture thread has handed to the dump (buffered or written)
 // since the last CaptureFileStart. Any thread; a test waits on it for the

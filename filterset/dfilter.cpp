@@ -43,7 +43,7 @@ void DfilterStartChildProcess(const char* libraryPath) {
     DEBUG_LOG("DfilterStartChildProcess() info");
     const char* withArgs[] = {program, "-p", libraryPath, nullptr};
     const char* alone[] = {program, nullptr};
-    if (!ChildConsoleNewArgv(commandLine, withLibrary ? withArgs : alone, &DfilterConsole)) return;
+    if (!ChildConsoleNewArgv(commandLine, withLibrary ? withArgs : alone, &DfilterConsole, nullptr)) return;
 
     // Writes never block: a checker that stops reading its input must not
     // hold the dialog beyond the wait bound. A request is far below PIPE_BUF,

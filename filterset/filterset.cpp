@@ -244,5 +244,5 @@ int FilterSetSaveFilterSet(const char* path, const FilterEntry* entries, int cou
     }
     // Replacing the file whole keeps the old set when the new one cannot be
     // written in full (a full disk at exit would otherwise empty it).
-    return FileWriteAtomic(path, text.data(), text.size());
+    return FileWriteAtomic(path, text.data(), text.size(), nullptr);
 }

@@ -5,15 +5,14 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QImage>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
 
-int SurfacePixelsSavePng(const uint32_t* pixels, int width, int height, const char* path, char* error, size_t size) {
+int SurfacePixelsSavePng(const uint32_t* pixels, int width, int height, const char* path, char* err) {
     if (!pixels || width <= 0 || height <= 0) {
-        snprintf(error, size, "there is no picture to save");
+        ErrorSet(err, "there is no picture to save");
         return 0;
     }
     const QImage image(reinterpret_cast<const uchar*>(pixels), width, height, static_cast<qsizetype>(width) * 4,
@@ -22,17 +21,17 @@ int SurfacePixelsSavePng(const uint32_t* pixels, int width, int height, const ch
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     if (!image.save(&buffer, "PNG")) {
-        snprintf(error, size, "cannot encode the picture as PNG");
+        ErrorSet(err, "cannot encode the picture as PNG");
         return 0;
     }
-    errno = 0;
-    if (!FileWriteAtomic(path, bytes.constData(), static_cast<size_t>(bytes.size()))) {
-        snprintf(error, size, "cannot write %s%s%s", path, errno ? ": " : "", errno ? strerror(errno) : "");
+    char reason[kErrorLen];
+    if (!FileWriteAtomic(path, bytes.constData(), static_cast<size_t>(bytes.size()), reason)) {
+        ErrorSet(err, "cannot write %s%s%s", path, reason[0] ? ": " : "", reason);
         return 0;
     }
     return 1;
 }
 
-int SurfaceSavePng(const DrawSurface* surface, const char* path, char* error, size_t size) {
-    return SurfacePixelsSavePng(surface->pixels, surface->width, surface->height, path, error, size);
+int SurfaceSavePng(const DrawSurface* surface, const char* path, char* err) {
+    return SurfacePixelsSavePng(surface->pixels, surface->width, surface->height, path, err);
 }

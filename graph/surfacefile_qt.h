@@ -8,11 +8,12 @@
 #include <cstdint>
 
 #include "graph/drawsurface.h"
+#include "platform/error.h"
 
 // Writes width x height pixels (0x00RRGGBB, top row first) as a PNG to path,
 // replacing it whole (written beside it, then renamed). Returns 1, or 0 with
-// a reason in error; a failed write leaves no new file.
-int SurfacePixelsSavePng(const uint32_t* pixels, int width, int height, const char* path, char* error, size_t size);
+// a reason in err; a failed write leaves no new file.
+int SurfacePixelsSavePng(const uint32_t* pixels, int width, int height, const char* path, char* err);
 
 // The same for a surface.
-int SurfaceSavePng(const DrawSurface* surface, const char* path, char* error, size_t size);
+int SurfaceSavePng(const DrawSurface* surface, const char* path, char* err);

@@ -88,13 +88,13 @@ static int ParseSize(const char* text, int32_t* w, int32_t* h) {
     return 1;
 }
 
-int OfflineArgsParse(int argc, char** argv, OfflineArgs* args, char* error, size_t size) {
+int OfflineArgsParse(int argc, char** argv, OfflineArgs* args, char* err) {
     *args = OfflineArgs{};
     args->onePass = -1;
     args->pngWidth = kExportDefaultWidth;
     args->pngHeight = kExportDefaultHeight;
     int sizeGiven = 0;
-    error[0] = '\0';
+    ErrorClear(err);
     for (int i = 1; i < argc; i++) {
         const char* a = argv[i];
         if (!strcmp(a, "--help") || !strcmp(a, "-h")) {
@@ -108,7 +108,7 @@ int OfflineArgsParse(int argc, char** argv, OfflineArgs* args, char* error, size
         if (!strcmp(a, "--one-pass") || !strcmp(a, "--per-filter")) {
             int onePass = !strcmp(a, "--one-pass");
             if (args->onePass == 1 - onePass) {
-                snprintf(error, size, "--one-pass and --per-filter exclude each other");
+                ErrorSet(err, "--one-pass and --per-filter exclude each other");
                 return 0;
             }
             args->onePass = onePass;
@@ -118,7 +118,7 @@ int OfflineArgsParse(int argc, char** argv, OfflineArgs* args, char* error, size
                          !strcmp(a, "--export-png") || !strcmp(a, "--size");
         if (takesValue) {
             if (i + 1 >= argc || !argv[i + 1][0]) {
-                snprintf(error, size, "%s needs a value", a);
+                ErrorSet(err, "%s needs a value", a);
                 return 0;
             }
             const char* v = argv[++i];
@@ -131,17 +131,17 @@ int OfflineArgsParse(int argc, char** argv, OfflineArgs* args, char* error, size
                 dest = args->pngPath;
             if (dest) {
                 if (TextCopy(dest, kPathMax, v) >= static_cast<size_t>(kPathMax)) {
-                    snprintf(error, size, "%s: the path is too long", a);
+                    ErrorSet(err, "%s: the path is too long", a);
                     return 0;
                 }
             } else if (!strcmp(a, "--interval")) {
                 if (!ParsePositive(v, &args->interval)) {
-                    snprintf(error, size, "--interval needs a whole number of microseconds above 0, not \"%s\"", v);
+                    ErrorSet(err, "--interval needs a whole number of microseconds above 0, not \"%s\"", v);
                     return 0;
                 }
             } else {
                 if (!ParseSize(v, &args->pngWidth, &args->pngHeight)) {
-                    snprintf(error, size, "--size needs WIDTHxHEIGHT, each 1..%d, not \"%s\"", kExportMaxSide, v);
+                    ErrorSet(err, "--size needs WIDTHxHEIGHT, each 1..%d, not \"%s\"", kExportMaxSide, v);
                     return 0;
                 }
                 sizeGiven = 1;
@@ -149,29 +149,29 @@ int OfflineArgsParse(int argc, char** argv, OfflineArgs* args, char* error, size
             continue;
         }
         if (a[0] == '-' && a[1] != '\0') {
-            snprintf(error, size, "unknown option %s", a);
+            ErrorSet(err, "unknown option %s", a);
             return 0;
         }
         if (args->capture[0]) {
-            snprintf(error, size, "more than one capture file given");
+            ErrorSet(err, "more than one capture file given");
             return 0;
         }
         if (TextCopy(args->capture, sizeof args->capture, a) >= sizeof args->capture) {
-            snprintf(error, size, "the capture file path is too long");
+            ErrorSet(err, "the capture file path is too long");
             return 0;
         }
     }
     if (args->help || args->version) return 1;
     if (sizeGiven && !args->pngPath[0]) {
-        snprintf(error, size, "--size applies to --export-png");
+        ErrorSet(err, "--size applies to --export-png");
         return 0;
     }
     if (args->interval && !args->csvPath[0]) {
-        snprintf(error, size, "--interval applies to --export-csv");
+        ErrorSet(err, "--interval applies to --export-csv");
         return 0;
     }
     if (OfflineArgsExporting(args) && !args->capture[0]) {
-        snprintf(error, size, "an export needs a capture file");
+        ErrorSet(err, "an export needs a capture file");
         return 0;
     }
     return 1;
@@ -181,8 +181,8 @@ int OfflineArgsExporting(const OfflineArgs* args) { return args->csvPath[0] || a
 
 // ---------------------------------------------------------------- reading
 
-int OfflineExportRead(OfflineExport* ex, const OfflineArgs* args, char* error, size_t size) {
-    error[0] = '\0';
+int OfflineExportRead(OfflineExport* ex, const OfflineArgs* args, char* err) {
+    ErrorClear(err);
     SettingsLoad(&ex->settings, SettingsLumoOffline);
     if (args->onePass >= 0) ex->settings.rawshark.onePass = args->onePass;
     if (ex->maxRows <= 0) ex->maxRows = kExportMaxRows;
@@ -190,7 +190,7 @@ int OfflineExportRead(OfflineExport* ex, const OfflineArgs* args, char* error, s
     ex->count = 0;
     if (args->filterSet[0]) {
         if (!FileExists(args->filterSet)) {
-            snprintf(error, size, "cannot open the filter set %s", args->filterSet);
+            ErrorSet(err, "cannot open the filter set %s", args->filterSet);
             return 0;
         }
         ex->count = FilterSetLoadFilterSet(args->filterSet, ex->entries, FilterSetMax);
@@ -203,7 +203,7 @@ int OfflineExportRead(OfflineExport* ex, const OfflineArgs* args, char* error, s
     int needRawshark = 0;
     for (int i = 0; i < ex->count; i++) needRawshark |= ex->entries[i].filterText[0] != '\0';
     if (needRawshark && !ex->settings.rawshark.rawsharkPath[0]) {
-        snprintf(error, size, "Set rawshark file path.");
+        ErrorSet(err, "Set rawshark file path.");
         return 0;
     }
     // A filter that rawshark would refuse is reported before the read, also
@@ -218,7 +218,7 @@ int OfflineExportRead(OfflineExport* ex, const OfflineArgs* args, char* error, s
             int verdict = 1;
             if (ex->entries[i].filterText[0] && DfilterDravik(ex->entries[i].filterText, &verdict) && !verdict) {
                 DfilterStopChildProcess();
-                snprintf(error, size, "filter %d is not a valid display filter: %s", i + 1, ex->entries[i].filterText);
+                ErrorSet(err, "filter %d is not a valid display filter: %s", i + 1, ex->entries[i].filterText);
                 return 0;
             }
         }
@@ -231,25 +231,26 @@ int OfflineExportRead(OfflineExport* ex, const OfflineArgs* args, char* error, s
     job->stopOnMessage = 1;
     if (!CaptureFileReadStart(job)) {
         CaptureFileReadFinish(job);
-        snprintf(error, size, "%s", job->message);
+        ErrorSet(err, "%s", job->message);
         return 0;
     }
     CaptureFileReadFinish(job);
-    if (!OfflineExportCheckRun(job, ex->entries, ex->count, onePass, error, size)) {
+    if (!OfflineExportCheckRun(job, ex->entries, ex->count, onePass, err)) {
         PacketStoreReset();
         return 0;
     }
     return 1;
 }
 
-int OfflineExportCheckRun(const CaptureFileJob* job, const FilterEntry* entries, int count, int onePass, char* error,
-                          size_t size) {
-    error[0] = '\0';
+int OfflineExportCheckRun(const CaptureFileJob* job, const FilterEntry* entries, int count, int onePass, char* err) {
+    ErrorClear(err);
     if (job->state.load(std::memory_order_acquire) != CaptureFileFinished) {
-        // The designed texts begin with a line break meant for a message box.
+        // A reader's failure text may begin with a line break, a blank first
+        // line in the reading dialog's message box; the one-line reason
+        // drops it.
         const char* m = job->message;
         while (*m == '\n') m++;
-        snprintf(error, size, "%s", m);
+        ErrorSet(err, "%s", m);
         return 0;
     }
     for (int i = 0; i < count; i++) {
@@ -259,16 +260,16 @@ int OfflineExportCheckRun(const CaptureFileJob* job, const FilterEntry* entries,
             // the compiler's reason after the filter.
             const char* reason = strncmp(m, "lumo_judge: filter ", 19) == 0 ? strstr(m + 19, ": ") : nullptr;
             if (reason) {
-                snprintf(error, size, "filter %d is not a valid display filter: %s (%s)", i + 1, entries[i].filterText,
+                ErrorSet(err, "filter %d is not a valid display filter: %s (%s)", i + 1, entries[i].filterText,
                          reason + 2);
             } else {
-                snprintf(error, size, "filter %d (%s): %s", i + 1, entries[i].filterText, m);
+                ErrorSet(err, "filter %d (%s): %s", i + 1, entries[i].filterText, m);
             }
             return 0;
         }
     }
     if (!job->allJudged) {
-        snprintf(error, size, "%s did not judge every packet within %d s", onePass ? "lumo_judge" : "rawshark",
+        ErrorSet(err, "%s did not judge every packet within %d s", onePass ? "lumo_judge" : "rawshark",
                  job->waitRounds / 10);
         return 0;
     }
@@ -281,10 +282,10 @@ int OfflineExportCheckRun(const CaptureFileJob* job, const FilterEntry* entries,
 // this many at a time.
 constexpr int kCsvRowsColumns = 4096;
 
-int OfflineExportWriteCsv(const OfflineExport* ex, FILE* out, int64_t interval, char* error, size_t size) {
-    error[0] = '\0';
+int OfflineExportWriteCsv(const OfflineExport* ex, FILE* out, int64_t interval, char* err) {
+    ErrorClear(err);
     if (interval <= 0) {
-        snprintf(error, size, "the interval must be above 0");
+        ErrorSet(err, "the interval must be above 0");
         return 0;
     }
     // The rows run from the interval of the earliest packet to that of the
@@ -296,7 +297,7 @@ int OfflineExportWriteCsv(const OfflineExport* ex, FILE* out, int64_t interval, 
     const int64_t intervals = lastBin - firstBin + 1;
     int64_t maxRows = ex->maxRows > 0 ? ex->maxRows : kExportMaxRows;
     if (intervals > maxRows) {
-        snprintf(error, size,
+        ErrorSet(err,
                  "the file spans %" PRId64 " intervals of %" PRId64 " microseconds (at most %" PRId64
                  "); choose a wider --interval",
                  intervals, interval, maxRows);
@@ -304,7 +305,7 @@ int OfflineExportWriteCsv(const OfflineExport* ex, FILE* out, int64_t interval, 
     }
     GraphRows rows{};
     if (!GraphRowsReset(&rows, kCsvRowsColumns)) {
-        snprintf(error, size, "out of memory");
+        ErrorSet(err, "out of memory");
         return 0;
     }
     GraphRowsSetFilters(&rows, ex->entries, ex->count, nullptr, -1);
@@ -318,23 +319,24 @@ int OfflineExportWriteCsv(const OfflineExport* ex, FILE* out, int64_t interval, 
     }
     GraphRowsFree(&rows);
     if (ferror(out)) {
-        snprintf(error, size, "write error: %s", strerror(errno));
+        ErrorSet(err, "write error: %s", strerror(errno));
         return 0;
     }
     return 1;
 }
 
-int OfflineExportCsvFile(const OfflineExport* ex, const char* path, int64_t interval, char* error, size_t size) {
+int OfflineExportCsvFile(const OfflineExport* ex, const char* path, int64_t interval, char* err) {
     AtomicFile file;
-    FILE* out = FileAtomicOpen(&file, path);
+    char reason[kErrorLen];
+    FILE* out = FileAtomicOpen(&file, path, reason);
     if (!out) {
-        snprintf(error, size, "cannot create %s: %s", path, strerror(errno));
+        ErrorSet(err, "cannot create %s: %s", path, reason);
         return 0;
     }
     setvbuf(out, nullptr, _IOFBF, 1 << 20);
-    int ok = OfflineExportWriteCsv(ex, out, interval, error, size);
-    if (!FileAtomicClose(&file, ok) && ok) {
-        snprintf(error, size, "cannot write %s: %s", path, strerror(errno));
+    int ok = OfflineExportWriteCsv(ex, out, interval, err);
+    if (!FileAtomicClose(&file, ok, reason) && ok) {
+        ErrorSet(err, "cannot write %s: %s", path, reason);
         ok = 0;
     }
     return ok;
@@ -362,16 +364,16 @@ int OfflineExportRender(const OfflineExport* ex, DrawSurface* surface) {
 // ---------------------------------------------------------------- export mode
 
 int OfflineExportRun(const OfflineArgs* args, OfflineExportPictureFn picture) {
-    char error[kPathMax + 512];
+    char error[kErrorLen];
     std::unique_ptr<OfflineExport> ex(new OfflineExport{});
-    if (!OfflineExportRead(ex.get(), args, error, sizeof error)) {
+    if (!OfflineExportRead(ex.get(), args, error)) {
         fprintf(stderr, "lumo_offline: %s\n", error);
         return 1;
     }
     int code = 0;
     if (args->csvPath[0]) {
         int64_t interval = args->interval ? args->interval : ex->settings.samplingInterval;
-        if (!OfflineExportCsvFile(ex.get(), args->csvPath, interval, error, sizeof error)) {
+        if (!OfflineExportCsvFile(ex.get(), args->csvPath, interval, error)) {
             fprintf(stderr, "lumo_offline: %s\n", error);
             code = 1;
         }
@@ -380,7 +382,7 @@ int OfflineExportRun(const OfflineArgs* args, OfflineExportPictureFn picture) {
         if (!picture) {
             fprintf(stderr, "lumo_offline: this build cannot write pictures\n");
             code = 1;
-        } else if (!picture(ex.get(), args->pngPath, args->pngWidth, args->pngHeight, error, sizeof error)) {
+        } else if (!picture(ex.get(), args->pngPath, args->pngWidth, args->pngHeight, error)) {
             fprintf(stderr, "lumo_offline: %s\n", error);
             code = 1;
         }

@@ -19,6 +19,7 @@
 #include "filterset/filterset.h"
 #include "graph/drawsurface.h"
 #include "offline/capfilereader.h"
+#include "platform/error.h"
 #include "shell/settings.h"
 
 struct OfflineArgs {
@@ -43,9 +44,9 @@ constexpr int kExportMaxSide = 16384;
 // --interval): a damaged stamp could otherwise ask for billions of rows.
 constexpr int64_t kExportMaxRows = 100000000;
 
-// Parses argv[1..argc-1]. Returns 1, or 0 with a one-line reason in error
-// (size bytes).
-int OfflineArgsParse(int argc, char** argv, OfflineArgs* args, char* error, size_t size);
+// Parses argv[1..argc-1]. Returns 1 with err emptied, or 0 with a one-line
+// reason in err.
+int OfflineArgsParse(int argc, char** argv, OfflineArgs* args, char* err);
 
 // 1 when an export option was given (no window then).
 int OfflineArgsExporting(const OfflineArgs* args);
@@ -64,34 +65,34 @@ struct OfflineExport {
 };
 
 // Writes the picture of the whole file to path (width x height); returns 1,
-// or 0 with a reason in error. The Qt side supplies it (PNG through QImage).
-using OfflineExportPictureFn = int (*)(const OfflineExport* ex, const char* path, int width, int height, char* error,
-                                       size_t size);
+// or 0 with a reason in err. The Qt side supplies it (PNG through QImage).
+using OfflineExportPictureFn = int (*)(const OfflineExport* ex, const char* path, int width, int height, char* err);
 
 // Loads the settings (read only) and the filters (--filter-set, else the
 // start-up filter set of the data folder when a rawshark path is set),
 // checks the filter texts, then reads the capture file through the pipeline
-// and waits for every verdict. Returns 1, or 0 with the message to show in
-// error (the packet store is then empty).
-int OfflineExportRead(OfflineExport* ex, const OfflineArgs* args, char* error, size_t size);
+// and waits for every verdict. Returns 1 with err emptied, or 0 with the
+// message to show in err (the packet store is then empty).
+int OfflineExportRead(OfflineExport* ex, const OfflineArgs* args, char* err);
 
-// Whether a finished reading run may be exported: 1, or 0 with the reason
-// the export gives (the run's failure, a filter its judge refused, or
-// verdicts that did not all come within the run's wait). onePass names the
-// judge in that last text. UI thread, after the run's state is final.
-int OfflineExportCheckRun(const CaptureFileJob* job, const FilterEntry* entries, int count, int onePass, char* error,
-                          size_t size);
+// Whether a finished reading run may be exported: 1 with err emptied, or 0
+// with the reason the export gives in err (the run's failure, a filter its
+// judge refused, or verdicts that did not all come within the run's wait).
+// onePass names the judge in that last text. UI thread, after the run's
+// state is final.
+int OfflineExportCheckRun(const CaptureFileJob* job, const FilterEntry* entries, int count, int onePass, char* err);
 
 // Writes the CSV: a header line, then one row per interval of `interval`
 // microseconds from the one holding the first packet to the one holding the
 // latest: interval_start_us, all_packets, all_bytes, then packets and bytes
-// of each filter in order. Returns 1, or 0 with a reason in error.
-int OfflineExportWriteCsv(const OfflineExport* ex, FILE* out, int64_t interval, char* error, size_t size);
+// of each filter in order. Returns 1 with err emptied, or 0 with a reason in
+// err.
+int OfflineExportWriteCsv(const OfflineExport* ex, FILE* out, int64_t interval, char* err);
 
 // OfflineExportWriteCsv into the file at path, replacing it whole or not at
 // all (written beside it, then renamed). Returns 1, or 0 with a reason in
-// error; a failed write leaves no new file.
-int OfflineExportCsvFile(const OfflineExport* ex, const char* path, int64_t interval, char* error, size_t size);
+// err; a failed write leaves no new file.
+int OfflineExportCsvFile(const OfflineExport* ex, const char* path, int64_t interval, char* err);
 
 // Renders the whole file fitted to the surface's size, as the window draws
 // it after a read (zoom level, centring, every filter visible, none

@@ -21,8 +21,8 @@ static void QuietQtMessages(QtMsgType type, const QMessageLogContext&, const QSt
 int main(int argc, char** argv) {
     DebugLogInit();
     static OfflineArgs args;
-    char error[kPathMax + 256];
-    if (!OfflineArgsParse(argc, argv, &args, error, sizeof error)) {
+    char error[kErrorLen];
+    if (!OfflineArgsParse(argc, argv, &args, error)) {
         fprintf(stderr, "lumo_offline: %s\n(lumo_offline --help lists the options)\n", error);
         return 1;
     }

@@ -55,15 +55,15 @@ int LumoOfflineRun(const OfflineArgs* args) {
     return code;
 }
 
-int OfflineExportSavePng(const OfflineExport* ex, const char* path, int width, int height, char* error, size_t size) {
+int OfflineExportSavePng(const OfflineExport* ex, const char* path, int width, int height, char* err) {
     DrawSurfaceSetDefaultText(DrawTextQt());
     DrawSurface surface;
     if (!DrawSurfaceCreate(&surface, width, height)) {
-        snprintf(error, size, "cannot make a picture of %dx%d pixels", width, height);
+        ErrorSet(err, "cannot make a picture of %dx%d pixels", width, height);
         return 0;
     }
     OfflineExportRender(ex, &surface);
-    int ok = SurfaceSavePng(&surface, path, error, size);
+    int ok = SurfaceSavePng(&surface, path, err);
     DrawSurfaceRelease(&surface);
     return ok;
 }

@@ -22,4 +22,4 @@ OfflineWindow* LumoOfflineMainWindow();
 
 // Export mode's picture: the fitted graph of the whole file with the Qt
 // text backend, saved as PNG. A QGuiApplication must exist.
-int OfflineExportSavePng(const OfflineExport* ex, const char* path, int width, int height, char* error, size_t size);
+int OfflineExportSavePng(const OfflineExport* ex, const char* path, int width, int height, char* err);

@@ -193,20 +193,20 @@ void OfflineWindow::OnDroppedFile(const char* path) {
     }
 }
 
-int OfflineWindow::BeginExport(int, char* error, size_t size, int* icon) {
+int OfflineWindow::BeginExport(int, int* icon, char* err) {
     *icon = MsgIconInformation;
     if (reading_) {
-        snprintf(error, size, "Reading capture file now");
+        ErrorSet(err, "Reading capture file now");
         return 0;
     }
     if (!currentCaptureFile_[0]) {
-        snprintf(error, size, "Open a capture file first.");
+        ErrorSet(err, "Open a capture file first.");
         return 0;
     }
     // What the command line would refuse for this file is refused here too.
     const MainWndView* view = View();
     const int onePass = AppSettings()->rawshark.onePass && RawsharkMngrJudgeAvailable();
-    if (!OfflineExportCheckRun(&OfflineJob, view->filters.entries, view->filters.count, onePass, error, size)) {
+    if (!OfflineExportCheckRun(&OfflineJob, view->filters.entries, view->filters.count, onePass, err)) {
         *icon = MsgIconError;
         return 0;
     }
@@ -221,16 +221,16 @@ void OfflineWindow::FillExport(OfflineExport* ex) {
     ex->maxRows = kExportMaxRows;
 }
 
-int OfflineWindow::WriteExportCsv(const char* path, char* error, size_t size) {
+int OfflineWindow::WriteExportCsv(const char* path, char* err) {
     std::unique_ptr<OfflineExport> ex(new OfflineExport{});
     FillExport(ex.get());
-    return OfflineExportCsvFile(ex.get(), path, ex->settings.samplingInterval, error, size);
+    return OfflineExportCsvFile(ex.get(), path, ex->settings.samplingInterval, err);
 }
 
-int OfflineWindow::WriteExportPng(const char* path, char* error, size_t size) {
+int OfflineWindow::WriteExportPng(const char* path, char* err) {
     std::unique_ptr<OfflineExport> ex(new OfflineExport{});
     FillExport(ex.get());
-    int ok = OfflineExportSavePng(ex.get(), path, kExportDefaultWidth, kExportDefaultHeight, error, size);
+    int ok = OfflineExportSavePng(ex.get(), path, kExportDefaultWidth, kExportDefaultHeight, err);
     // The picture's frame replaced what the window's frame left for the
     // readout and the legend's tips.
     RedrawNow();

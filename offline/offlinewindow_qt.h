@@ -62,9 +62,9 @@ protected:
     void OnConfigurationApplied() override;
     void OnFilterSetApplied() override;
     void OnDroppedFile(const char* path) override;
-    int BeginExport(int csv, char* error, size_t size, int* icon) override;
-    int WriteExportCsv(const char* path, char* error, size_t size) override;
-    int WriteExportPng(const char* path, char* error, size_t size) override;
+    int BeginExport(int csv, int* icon, char* err) override;
+    int WriteExportCsv(const char* path, char* err) override;
+    int WriteExportPng(const char* path, char* err) override;
     void OnDestroy() override;
 
 private:

@@ -59,22 +59,22 @@ static void SplitCommandLine(const char* commandLine, std::vector<std::string>* 
     if (inArg) args->push_back(current);
 }
 
-int ChildConsoleNew(const char* commandLine, ChildConsole* console) {
+int ChildConsoleNew(const char* commandLine, ChildConsole* console, char* err) {
     std::vector<std::string> args;
     SplitCommandLine(commandLine ? commandLine : "", &args);
     std::vector<const char*> argv;
     for (const std::string& a : args) argv.push_back(a.c_str());
     argv.push_back(nullptr);
-    return ChildConsoleNewArgv(commandLine, argv.data(), console);
+    return ChildConsoleNewArgv(commandLine, argv.data(), console, err);
 }
 
-int ChildConsoleNewArgv(const char* commandLine, const char* const* argv, ChildConsole* console) {
+int ChildConsoleNewArgv(const char* commandLine, const char* const* argv, ChildConsole* console, char* err) {
     memset(console, 0, sizeof *console);
     IgnoreSigpipe();
     if (!commandLine) commandLine = "";
     if (!argv || !argv[0] || !argv[0][0]) {
         DEBUG_LOG("CreateProcess(%s) err,errno=%d", commandLine, ENOENT);
-        errno = ENOENT;
+        ErrorSet(err, "%s", strerror(ENOENT));
         return 0;
     }
 
@@ -85,27 +85,27 @@ int ChildConsoleNewArgv(const char* commandLine, const char* const* argv, ChildC
     bool haveActions = false, haveAttr = false;
     pid_t pid = 0;
     int rc;
-    int err = 0;  // the reason left in errno on failure
+    int reason = 0;  // the errno value err describes on failure
 
     if (pipe2(out, O_CLOEXEC) != 0) {
-        err = errno;
+        reason = errno;
         DEBUG_LOG("CreatePipe() err,errno=%d", errno);
         goto fail;
     }
     if (pipe2(in, O_CLOEXEC) != 0) {
-        err = errno;
+        reason = errno;
         DEBUG_LOG("CreatePipe() err,errno=%d", errno);
         goto fail;
     }
     if ((out[0] = HighCloexec(out[0])) < 0 || (out[1] = HighCloexec(out[1])) < 0 || (in[0] = HighCloexec(in[0])) < 0 ||
         (in[1] = HighCloexec(in[1])) < 0) {
-        err = errno;
+        reason = errno;
         DEBUG_LOG("DuplicateHandle() err,errno=%d", errno);
         goto fail;
     }
 
     if ((rc = posix_spawn_file_actions_init(&actions)) != 0) {
-        err = rc;
+        reason = rc;
         DEBUG_LOG("posix_spawn_file_actions_init() err,errno=%d", rc);
         goto fail;
     }
@@ -118,7 +118,7 @@ int ChildConsoleNewArgv(const char* commandLine, const char* const* argv, ChildC
     posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 
     if ((rc = posix_spawnattr_init(&attr)) != 0) {
-        err = rc;
+        reason = rc;
         DEBUG_LOG("posix_spawnattr_init() err,errno=%d", rc);
         goto fail;
     }
@@ -137,7 +137,7 @@ int ChildConsoleNewArgv(const char* commandLine, const char* const* argv, ChildC
 
     rc = posix_spawnp(&pid, argv[0], &actions, &attr, const_cast<char* const*>(argv), environ);
     if (rc != 0) {
-        err = rc;
+        reason = rc;
         DEBUG_LOG("CreateProcess(%s) err,errno=%d", commandLine, rc);
         pid = 0;
         goto fail;
@@ -161,7 +161,7 @@ fail:
         if (fd >= 0) close(fd);
     }
     memset(console, 0, sizeof *console);
-    errno = err;
+    ErrorSet(err, "%s", strerror(reason));
     return 0;
 }
 

@@ -13,6 +13,8 @@
 
 #include <sys/types.h>
 
+#include "platform/error.h"
+
 struct ChildConsole {
     pid_t process;   // the child, 0 when there is none
     int input;       // parent's write end of the child's stdin; 0 when none
@@ -26,13 +28,14 @@ struct ChildConsole {
 // are removed, nothing else is special) and starts the first argument as the
 // program (looked up on PATH when it holds no '/'). console is zeroed on
 // entry. Returns 1 with process, input and output set, or 0 with the record
-// all zero, nothing left open and errno saying why (ENOENT, EACCES, ...).
-// UI thread (or the offline reader thread).
-int ChildConsoleNew(const char* commandLine, ChildConsole* console);
+// all zero, nothing left open and the system's reason in err ("No such file
+// or directory", "Permission denied", ...). UI thread (or the offline reader
+// thread).
+int ChildConsoleNew(const char* commandLine, ChildConsole* console, char* err);
 
 // The same with the arguments given (argv[0] the program, nullptr-terminated);
 // commandLine is used only for the log lines.
-int ChildConsoleNewArgv(const char* commandLine, const char* const* argv, ChildConsole* console);
+int ChildConsoleNewArgv(const char* commandLine, const char* const* argv, ChildConsole* console, char* err);
 
 // Kills the child (SIGKILL) and reaps it, leaving the pipes open: a thread
 // blocked reading output then sees end of file. Returns 1 when there was no

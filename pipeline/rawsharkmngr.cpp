@@ -1,18 +1,21 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// rawsharkmngr.cpp - one rawshark process per filter, its reader thread, and
-// what a verdict does in each program.
+// rawsharkmngr.cpp - the judging processes of the current filter set (one
+// lumo_judge for every filter, or one rawshark per filter), their reader
+// threads, and what a verdict does in each program.
 //
 //   messages      RawsharkMessageStore / Load (the lock-free LastMessage)
-//   command       RawsharkMngrBuildCommand, RawsharkMngrBuildJudgeCommand, preferences
-//   verdicts      RawsharkMngrParseLines, RawsharkMngrTakeRead, the reader thread
+//   reader        the entry's lines through rawsharklines, how an ended
+//                 process is told, the reader thread
 //   list          RawsharkMngrListEdit(Offline), RawsharkMngrListClear
 //   packets       RawsharkMngrWritePacket, the bounded write
 //   reading       RawsharkMngrCount, ReadBytes/Packets, AllDone, LastMessage
+//
+// The command lines are built by rawsharkcommand, the output lines parsed by
+// rawsharklines.
 #include "pipeline/rawsharkmngr_internal.h"
 
 #include <cerrno>
 #include <chrono>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -23,8 +26,8 @@
 #include <unistd.h>
 
 #include "pipeline/packetstore.h"
+#include "pipeline/rawsharkcommand.h"
 #include "platform/platform.h"
-#include "platform/text.h"
 #include "shell/debuglog.h"
 
 namespace {
@@ -37,25 +40,18 @@ struct RawsharkMngrRecord {
     std::atomic<int32_t> count;        // entries of the current list
     std::atomic<int32_t> judgeActive;  // 1: entries[FilterSetMax] is the list's lumo_judge
     std::atomic<int32_t> clearing;     // 1 while a teardown kills the processes
-    RawsharkCommand command;           // RawsharkCommandLine: one build at a time
+    // The command of the process being started; a record this large stays
+    // off the stack, and the builds that use it run one at a time.
+    RawsharkCommand command;
 };
 
 RawsharkMngrRecord RawsharkMngr;  // constant-initialised, all zero
 
-constexpr char kMessagePrefix[] = "rawshark:";
-constexpr int kMessagePrefixLength = 9;
 constexpr char kJudgeName[] = "lumo_judge";
-constexpr char kJudgePrefix[] = "lumo_judge:";
-constexpr int kJudgePrefixLength = 11;
-constexpr char kJudgeFilterPrefix[] = "lumo_judge: filter ";
-constexpr int kJudgeFilterPrefixLength = 19;
 
 RawsharkEntry* JudgeEntry() { return &RawsharkMngr.entries[FilterSetMax]; }
 
 bool IsJudge(const RawsharkEntry* entry) { return entry->servedCount > 0; }
-// What a line longer than the buffer keeps of its end: enough for the
-// verdict rule, which looks at the last three characters (and a CR).
-constexpr int kLongLineTail = 8;
 
 }  // namespace
 
@@ -90,155 +86,7 @@ void RawsharkMessageLoad(const RawsharkMessage* message, char* dest) {
     dest[kRawsharkMessageSize - 1] = '\0';
 }
 
-// ---------------------------------------------------------------- command
-
-// Appends one argument to argv (and nothing to the text). 0 when full.
-static int AddArg(RawsharkCommand* command, const char* arg) {
-    size_t len = strlen(arg);
-    if (command->argc >= kRawsharkMaxArgs) return 0;
-    if (command->used + len + 1 > sizeof command->store) return 0;
-    char* at = command->store + command->used;
-    memcpy(at, arg, len + 1);
-    command->used += static_cast<int>(len + 1);
-    command->argv[command->argc++] = at;
-    command->argv[command->argc] = nullptr;
-    return 1;
-}
-
-// The -N letters of the block ("C" is never passed: rawshark 4.0 rejects it,
-// and the judge takes the same switches).
-static void ResolutionLetters(const RawsharkBlock* rawshark, char* letters, size_t size) {
-    snprintf(letters, size, "%s%s%s", rawshark->macResolution ? "m" : "", rawshark->networkResolution ? "n" : "",
-             rawshark->transportResolution ? "t" : "");
-}
-
-int RawsharkMngrBuildCommand(const RawsharkBlock* rawshark, int linkType, const char* filterText,
-                             RawsharkCommand* command) {
-    command->text[0] = '\0';
-    command->argc = 0;
-    command->used = 0;
-    command->argv[0] = nullptr;
-
-    // "C" (concurrent DNS) is never passed: rawshark 4.0 rejects it. With no
-    // letter left "-N" is left out too, or rawshark would take the next
-    // option ("-R") as its argument.
-    char letters[8];
-    ResolutionLetters(rawshark, letters, sizeof letters);
-    char resolution[16] = "";
-    if (letters[0]) snprintf(resolution, sizeof resolution, "-N %s", letters);
-
-    int n;
-    if (filterText && filterText[0]) {
-        n = snprintf(command->text, sizeof command->text, "%s -d encap:%d -l -r - -n %s -R \"%s\" ",
-                     rawshark->rawsharkPath, linkType, resolution, filterText);
-    } else {
-        n = snprintf(command->text, sizeof command->text, "%s -d encap:%d -l -r - -n %s ", rawshark->rawsharkPath,
-                     linkType, resolution);
-    }
-    if (n < 0 || n >= static_cast<int>(sizeof command->text)) {
-        command->text[0] = '\0';
-        return 0;
-    }
-
-    char encap[32];
-    snprintf(encap, sizeof encap, "encap:%d", linkType);
-    int ok = AddArg(command, rawshark->rawsharkPath) && AddArg(command, "-d") && AddArg(command, encap) &&
-             AddArg(command, "-l") && AddArg(command, "-r") && AddArg(command, "-") && AddArg(command, "-n");
-    if (ok && letters[0]) ok = AddArg(command, "-N") && AddArg(command, letters);
-    if (ok && filterText && filterText[0]) ok = AddArg(command, "-R") && AddArg(command, filterText);
-    return ok;
-}
-
-// Appends formatted text to the command's text. 0 when it does not fit
-// (the text is then as it was).
-static int AddText(RawsharkCommand* command, const char* format, ...) {
-    size_t have = strlen(command->text);
-    va_list args;
-    va_start(args, format);
-    int n = vsnprintf(command->text + have, sizeof command->text - have, format, args);
-    va_end(args);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof command->text - have) {
-        command->text[have] = '\0';
-        return 0;
-    }
-    return 1;
-}
-
-int RawsharkMngrBuildJudgeCommand(const RawsharkBlock* rawshark, const char* judgePath, int linkType, int count,
-                                  const FilterEntry* entries, RawsharkCommand* command) {
-    command->text[0] = '\0';
-    command->argc = 0;
-    command->used = 0;
-    command->argv[0] = nullptr;
-    char letters[8], encap[32];
-    ResolutionLetters(rawshark, letters, sizeof letters);
-    snprintf(encap, sizeof encap, "encap:%d", linkType);
-    int ok = AddText(command, "%s -d %s -n ", judgePath, encap) && AddArg(command, judgePath) &&
-             AddArg(command, "-d") && AddArg(command, encap) && AddArg(command, "-n");
-    if (ok && letters[0]) ok = AddText(command, "-N %s ", letters) && AddArg(command, "-N") && AddArg(command, letters);
-    if (!ok) return 0;
-    RawsharkMngrAppendPreferences(command);
-    for (int i = 0; ok && i < count; ++i) {
-        const char* text = entries[i].filterText;
-        if (!text[0]) continue;
-        ok = AddText(command, "-R \"%s\" ", text) && AddArg(command, "-R") && AddArg(command, text);
-    }
-    return ok;
-}
-
-int RawsharkMngrAppendPreferenceLine(RawsharkCommand* command, const char* line) {
-    char text[kRawsharkMessageSize];
-    TextCopy(text, sizeof text, line);
-    for (const char cut : {'\r', '\n', '#'}) {
-        char* at = strchr(text, cut);
-        if (at) *at = '\0';
-    }
-    for (char* p = text; *p; ++p) {
-        unsigned char c = static_cast<unsigned char>(*p);
-        if (c < 0x20 || c >= 0x80) *p = ' ';
-    }
-    TrimBlanks(text);
-    // A double quote could not be carried inside the quoted option text.
-    if (strchr(text, '"') || !strchr(text, ':')) return 0;
-
-    size_t have = strlen(command->text);
-    int n = snprintf(command->text + have, sizeof command->text - have, " -o \"%s\" ", text);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof command->text - have) {
-        command->text[have] = '\0';
-        return -1;
-    }
-    int argc = command->argc, used = command->used;
-    if (!AddArg(command, "-o") || !AddArg(command, text)) {
-        command->text[have] = '\0';
-        command->argc = argc;
-        command->used = used;
-        command->argv[argc] = nullptr;
-        return -1;
-    }
-    return 1;
-}
-
-int RawsharkMngrAppendPreferences(RawsharkCommand* command) {
-    char path[kPathMax];
-    if (!DataFilePath(kPreferencesFile, path, sizeof path)) return 0;
-    FILE* file = fopen(path, "r");
-    if (!file) return 0;  // no preferences is not an error
-    int appended = 0;
-    char line[256];  // at most 255 characters per read; the rest of a longer line comes as the next piece
-    while (fgets(line, sizeof line, file)) {
-        int added = RawsharkMngrAppendPreferenceLine(command, line);
-        if (added < 0) {
-            // Whole options or none: the rest of the file is left out.
-            DEBUG_LOG("RawsharkMngrAppendPreferences() err,command line full");
-            break;
-        }
-        appended += added;
-    }
-    fclose(file);
-    return appended;
-}
-
-// ---------------------------------------------------------------- verdicts
+// ---------------------------------------------------------------- reader
 
 // What one verdict does: the only difference between the two programs.
 static void ApplyVerdict(RawsharkEntry* entry, int matched) {
@@ -253,95 +101,35 @@ static void ApplyVerdict(RawsharkEntry* entry, int matched) {
     entry->cursor.store(k + 1, std::memory_order_release);
 }
 
-// A "lumo_judge: filter I: ..." line (or its first 255 characters) is the
-// message of the I-th served entry; another "lumo_judge:" line is the
-// judge's own. Judge reader only.
-static void JudgeMessage(RawsharkEntry* judge, const char* line, int size) {
-    if (size >= kJudgeFilterPrefixLength && memcmp(line, kJudgeFilterPrefix, kJudgeFilterPrefixLength) == 0) {
-        int n = 0, at = kJudgeFilterPrefixLength;
-        while (at < size && line[at] >= '0' && line[at] <= '9' && n <= FilterSetMax) n = n * 10 + (line[at++] - '0');
-        if (at < size && line[at] == ':' && n >= 1 && n <= judge->servedCount) {
-            RawsharkMessageStore(&RawsharkMngr.entries[judge->served[n - 1]].LastMessage, line, size);
-            return;
-        }
-    }
-    RawsharkMessageStore(&judge->LastMessage, line, size);
+// The entry a line of entry's process speaks for: a rawshark's lines are its
+// own entry's; the judge's position p is its p-th served entry, and its
+// messages of no position are its own.
+static RawsharkEntry* LineTarget(RawsharkEntry* entry, int position) {
+    if (position < 0 || !IsJudge(entry)) return entry;
+    return &RawsharkMngr.entries[entry->served[position]];
 }
 
-// One complete line of the judge: exactly servedCount verdicts, or a
-// message; anything else (and any line longer than the buffer) is ignored.
-static void JudgeLine(RawsharkEntry* judge, const char* line, int size, int longLine) {
-    if (longLine) return;
-    if (size >= kJudgePrefixLength && memcmp(line, kJudgePrefix, kJudgePrefixLength) == 0) {
-        JudgeMessage(judge, line, size);
-        return;
-    }
-    int k = judge->servedCount;
-    if (size != k) return;
-    for (int p = 0; p < k; ++p) {
-        if (line[p] != '0' && line[p] != '1') return;
-    }
-    for (int p = 0; p < k; ++p) ApplyVerdict(&RawsharkMngr.entries[judge->served[p]], line[p] == '1');
+static void LineVerdict(void* context, int position, int matched) {
+    ApplyVerdict(LineTarget(static_cast<RawsharkEntry*>(context), position), matched);
+}
+
+static void LineMessage(void* context, int position, const char* text, int length) {
+    RawsharkMessageStore(&LineTarget(static_cast<RawsharkEntry*>(context), position)->LastMessage, text, length);
+}
+
+// rawshark's protocol for a rawshark, lumo_judge's for the judge.
+static RawsharkLinesHandler LinesHandler(RawsharkEntry* entry) {
+    return RawsharkLinesHandler{IsJudge(entry) ? entry->servedCount : 0, entry, LineVerdict, LineMessage};
 }
 
 int RawsharkMngrParseLines(const char* buffer, int length, RawsharkEntry* entry) {
-    int consumed = 0;
-    bool judge = IsJudge(entry);
-    while (consumed < length) {
-        const char* line = buffer + consumed;
-        const char* lf = static_cast<const char*>(memchr(line, '\n', static_cast<size_t>(length - consumed)));
-        if (!lf) break;
-        int size = static_cast<int>(lf - line);  // without the LF
-        consumed += size + 1;
-        if (size > 0 && line[size - 1] == '\r') --size;
-
-        int longLine = entry->longLine;
-        entry->longLine = 0;
-        if (longLine == 2) continue;  // the end of a message line already taken
-        if (judge) {
-            JudgeLine(entry, line, size, longLine);
-            continue;
-        }
-
-        // The message test comes first: a verdict line starts with a frame
-        // number, so no verdict is lost, and an error text that happens to
-        // end in '-' is not counted as a packet.
-        if (!longLine && size >= kMessagePrefixLength && memcmp(line, kMessagePrefix, kMessagePrefixLength) == 0) {
-            RawsharkMessageStore(&entry->LastMessage, line, size);
-        } else if (size >= 5 && line[size - 1] == '-') {
-            ApplyVerdict(entry, line[size - 3] == '1');
-        }
-    }
-    return consumed;
+    const RawsharkLinesHandler handler = LinesHandler(entry);
+    return RawsharkLinesParse(&entry->lines, buffer, length, &handler);
 }
 
 void RawsharkMngrTakeRead(RawsharkEntry* entry, int got) {
-    entry->fill += got;
-    int used = RawsharkMngrParseLines(entry->buffer, entry->fill, entry);
-    if (used > 0) {
-        memmove(entry->buffer, entry->buffer + used, static_cast<size_t>(entry->fill - used));
-        entry->fill -= used;
-    }
-    if (entry->fill < kRawsharkBufferSize) return;
-
-    // A full buffer without a line end: the line is longer than the buffer.
-    // Holding it would stall the reader (and every later verdict), so it is
-    // followed to its end instead.
-    if (entry->longLine == 2) {
-        entry->fill = 0;
-    } else if (entry->longLine == 0 && IsJudge(entry) && memcmp(entry->buffer, kJudgePrefix, kJudgePrefixLength) == 0) {
-        JudgeMessage(entry, entry->buffer, kRawsharkMessageSize - 1);
-        entry->longLine = 2;
-        entry->fill = 0;
-    } else if (entry->longLine == 0 && memcmp(entry->buffer, kMessagePrefix, kMessagePrefixLength) == 0) {
-        RawsharkMessageStore(&entry->LastMessage, entry->buffer, kRawsharkMessageSize - 1);
-        entry->longLine = 2;
-        entry->fill = 0;
-    } else {
-        memmove(entry->buffer, entry->buffer + entry->fill - kLongLineTail, kLongLineTail);
-        entry->fill = kLongLineTail;
-        entry->longLine = 1;
-    }
+    const RawsharkLinesHandler handler = LinesHandler(entry);
+    RawsharkLinesTakeRead(&entry->lines, got, &handler);
 }
 
 // What an ended process leaves in the messages of the entries it judged,
@@ -371,7 +159,7 @@ static void TellEnd(RawsharkEntry* entry) {
         }
         char note[kRawsharkMessageSize];
         RawsharkMessageLoad(&entry->LastMessage, note);
-        const char* detail = note[0] ? note + kJudgePrefixLength : "";
+        const char* detail = note[0] ? note + sizeof kRawsharkLinesJudgePrefix - 1 : "";
         while (*detail == ' ') ++detail;
         snprintf(text, sizeof text, "%s ended%s%s%.200s", kJudgeName, how, detail[0] ? ": " : "", detail);
     } else {
@@ -402,7 +190,8 @@ void RawsharkMngrReadThread(RawsharkEntry* entry) {
             DEBUG_LOG("handle==NULL");
             break;
         }
-        ssize_t got = read(fd, entry->buffer + entry->fill, static_cast<size_t>(kRawsharkBufferSize - entry->fill));
+        RawsharkLines* lines = &entry->lines;
+        ssize_t got = read(fd, lines->buffer + lines->fill, static_cast<size_t>(kRawsharkBufferSize - lines->fill));
         if (got < 0) {
             if (errno == EINTR) continue;
             DEBUG_LOG("ReadFile() err,errno=%d", errno);
@@ -428,8 +217,8 @@ static void EntryReset(RawsharkEntry* entry, int mode, int index) {
     entry->mode = mode;
     entry->index = index;
     entry->servedCount = 0;
-    entry->fill = 0;
-    entry->longLine = 0;
+    entry->lines.fill = 0;
+    entry->lines.longLine = RawsharkLinesWhole;
     entry->counter.cursor.store(0, std::memory_order_relaxed);
     entry->counter.matchedPackets.store(0, std::memory_order_relaxed);
     entry->counter.matchedBytes.store(0, std::memory_order_relaxed);
@@ -491,7 +280,7 @@ static void SetInputNonBlocking(const RawsharkEntry* entry) {
 // Starts the process of entry (rawshark, or the judge) and its reader.
 // Returns 1, or 0 with the process released.
 static int StartChild(RawsharkEntry* entry, const RawsharkCommand* command) {
-    if (!ChildConsoleNewArgv(command->text, command->argv, &entry->console)) return 0;
+    if (!ChildConsoleNewArgv(command->text, command->argv, &entry->console, nullptr)) return 0;
     SetInputNonBlocking(entry);
     try {
         entry->thread = std::thread(RawsharkMngrReadThread, entry);
@@ -509,7 +298,8 @@ int RawsharkMngrJudgeAvailable() {
 }
 
 // The one-pass half of a build: one judge for every non-empty filter.
-// Returns 1 (also when every filter is empty: there is nothing to judge).
+// Returns 1 (also when every filter is empty: there is nothing to judge), or
+// 0 with nothing of the judge left running.
 static int StartJudge(int mode, const RawsharkBlock* rawshark, int linkType, int count) {
     RawsharkEntry* judge = JudgeEntry();
     EntryReset(judge, mode, -1);
@@ -522,8 +312,8 @@ static int StartJudge(int mode, const RawsharkBlock* rawshark, int linkType, int
     char path[kPathMax];
     RawsharkCommand* command = &RawsharkMngr.command;
     if (!ProgramFilePath(kJudgeName, path, sizeof path) ||
-        !RawsharkMngrBuildJudgeCommand(rawshark, path, linkType, count, filters, command)) {
-        DEBUG_LOG("RawsharkMngrListEdit() err,command line too long");
+        !RawsharkCommandBuildJudge(rawshark, path, linkType, count, filters, command)) {
+        DEBUG_LOG("StartJudge() err,command line too long");
         return 0;
     }
     if (!StartChild(judge, command)) return 0;
@@ -531,8 +321,15 @@ static int StartJudge(int mode, const RawsharkBlock* rawshark, int linkType, int
     return 1;
 }
 
+// Builds the list in the order teardown undoes: entry by entry its counter,
+// then its process and reader; the judge and its reader last. Any failure
+// takes the one way out, RawsharkMngrListClear, which releases all of it in
+// the reverse order (every process killed, the judge's reader joined before
+// the readers of the entries it serves, then every counter freed).
 static int ListBuild(int mode, const RawsharkBlock* rawshark, int linkType, int count, const FilterEntry* filters,
                      int binCount) {
+    RawsharkCommand* command = &RawsharkMngr.command;
+    int onePass = rawshark->onePass != 0;
     RawsharkMngrListClear();
     if (count <= 0) return 1;
     if (count > FilterSetMax) {
@@ -546,12 +343,10 @@ static int ListBuild(int mode, const RawsharkBlock* rawshark, int linkType, int 
             return 0;
         }
     }
-    int onePass = rawshark->onePass != 0;
     if (onePass && !RawsharkMngrJudgeAvailable()) {
         DEBUG_LOG("RawsharkMngrListEdit() info,%s not in the program folder,one rawshark per filter", kJudgeName);
         onePass = 0;
     }
-    RawsharkCommand* command = &RawsharkMngr.command;
     for (int i = 0; i < count; ++i) {
         RawsharkEntry* entry = &RawsharkMngr.entries[i];
         EntryReset(entry, mode, i);
@@ -561,27 +356,19 @@ static int ListBuild(int mode, const RawsharkBlock* rawshark, int linkType, int 
 
         if (mode == RawsharkMngrLive && !SampleCounterInit(&entry->counter, static_cast<uint32_t>(binCount))) {
             DEBUG_LOG("SampleCounterInit() err,size=%d", binCount);
-            RawsharkMngrListClear();
-            return 0;
+            goto fail;
         }
         if (onePass) continue;  // the judge, started below, serves this entry
         const char* filterText = entry->filter.filterText;
-        if (!RawsharkMngrBuildCommand(rawshark, linkType, filterText, command)) {
+        if (!RawsharkCommandBuild(rawshark, linkType, filterText, command)) {
             DEBUG_LOG("RawsharkMngrListEdit() err,command line too long");
-            RawsharkMngrListClear();
-            return 0;
+            goto fail;
         }
-        RawsharkMngrAppendPreferences(command);
+        RawsharkCommandAppendPreferences(command);
         if (!filterText[0]) continue;  // matches every packet: no process, no thread
-        if (!StartChild(entry, command)) {
-            RawsharkMngrListClear();
-            return 0;
-        }
+        if (!StartChild(entry, command)) goto fail;
     }
-    if (onePass && !StartJudge(mode, rawshark, linkType, count)) {
-        RawsharkMngrListClear();
-        return 0;
-    }
+    if (onePass && !StartJudge(mode, rawshark, linkType, count)) goto fail;
     // Every reader runs before the first packet is written, so no packet is
     // skipped for an entry whose reader has not started yet.
     for (int i = 0; i <= FilterSetMax; ++i) {
@@ -592,6 +379,10 @@ static int ListBuild(int mode, const RawsharkBlock* rawshark, int linkType, int 
         }
     }
     return 1;
+
+fail:
+    RawsharkMngrListClear();
+    return 0;
 }
 
 int RawsharkMngrListEdit(const RawsharkBlock* rawshark, int linkType, int count, const FilterEntry* entries,

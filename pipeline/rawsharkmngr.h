@@ -22,8 +22,10 @@
 // kRawsharkStallMs for room in a pipe; a process that has taken nothing for
 // that long is killed, and each entry it served says so in its LastMessage.
 //
-// The entries, the command record and the reader's pieces are the manager's
-// own (pipeline/rawsharkmngr_internal.h, for the manager and its tests).
+// The command lines are built by pipeline/rawsharkcommand.h and the output
+// lines parsed by pipeline/rawsharklines.h; the entries and the reader are
+// the manager's own (pipeline/rawsharkmngr_internal.h, for the manager and
+// its tests).
 //
 // Owner's duty: stop packets flowing (handler switch off or capture thread
 // stopped; in lumo_offline the reader thread is the only caller) before

@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/error.h"
 #include "platform/text.h"
 
 // ---------------------------------------------------------------- clock
@@ -155,7 +156,12 @@ static FILE* OpenInPlace(AtomicFile* file, const char* path) {
     return file->stream;
 }
 
-FILE* FileAtomicOpen(AtomicFile* file, const char* path) {
+// The system's reason for the failure just met (errno); "" when errno is 0:
+// the failure was ours (an empty path, a path too long).
+static void SetSystemReason(char* err) { ErrorSet(err, "%s", errno ? strerror(errno) : ""); }
+
+// FileAtomicOpen without the reason: errno holds it.
+static FILE* AtomicOpen(AtomicFile* file, const char* path) {
     memset(file, 0, sizeof *file);
     if (!path || !path[0]) return nullptr;
 
@@ -210,7 +216,15 @@ FILE* FileAtomicOpen(AtomicFile* file, const char* path) {
     return file->stream;
 }
 
-int FileAtomicClose(AtomicFile* file, int keep) {
+FILE* FileAtomicOpen(AtomicFile* file, const char* path, char* err) {
+    errno = 0;
+    FILE* out = AtomicOpen(file, path);
+    if (!out) SetSystemReason(err);
+    return out;
+}
+
+// FileAtomicClose without the reason: errno holds it.
+static int AtomicClose(AtomicFile* file, int keep) {
     if (!file->stream) return 0;
     int ok = keep ? 1 : 0;
     if (ok && (fflush(file->stream) != 0 || ferror(file->stream))) ok = 0;
@@ -219,18 +233,39 @@ int FileAtomicClose(AtomicFile* file, int keep) {
     file->stream = nullptr;
     if (file->temp[0]) {
         if (ok && rename(file->temp, file->target) != 0) ok = 0;
-        if (!ok) unlink(file->temp);
+        if (!ok) {
+            int reason = errno;  // the failure's, not the clean-up's
+            unlink(file->temp);
+            errno = reason;
+        }
     }
     return ok;
 }
 
-int FileWriteAtomic(const char* path, const void* data, size_t length) {
-    if (!data && length) return 0;
+int FileAtomicClose(AtomicFile* file, int keep, char* err) {
+    // errno is not cleared: a stream whose error flag an earlier write set
+    // fails here with that write's reason.
+    int ok = AtomicClose(file, keep);
+    if (!ok && keep) SetSystemReason(err);
+    return ok;
+}
+
+int FileWriteAtomic(const char* path, const void* data, size_t length, char* err) {
+    if (!data && length) {
+        ErrorClear(err);
+        return 0;
+    }
     AtomicFile file;
-    FILE* out = FileAtomicOpen(&file, path);
+    FILE* out = FileAtomicOpen(&file, path, err);
     if (!out) return 0;
+    errno = 0;
     int ok = length == 0 || fwrite(data, 1, length, out) == length;
-    return FileAtomicClose(&file, ok) && ok;
+    if (!ok) {
+        SetSystemReason(err);
+        FileAtomicClose(&file, 0, nullptr);
+        return 0;
+    }
+    return FileAtomicClose(&file, 1, err);
 }
 
 // ---------------------------------------------------------------- local time

@@ -11,7 +11,8 @@
 //   rawshark search       configured path, else PATH, else /usr/bin/rawshark
 //
 // Wrappers never print and never throw; they return 1/0 (or a value) and the
-// caller logs.
+// caller logs. A file operation that fails hands the system's reason to its
+// caller in err (kErrorLen bytes, platform/error.h; nullptr allowed).
 #pragma once
 
 #include <cstddef>
@@ -80,8 +81,10 @@ int FileExists(const char* path);
 // it; a symbolic link is followed, not replaced. When no file can be created
 // beside it (a folder without write permission), the file itself is
 // rewritten in place. Returns 1, or 0 when the data could not be written in
-// full (the old file is then left as it was, except on the in-place path).
-int FileWriteAtomic(const char* path, const void* data, size_t length);
+// full (the old file is then left as it was, except on the in-place path),
+// with the system's reason in err ("No space left on device"; "" when the
+// system gave none, as for an empty path).
+int FileWriteAtomic(const char* path, const void* data, size_t length, char* err);
 
 // A replacement of a file written piece by piece, for output too large to
 // hold in memory first. Same rules as FileWriteAtomic.
@@ -92,14 +95,16 @@ struct AtomicFile {
 };
 
 // Opens the new file beside path (or path itself when no file can be created
-// beside it). Returns the stream to write, or null (nothing was created).
-FILE* FileAtomicOpen(AtomicFile* file, const char* path);
+// beside it). Returns the stream to write, or null (nothing was created) with
+// the system's reason in err as for FileWriteAtomic.
+FILE* FileAtomicOpen(AtomicFile* file, const char* path, char* err);
 
 // Ends the replacement and closes the stream. keep 1: flushes and syncs the
 // new file and renames it over the target; returns 1 only when every write
 // and the rename succeeded (the new file is removed otherwise, the old one
-// left as it was). keep 0: the new file is removed; returns 0.
-int FileAtomicClose(AtomicFile* file, int keep);
+// left as it was; the system's reason in err). keep 0: the new file is
+// removed; returns 0 and leaves err alone.
+int FileAtomicClose(AtomicFile* file, int keep, char* err);
 
 // ---------------------------------------------------------------- local time
 

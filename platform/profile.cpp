@@ -290,5 +290,5 @@ int ProfileWriteStrings(const char* section, const char* const* keys, const char
     std::string text;
     if (ReadWholeFile(path, &text) < 0) return 0;
     for (int i = 0; i < count; ++i) TextSet(&text, section, keys[i], values[i]);
-    return FileWriteAtomic(path, text.data(), text.size());
+    return FileWriteAtomic(path, text.data(), text.size(), nullptr);
 }

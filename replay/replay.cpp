@@ -2,7 +2,7 @@
 // replay.cpp - the replay front end's logic: interface list, tool command
 // line, output reader and the Start / timer / Stop / Exit steps.
 //
-//   interfaces     ReplayLoadInterfaces (the capture module's listing), item and address texts
+//   interfaces     ReplayListInterfaces (the capture module's listing), item and address texts
 //   tool           path, command line, argument vector
 //   time           tick count, time label
 //   output reader  marker scan across reads, the reader thread
@@ -31,9 +31,17 @@ ReplayRecord* ReplayMain() {
 
 // ---------------------------------------------------------------- interfaces
 
-int ReplayLoadInterfaces(ReplayRecord* record) {
-    int found = CaptureGetInterfaceList(kReplayMaxInterfaces, record->interfaces);
-    record->interfaceCount = std::clamp(found, 0, kReplayMaxInterfaces);
+int ReplayListInterfaces(int capacity, InterfaceInfo* table, char* err) {
+    int found = CaptureGetInterfaceList(capacity, table);
+    if (found < 0) {
+        ErrorSet(err, "pcap_findalldevs() error");
+        return -1;
+    }
+    if (found == 0) {
+        ErrorSet(err, "Network Interface is not found.");
+        return 0;
+    }
+    ErrorClear(err);
     return found;
 }
 
@@ -162,22 +170,22 @@ void ReplayOutputReader(ReplayRecord* record, int output) {
 
 // ---------------------------------------------------------------- steps
 
-int ReplayStart(ReplayRecord* record, int selection, const char* pcapPath, const char** message) {
-    *message = nullptr;
+int ReplayStart(ReplayRecord* record, int selection, const char* pcapPath, char* err) {
+    ErrorClear(err);
     // One tool and one reader at a time; Start is disabled while one runs.
     if (record->child.process != 0 || record->reader.joinable()) return 0;
 
     char tool[kPathMax];
     if (!ReplayToolPath(tool, sizeof tool) || !FileExists(tool)) {
-        *message = "tarvo file is not found.";
+        ErrorSet(err, "tarvo file is not found.");
         return 0;
     }
     if (selection < 0 || selection >= record->interfaceCount) {
-        *message = "Select Interface.";
+        ErrorSet(err, "Select Interface.");
         return 0;
     }
     if (!pcapPath || !pcapPath[0] || !FileExists(pcapPath)) {
-        *message = "pcap file is not found.";
+        ErrorSet(err, "pcap file is not found.");
         return 0;
     }
 
@@ -193,10 +201,9 @@ int ReplayStart(ReplayRecord* record, int selection, const char* pcapPath, const
     ReplayArgv(tool, pcapPath, device, argv);
     // A tool that cannot be started leaves the record empty and is said so:
     // a dialog left Running with nothing to watch would look like a replay.
-    if (!ChildConsoleNewArgv(commandLine, argv, &record->child)) {
-        snprintf(record->message, sizeof record->message, "%s could not be started: %s.", kReplayToolName,
-                 strerror(errno));
-        *message = record->message;
+    char reason[kErrorLen];
+    if (!ChildConsoleNewArgv(commandLine, argv, &record->child, reason)) {
+        ErrorSet(err, "%s could not be started: %s.", kReplayToolName, reason);
         return 0;
     }
     record->reader = std::thread(ReplayOutputReader, record, record->child.output);
@@ -231,7 +238,7 @@ static int EndTool(ReplayRecord* record, int* status) {
     return ChildConsoleRelease(c);
 }
 
-int ReplayTick(ReplayRecord* record, char* label, size_t size) {
+int ReplayTick(ReplayRecord* record, char* label, size_t size, char* err) {
     if (record->child.process == 0) return kReplayTickIdle;
     if (ReplayToolEnded(record)) {
         int status = 0;
@@ -241,13 +248,11 @@ int ReplayTick(ReplayRecord* record, char* label, size_t size) {
         // Ended before it began sending, or with a failure: its last line
         // says why (tarvo prints the reason last).
         if (record->lastLine[0]) {
-            TextCopy(record->message, sizeof record->message, record->lastLine);
+            ErrorSet(err, "%s", record->lastLine);
         } else if (WIFSIGNALED(status)) {
-            snprintf(record->message, sizeof record->message, "%s ended by signal %d without any output.",
-                     kReplayToolName, WTERMSIG(status));
+            ErrorSet(err, "%s ended by signal %d without any output.", kReplayToolName, WTERMSIG(status));
         } else {
-            snprintf(record->message, sizeof record->message, "%s ended with exit status %d without any output.",
-                     kReplayToolName, WEXITSTATUS(status));
+            ErrorSet(err, "%s ended with exit status %d without any output.", kReplayToolName, WEXITSTATUS(status));
         }
         return kReplayTickFailed;
     }

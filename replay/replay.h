@@ -23,11 +23,12 @@
 
 #include "capture/interfaceinfo.h"
 #include "pipeline/childconsole.h"
+#include "platform/error.h"
 
 constexpr int kReplayMaxInterfaces = 16;  // interfaces the dialog lists
 constexpr int kReplayTimerMs = 50;        // period of the dialog's timer
 constexpr int kReplayReadSize = 1024;     // bytes the reader asks for per read
-constexpr int kReplayMessageSize = 256;   // a message box text, and the tool's last line kept
+constexpr int kReplayMessageSize = 256;   // the tool's last line kept
 
 // The replay tool's file name in the program folder, and the text it prints
 // when transmission begins.
@@ -43,8 +44,6 @@ struct ReplayRecord {
     // Written by the reader as it ends, read after the join:
     int announced = 0;                       // the tool printed "Start Transmission"
     char lastLine[kReplayMessageSize] = "";  // its last non-blank line of output, blanks trimmed
-    // What the dialog shows after a failed Start or a failed end (dialog thread).
-    char message[kReplayMessageSize] = "";
 };
 
 // The process-wide record of tarvo_gui (created on first use). Dialog thread.
@@ -52,11 +51,12 @@ ReplayRecord* ReplayMain();
 
 // ---------------------------------------------------------------- interfaces
 
-// Fills record->interfaces through the interface listing lumo uses too
-// (CaptureGetInterfaceList, whose hook a dialog test sets) and sets
-// interfaceCount (capped at 16). Returns the listing's result: -1
-// enumeration failed, 0 none found, else the number found. Dialog thread.
-int ReplayLoadInterfaces(ReplayRecord* record);
+// Lists the interfaces into table[0..capacity-1] through the listing lumo
+// uses too (CaptureGetInterfaceList, whose hook a dialog test sets). Returns
+// the number found (may exceed capacity) with err emptied; 0 with err
+// "Network Interface is not found." when there is none; -1 with err
+// "pcap_findalldevs() error" when the enumeration fails. Dialog thread.
+int ReplayListInterfaces(int capacity, InterfaceInfo* table, char* err);
 
 // The combo box text of an interface: "description: name", or the name alone
 // when the description is empty. Cut to size bytes.
@@ -131,24 +131,25 @@ void ReplayOutputReader(ReplayRecord* record, int output);
 //   no interface selected (selection < 0)   "Select Interface."
 //   pcapPath empty or not an existing file  "pcap file is not found."
 // then startTick = now, the tool started with ReplayArgv, and its reader.
-// Returns 1 when the dialog goes to Running, 0 with *message set (the text to
-// show; also "tarvo could not be started: REASON." when the tool cannot be
-// run, and nothing is left running), or 0 with *message nullptr when a tool
-// is still attached. Dialog thread.
-int ReplayStart(ReplayRecord* record, int selection, const char* pcapPath, const char** message);
+// Returns 1 when the dialog goes to Running, 0 with the text to show in err
+// (also "tarvo could not be started: REASON." when the tool cannot be run,
+// and nothing is left running), or 0 with err empty when a tool is still
+// attached. Dialog thread.
+int ReplayStart(ReplayRecord* record, int selection, const char* pcapPath, char* err);
 
 // Timer tick results.
 constexpr int kReplayTickIdle = 0;    // no tool
 constexpr int kReplayTickTime = 1;    // the tool runs; label holds the elapsed time
 constexpr int kReplayTickEnded = 2;   // the tool ended by itself and was released; go Idle
-constexpr int kReplayTickFailed = 3;  // the same, but it failed: show record->message, go Idle
+constexpr int kReplayTickFailed = 3;  // the same, but it failed: show err, go Idle
 
 // The 50 ms timer: no tool -> Idle; the tool ended -> ReplayEndTool, then
 // Ended when it had announced the transmission and exited with status 0,
-// else Failed with record->message = its last line of output (or, when it
-// printed none, how it ended); the label is untouched then. Otherwise label
-// = ReplayTimeText(now - startTick), Time. Dialog thread.
-int ReplayTick(ReplayRecord* record, char* label, size_t size);
+// else Failed with err = its last line of output (or, when it printed none,
+// how it ended); the label is untouched then. Otherwise label =
+// ReplayTimeText(now - startTick), Time. err is written only for Failed.
+// Dialog thread.
+int ReplayTick(ReplayRecord* record, char* label, size_t size, char* err);
 
 // Stop and Exit: kills the tool (with every process of its group), joins the
 // reader, then releases the child's descriptors. Returns the release result

@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -117,13 +118,11 @@ ReplayDialog::ReplayDialog(ReplayRecord* record, QWidget* parent) : QDialog(pare
 ReplayDialog::~ReplayDialog() { ReplayExit(record_); }
 
 int ReplayDialog::Open() {
-    int found = ReplayLoadInterfaces(record_);
-    if (found == -1) {
-        ReplayShowError(this, "pcap_findalldevs() error");
-        return 0;
-    }
-    if (found == 0) {
-        ReplayShowError(this, "Network Interface is not found.");
+    char err[kErrorLen];
+    int found = ReplayListInterfaces(kReplayMaxInterfaces, record_->interfaces, err);
+    record_->interfaceCount = std::clamp(found, 0, kReplayMaxInterfaces);
+    if (found <= 0) {
+        ReplayShowError(this, err);
         return 0;
     }
     interfaceBox_->clear();
@@ -154,11 +153,11 @@ void ReplayDialog::OnChoose() {
 
 void ReplayDialog::OnStart() {
     QByteArray path = pcapEdit_->text().toUtf8();
-    const char* message = nullptr;
-    if (ReplayStart(record_, interfaceBox_->currentIndex(), path.constData(), &message)) {
+    char err[kErrorLen];
+    if (ReplayStart(record_, interfaceBox_->currentIndex(), path.constData(), err)) {
         ReplaySetRunning(this, 1);
-    } else if (message) {
-        ReplayShowError(this, message);
+    } else if (err[0]) {
+        ReplayShowError(this, err);
     }
 }
 
@@ -169,12 +168,13 @@ void ReplayDialog::OnStop() {
 
 void ReplayDialog::OnTimer() {
     char label[32];
-    switch (ReplayTick(record_, label, sizeof label)) {
+    char err[kErrorLen];
+    switch (ReplayTick(record_, label, sizeof label, err)) {
         case kReplayTickTime: timeLabel_->setText(QString::fromLatin1(label)); break;
         case kReplayTickEnded: ReplaySetRunning(this, 0); break;
         case kReplayTickFailed:
             ReplaySetRunning(this, 0);
-            ReplayShowError(this, record_->message);
+            ReplayShowError(this, err);
             break;
         default: break;
     }

@@ -286,10 +286,9 @@ void GraphWindow::RunSharedCommand(int id) {
 // asked for a file that then cannot be written; a write that fails says why
 // and leaves no file reported as saved.
 void GraphWindow::RunExport(int csv) {
-    char error[kPathMax + 512];
-    error[0] = '\0';
+    char error[kErrorLen] = "";
     int icon = MsgIconError;
-    if (!BeginExport(csv, error, sizeof error, &icon)) {
+    if (!BeginExport(csv, &icon, error)) {
         if (error[0]) ShowBox(error, icon);
         return;
     }
@@ -298,7 +297,7 @@ void GraphWindow::RunExport(int csv) {
     const int chosen =
         csv ? SelectExportCsvFile(this, path, sizeof path) : SelectExportPngFile(this, path, sizeof path);
     if (!chosen) return;
-    const int ok = csv ? WriteExportCsv(path, error, sizeof error) : WriteExportPng(path, error, sizeof error);
+    const int ok = csv ? WriteExportCsv(path, error) : WriteExportPng(path, error);
     if (!ok) {
         DEBUG_LOG("Export() err,%s", error);
         ShowBox(error[0] ? error : "The export could not be written.", MsgIconError);

@@ -74,6 +74,7 @@
 #include "capture/interfaceinfo.h"
 #include "graph/drawsurface.h"
 #include "graph/graphrows.h"
+#include "platform/error.h"
 #include "shell/mainwnd.h"
 #include "shell/settings.h"
 
@@ -194,17 +195,16 @@ protected:
     virtual void OnFilterSetApplied() = 0;
     virtual void OnDroppedFile(const char* path);
     // csv 1: "Export CSV...", 0: "Export PNG...". Return 0 to refuse, with
-    // the box's text in error (nothing shown when it is empty) and its icon.
-    virtual int BeginExport(int csv, char* error, size_t size, int* icon) {
+    // its icon and the box's text in err (nothing shown when it is empty).
+    virtual int BeginExport(int csv, int* icon, char* err) {
         (void)csv;
-        (void)error;
-        (void)size;
         (void)icon;
+        (void)err;
         return 1;
     }
-    // Return 1 when path holds the whole export, else 0 with the reason.
-    virtual int WriteExportCsv(const char* path, char* error, size_t size) = 0;
-    virtual int WriteExportPng(const char* path, char* error, size_t size) = 0;
+    // Return 1 when path holds the whole export, else 0 with the reason in err.
+    virtual int WriteExportCsv(const char* path, char* err) = 0;
+    virtual int WriteExportPng(const char* path, char* err) = 0;
     virtual void OnClose() {}
     virtual void OnDestroy() = 0;
 

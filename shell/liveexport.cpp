@@ -7,8 +7,8 @@
 
 #include "graph/graphcsv.h"
 
-int LiveExportWriteCsv(FILE* out, const GraphView* view, const GraphRows* rows, char* error, size_t size) {
-    error[0] = '\0';
+int LiveExportWriteCsv(FILE* out, const GraphView* view, const GraphRows* rows, char* err) {
+    ErrorClear(err);
     GraphCsvWriteHeader(out, rows, 1);
     if (view->timeKnown && view->columnTime > 0 && rows->known > 0) {
         // no line before the first packet's interval: nothing was counted there
@@ -17,7 +17,7 @@ int LiveExportWriteCsv(FILE* out, const GraphView* view, const GraphRows* rows, 
         if (lines > 0) GraphCsvWriteColumns(out, view, rows, lines - 1, 0, 1);
     }
     if (ferror(out)) {
-        snprintf(error, size, "write error: %s", strerror(errno));
+        ErrorSet(err, "write error: %s", strerror(errno));
         return 0;
     }
     return 1;

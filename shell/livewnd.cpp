@@ -25,10 +25,10 @@ const InterfaceInfo* LiveWndInterfaces(int* count) {
     return LiveWnd.interfaces;
 }
 
-int LiveWndInitCounters(const Settings* settings, const char** errorText) {
+int LiveWndInitCounters(const Settings* settings, char* err) {
     PacketRingSetInterval(settings->samplingInterval);
     if (!TotalCounterInit(static_cast<uint32_t>(settings->binCount))) {
-        *errorText = "malloc() error";
+        ErrorSet(err, "malloc() error");
         return 0;
     }
     return 1;
@@ -39,19 +39,19 @@ static int StartRawshark(const MainWndView* view, const Settings* settings) {
                                 view->filters.entries, settings->binCount);
 }
 
-int LiveWndStartPipeline(MainWndView* view, Settings* settings, int* startupLoaded, const char** errorText) {
+int LiveWndStartPipeline(MainWndView* view, Settings* settings, int* startupLoaded, char* err) {
     *startupLoaded = MainWndLoadStartupFilterSet(view, settings, kStartupFilterSetFile);
 
     memset(LiveWnd.interfaces, 0, sizeof LiveWnd.interfaces);
     int n = CaptureGetInterfaceList(kInterfaceMax, LiveWnd.interfaces);
     if (n == -1) {
         LiveWnd.interfaceCount = 0;
-        *errorText = "pcap_findalldevs() error";
+        ErrorSet(err, "pcap_findalldevs() error");
         return 0;
     }
     if (n <= 0) {
         LiveWnd.interfaceCount = 0;
-        *errorText = "Network Interface is not found.";
+        ErrorSet(err, "Network Interface is not found.");
         return 0;
     }
     if (n > kInterfaceMax) n = kInterfaceMax;
@@ -71,43 +71,43 @@ int LiveWndStartPipeline(MainWndView* view, Settings* settings, int* startupLoad
     if (!StartRawshark(view, settings)) {
         RawsharkMngrListClear();
         TotalCounterFree();
-        *errorText = "RawsharkMngrListEdit() error";
+        ErrorSet(err, "RawsharkMngrListEdit() error");
         return 0;
     }
     CapturePacketHandlerControl(1);
     if (!CaptureStartThread(&settings->capture)) {
         RawsharkMngrListClear();
         TotalCounterFree();
-        *errorText = "CaptureStartThread() error";
+        ErrorSet(err, "CaptureStartThread() error");
         return 0;
     }
     return 1;
 }
 
-int LiveWndFilterRestart(MainWndView* view, const Settings* settings, const char** errorText) {
+int LiveWndFilterRestart(MainWndView* view, const Settings* settings, char* err) {
     CapturePacketHandlerControl(0);
     RawsharkMngrListClear();
     PacketRingReset();
     if (!StartRawshark(view, settings)) {
-        *errorText = "RawsharkMngrListEdit() error";
+        ErrorSet(err, "RawsharkMngrListEdit() error");
         return 0;
     }
     CapturePacketHandlerControl(1);
     return 1;
 }
 
-int LiveWndFullRestart(MainWndView* view, const Settings* settings, const char** errorText) {
+int LiveWndFullRestart(MainWndView* view, const Settings* settings, char* err) {
     MainWndViewReset(view);
     CaptureStopThread();
     RawsharkMngrListClear();
     PacketRingReset();
     PacketRingSetInterval(settings->samplingInterval);
     if (!StartRawshark(view, settings)) {
-        *errorText = "RawsharkMngrListEdit() error";
+        ErrorSet(err, "RawsharkMngrListEdit() error");
         return 0;
     }
     if (!CaptureStartThread(&settings->capture)) {
-        *errorText = "CaptureStartThread() error";
+        ErrorSet(err, "CaptureStartThread() error");
         return 0;
     }
     return 1;

@@ -6,7 +6,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTimer>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -60,18 +59,18 @@ void LumoWindow::SetDumpMenuState(int dumping) {
 
 int LumoWindow::OnCreate() {
     Settings* settings = AppSettings();
-    const char* error = nullptr;
+    char error[kErrorLen] = "";
 
     MainWndStartChecker(settings);
     SetDumpMenuState(0);
-    if (!LiveWndInitCounters(settings, &error)) {
+    if (!LiveWndInitCounters(settings, error)) {
         ShowBox(error, MsgIconError);
         return 0;
     }
     setAcceptDrops(true);
     SetAlwaysOnTop(settings->topmost);
     int startupLoaded = 0;
-    if (!LiveWndStartPipeline(View(), settings, &startupLoaded, &error)) {
+    if (!LiveWndStartPipeline(View(), settings, &startupLoaded, error)) {
         ShowBox(error, MsgIconError);
         return 0;
     }
@@ -99,8 +98,8 @@ const InterfaceInfo* LumoWindow::ConfigurationInterfaces(int* count) { return Li
 
 void LumoWindow::OnConfigurationApplied() {
     SetPaused(0);
-    const char* error = nullptr;
-    if (!LiveWndFullRestart(View(), AppSettings(), &error)) {
+    char error[kErrorLen] = "";
+    if (!LiveWndFullRestart(View(), AppSettings(), error)) {
         ShowBox(error, MsgIconError);
         close();
         return;
@@ -110,8 +109,8 @@ void LumoWindow::OnConfigurationApplied() {
 
 void LumoWindow::OnFilterSetApplied() {
     SetPaused(0);
-    const char* error = nullptr;
-    if (!LiveWndFilterRestart(View(), AppSettings(), &error)) {
+    char error[kErrorLen] = "";
+    if (!LiveWndFilterRestart(View(), AppSettings(), error)) {
         ShowBox(error, MsgIconError);
         close();
     }
@@ -130,9 +129,8 @@ void LumoWindow::DumpStart() {
     char path[kPathMax];
     path[0] = '\0';
     if (!SelectDumpFile(this, path, sizeof path)) return;
-    char error[260];
-    error[0] = '\0';
-    if (CaptureFileStart(path, error, &AppSettings()->capture) == 1) {
+    char error[kErrorLen] = "";
+    if (CaptureFileStart(path, &AppSettings()->capture, error) == 1) {
         dumping_ = 1;
         SetDumpMenuState(1);
     } else {
@@ -153,9 +151,8 @@ void LumoWindow::DumpStop() {
 // Shows why the dump failed (its reason, else "fwrite() error") when it did.
 // Returns 1 when it did.
 int LumoWindow::ReportFailedDump() {
-    char reason[260];
-    reason[0] = '\0';
-    if (!CaptureFileFailed(reason, sizeof reason)) return 0;
+    char reason[kErrorLen] = "";
+    if (!CaptureFileFailed(reason)) return 0;
     DEBUG_LOG("CaptureFileFailed() err,%s", reason);
     ShowBox(reason[0] ? reason : "fwrite() error", MsgIconError);
     return 1;
@@ -165,7 +162,7 @@ void LumoWindow::OnRedrawTimer() {
     // A dump that ended by itself (a record could not be written) is shown
     // once and the menu goes back to not dumping; the state is cleared before
     // the box, whose own event loop keeps this timer running.
-    if (dumping_ && CaptureFileFailed(nullptr, 0)) {
+    if (dumping_ && CaptureFileFailed(nullptr)) {
         CaptureFileStop();
         dumping_ = 0;
         SetDumpMenuState(0);
@@ -176,10 +173,10 @@ void LumoWindow::OnRedrawTimer() {
 
 // What is on screen when the user asks: the graph goes on moving while the
 // save dialog is open.
-int LumoWindow::BeginExport(int csv, char* error, size_t size, int* icon) {
+int LumoWindow::BeginExport(int csv, int* icon, char* err) {
     const uint32_t* pixels = FramePixels();
     if (!GraphLastFrame()->drawn || !pixels) {
-        snprintf(error, size, "The graph shows nothing to export.");
+        ErrorSet(err, "The graph shows nothing to export.");
         *icon = MsgIconInformation;
         return 0;
     }
@@ -187,7 +184,7 @@ int LumoWindow::BeginExport(int csv, char* error, size_t size, int* icon) {
     if (csv) {
         exportView_ = *FrameView();
         if (!GraphRowsCopy(&exportRows_, FrameRows())) {
-            snprintf(error, size, "out of memory");
+            ErrorSet(err, "out of memory");
             *icon = MsgIconError;
             return 0;
         }
@@ -200,23 +197,24 @@ int LumoWindow::BeginExport(int csv, char* error, size_t size, int* icon) {
     return 1;
 }
 
-int LumoWindow::WriteExportCsv(const char* path, char* error, size_t size) {
+int LumoWindow::WriteExportCsv(const char* path, char* err) {
     AtomicFile file;
-    FILE* out = FileAtomicOpen(&file, path);
+    char reason[kErrorLen];
+    FILE* out = FileAtomicOpen(&file, path, reason);
     if (!out) {
-        snprintf(error, size, "cannot create %s: %s", path, strerror(errno));
+        ErrorSet(err, "cannot create %s: %s", path, reason);
         return 0;
     }
-    int ok = LiveExportWriteCsv(out, &exportView_, &exportRows_, error, size);
-    if (!FileAtomicClose(&file, ok) && ok) {
-        snprintf(error, size, "cannot write %s: %s", path, strerror(errno));
+    int ok = LiveExportWriteCsv(out, &exportView_, &exportRows_, err);
+    if (!FileAtomicClose(&file, ok, reason) && ok) {
+        ErrorSet(err, "cannot write %s: %s", path, reason);
         ok = 0;
     }
     return ok;
 }
 
-int LumoWindow::WriteExportPng(const char* path, char* error, size_t size) {
-    int ok = SurfacePixelsSavePng(exportPixels_.data(), exportWidth_, exportHeight_, path, error, size);
+int LumoWindow::WriteExportPng(const char* path, char* err) {
+    int ok = SurfacePixelsSavePng(exportPixels_.data(), exportWidth_, exportHeight_, path, err);
     exportPixels_.clear();
     return ok;
 }

@@ -57,9 +57,9 @@ protected:
     const InterfaceInfo* ConfigurationInterfaces(int* count) override;
     void OnConfigurationApplied() override;
     void OnFilterSetApplied() override;
-    int BeginExport(int csv, char* error, size_t size, int* icon) override;
-    int WriteExportCsv(const char* path, char* error, size_t size) override;
-    int WriteExportPng(const char* path, char* error, size_t size) override;
+    int BeginExport(int csv, int* icon, char* err) override;
+    int WriteExportCsv(const char* path, char* err) override;
+    int WriteExportPng(const char* path, char* err) override;
     void OnClose() override;
     void OnDestroy() override;
 

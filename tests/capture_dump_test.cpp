@@ -17,8 +17,8 @@ namespace {
 TEST(CaptureDumpRefusal, DumpBeforeAnyCaptureIsRefusedWithoutFile) {
     ScratchFolder scratch;
     CaptureBlock block = LoopbackBlock("");
-    char text[256] = "old";
-    EXPECT_EQ(CaptureFileStart(scratch.File("early.pcap").c_str(), text, &block), 0);
+    char text[kErrorLen] = "old";
+    EXPECT_EQ(CaptureFileStart(scratch.File("early.pcap").c_str(), &block, text), 0);
     EXPECT_STREQ(text, "do not capture yet.");
     EXPECT_NE(access(scratch.File("early.pcap").c_str(), F_OK), 0);
     EXPECT_NE(scratch.Log().find("do not capture yet"), std::string::npos);
@@ -50,7 +50,7 @@ protected:
             TextCopy(block.captureFilter, sizeof block.captureFilter, PortFilter(sink.port).c_str());
         EXPECT_EQ(CaptureStartThread(&block), 1);
         EXPECT_TRUE(WaitCaptureOpen());
-        int started = CaptureFileStart(path.c_str(), text, &block);
+        int started = CaptureFileStart(path.c_str(), &block, text);
         for (int payload : payloads) SendUdp(sink.port, 1, payload);
         EXPECT_TRUE(TestWaitFor([&] { return PacketRingCount() == payloads.size(); }))
             << PacketRingCount() << " of " << payloads.size() << " packets captured";
@@ -64,7 +64,7 @@ protected:
 
 TEST_F(CaptureDumpTest, MissingFolderGivesFopenError) {
     ScratchFolder scratch;
-    char text[256] = "";
+    char text[kErrorLen] = "";
     CaptureBlock block = LoopbackBlock(PortFilter(sink.port));
     EXPECT_EQ(DumpTraffic(block, scratch.File("no/such/folder.pcap"), {}, text), 0);
     EXPECT_STREQ(text, "fopen() error");
@@ -73,7 +73,7 @@ TEST_F(CaptureDumpTest, MissingFolderGivesFopenError) {
 
 TEST_F(CaptureDumpTest, DumpWithoutTrafficIsExactlyTheHeader) {
     ScratchFolder scratch;
-    char text[256] = "old";
+    char text[kErrorLen] = "old";
     EXPECT_EQ(DumpTraffic(LoopbackBlock(""), scratch.File("empty.pcap"), {}, text), 1);
     EXPECT_STREQ(text, "");
     std::string bytes = TestFileRead(scratch.File("empty.pcap"));
@@ -87,7 +87,7 @@ TEST_F(CaptureDumpTest, RecordsReadBackByLibpcapAndCapinfos) {
     ScratchFolder scratch;
     std::vector<int> payloads;
     for (int i = 0; i < 40; ++i) payloads.push_back(10 + 37 * i);
-    char text[256];
+    char text[kErrorLen];
     std::string path = scratch.File("dump.pcap");
     ASSERT_EQ(DumpTraffic(LoopbackBlock(""), path, payloads, text), 1);
 
@@ -115,7 +115,7 @@ TEST_F(CaptureDumpTest, LimitBytesCutsRecordsButKeepsWireLength) {
     CaptureBlock block = LoopbackBlock("");
     block.enableLimitBytes = 1;
     block.limitBytes = 128;
-    char text[256];
+    char text[kErrorLen];
     std::string path = scratch.File("cut.pcap");
     ASSERT_EQ(DumpTraffic(block, path, {1000, 50, 1000}, text), 1);
 
@@ -167,9 +167,9 @@ TEST_P(CaptureDumpFullDisk, EndsCleanlyReportsAndKeepsWholeRecords) {
     std::string path = small.dir + "/full.pcap";
 
     std::vector<int> payloads(payload > 60000 ? 8 : 200, payload);
-    char text[256];
+    char text[kErrorLen];
     ASSERT_EQ(DumpTraffic(LoopbackBlock(""), path, payloads, text), 1);
-    EXPECT_EQ(CaptureFileFailed(text, sizeof text), 1);
+    EXPECT_EQ(CaptureFileFailed(text), 1);
     EXPECT_STREQ(text, "fwrite() error");
     EXPECT_NE(scratch.Log().find("fwrite() err"), std::string::npos);
 
@@ -188,8 +188,8 @@ TEST_P(CaptureDumpFullDisk, EndsCleanlyReportsAndKeepsWholeRecords) {
     CaptureBlock block = LoopbackBlock(PortFilter(sink.port));
     ASSERT_EQ(CaptureStartThread(&block), 1);
     ASSERT_TRUE(WaitCaptureOpen());
-    ASSERT_EQ(CaptureFileStart(scratch.File("next.pcap").c_str(), text, &block), 1);
-    EXPECT_EQ(CaptureFileFailed(text, sizeof text), 0);
+    ASSERT_EQ(CaptureFileStart(scratch.File("next.pcap").c_str(), &block, text), 1);
+    EXPECT_EQ(CaptureFileFailed(text), 0);
     EXPECT_STREQ(text, "");
 }
 

@@ -72,8 +72,8 @@ protected:
         CaptureBlock block = LoopbackBlock(PortFilter(sink.port));
         ASSERT_EQ(CaptureStartThread(&block), 1);
         ASSERT_TRUE(WaitCaptureOpen());
-        char text[256];
-        ASSERT_EQ(CaptureFileStart(path.c_str(), text, &block), 1) << text;
+        char text[kErrorLen];
+        ASSERT_EQ(CaptureFileStart(path.c_str(), &block, text), 1) << text;
     }
 
     RawsharkBlock rawshark{};
@@ -168,13 +168,13 @@ TEST_F(CapturePipelineTest, StopsDumpsAndRebuildsWhilePacketsFlow) {
 
     CaptureBlock block = LoopbackBlock(PortFilter(sink.port));
     std::vector<std::string> dumps;
-    char text[256];
+    char text[kErrorLen];
     for (int i = 0; i < 30; ++i) {
         CapturePacketHandlerControl(1);
         ASSERT_EQ(CaptureStartThread(&block), 1);
         if (i % 3 == 0 && WaitCaptureOpen()) {
             dumps.push_back(scratch.File("flow" + std::to_string(i) + ".pcap"));
-            EXPECT_EQ(CaptureFileStart(dumps.back().c_str(), text, &block), 1);
+            EXPECT_EQ(CaptureFileStart(dumps.back().c_str(), &block, text), 1);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds((i % 5) * 4));
         if (i % 10 == 9) {
@@ -205,7 +205,7 @@ TEST_F(CapturePipelineTest, StopsDumpsAndRebuildsWhilePacketsFlow) {
         records += file.records.size();
     }
     EXPECT_GT(records, 0u) << "no packet reached any dump";
-    EXPECT_EQ(CaptureFileFailed(nullptr, 0), 0);
+    EXPECT_EQ(CaptureFileFailed(nullptr), 0);
 }
 
 }  // namespace

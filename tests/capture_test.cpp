@@ -80,8 +80,8 @@ TEST_F(CaptureThreadTest, OpenFailureEndsThreadAndStopReturnsAtOnce) {
     EXPECT_EQ(CaptureLinkType(), -1);
     EXPECT_NE(scratch.Log().find("pcap_open_live(lumo_none0,65535,1,10) err,"), std::string::npos);
 
-    char text[256] = "x";
-    EXPECT_EQ(CaptureFileStart(scratch.File("d.pcap").c_str(), text, &block), 0);
+    char text[kErrorLen] = "x";
+    EXPECT_EQ(CaptureFileStart(scratch.File("d.pcap").c_str(), &block, text), 0);
     EXPECT_STREQ(text, "do not capture yet.");
     EXPECT_NE(access(scratch.File("d.pcap").c_str(), F_OK), 0) << "file created without a capture";
 }

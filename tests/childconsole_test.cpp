@@ -58,7 +58,7 @@ bool ProcessGone(pid_t pid) {
 // output; the child is released afterwards.
 std::string RunChild(const char* command, const std::string& input = "") {
     ChildConsole c;
-    EXPECT_EQ(1, ChildConsoleNew(command, &c)) << command;
+    EXPECT_EQ(1, ChildConsoleNew(command, &c, nullptr)) << command;
     if (!input.empty()) {
         EXPECT_EQ(static_cast<ssize_t>(input.size()), write(c.input, input.data(), input.size()));
     }
@@ -85,7 +85,7 @@ TEST(ChildConsole, ArgumentsReachTheChildExactlyWithoutAShell) {
 
     const char* argv[] = {"printf", "[%s]\n", "with \"quotes\"", "tab\there", "$(echo no)", nullptr};
     ChildConsole c;
-    ASSERT_EQ(1, ChildConsoleNewArgv("printf ...", argv, &c));
+    ASSERT_EQ(1, ChildConsoleNewArgv("printf ...", argv, &c, nullptr));
     EXPECT_EQ("[with \"quotes\"]\n[tab\there]\n[$(echo no)]\n", ReadAll(c.output));
     EXPECT_EQ(1, ChildConsoleRelease(&c));
 }
@@ -95,7 +95,7 @@ TEST(ChildConsole, MissingProgramFailsWithNothingLeftOpen) {
     for (const char* command : {"/no/such/program --flag", "no_such_program_lumo_xyz", "", "   ", "\"\""}) {
         ChildConsole c;
         memset(&c, 0x55, sizeof c);
-        EXPECT_EQ(0, ChildConsoleNew(command, &c)) << command;
+        EXPECT_EQ(0, ChildConsoleNew(command, &c, nullptr)) << command;
         ChildConsole zero;
         memset(&zero, 0, sizeof zero);
         EXPECT_EQ(0, memcmp(&zero, &c, sizeof c)) << command;
@@ -104,8 +104,23 @@ TEST(ChildConsole, MissingProgramFailsWithNothingLeftOpen) {
     std::string dir = TestDirNew();
     TestFileWrite(dir + "/plain", "not a program");
     ChildConsole c;
-    EXPECT_EQ(0, ChildConsoleNew((dir + "/plain").c_str(), &c));
+    EXPECT_EQ(0, ChildConsoleNew((dir + "/plain").c_str(), &c, nullptr));
     EXPECT_EQ(before, OpenDescriptors("/proc/self/fd"));
+}
+
+// The reason is what a caller shows when its tool does not start.
+TEST(ChildConsole, FailureHandsTheSystemsReason) {
+    char err[kErrorLen] = "old";
+    ChildConsole c;
+    EXPECT_EQ(0, ChildConsoleNew("no_such_program_lumo_xyz", &c, err));
+    EXPECT_STREQ("No such file or directory", err);
+    const char* none[] = {nullptr};
+    EXPECT_EQ(0, ChildConsoleNewArgv("", none, &c, err));
+    EXPECT_STREQ("No such file or directory", err);
+    std::string dir = TestDirNew();
+    TestFileWrite(dir + "/plain", "not a program");
+    EXPECT_EQ(0, ChildConsoleNew((dir + "/plain").c_str(), &c, err));
+    EXPECT_STREQ("Permission denied", err);
 }
 
 TEST(ChildConsole, ChildHoldsOnlyItsThreeStandardDescriptors) {
@@ -114,10 +129,10 @@ TEST(ChildConsole, ChildHoldsOnlyItsThreeStandardDescriptors) {
     int leaky[2];
     ASSERT_EQ(0, pipe(leaky));
     ChildConsole other;
-    ASSERT_EQ(1, ChildConsoleNew("cat", &other));
+    ASSERT_EQ(1, ChildConsoleNew("cat", &other, nullptr));
 
     ChildConsole c;
-    ASSERT_EQ(1, ChildConsoleNew("cat", &c));
+    ASSERT_EQ(1, ChildConsoleNew("cat", &c, nullptr));
     EXPECT_GE(c.input, 3);
     EXPECT_GE(c.output, 3);
     EXPECT_EQ(0, c.reserved);
@@ -158,7 +173,7 @@ TEST(ChildConsole, ChildRunsInItsOwnSessionWithDefaultSignals) {
 
 TEST(ChildConsole, ReleaseKillsAndReapsAndTwiceIsHarmless) {
     ChildConsole c;
-    ASSERT_EQ(1, ChildConsoleNew("sleep 60", &c));
+    ASSERT_EQ(1, ChildConsoleNew("sleep 60", &c, nullptr));
     pid_t pid = c.process;
     std::set<std::string> withChild = OpenDescriptors("/proc/self/fd");
     EXPECT_EQ(1, ChildConsoleRelease(&c));
@@ -171,7 +186,7 @@ TEST(ChildConsole, ReleaseKillsAndReapsAndTwiceIsHarmless) {
     EXPECT_EQ(0, memcmp(&zero, &c, sizeof c));
 
     // a child that ended by itself
-    ASSERT_EQ(1, ChildConsoleNew("true", &c));
+    ASSERT_EQ(1, ChildConsoleNew("true", &c, nullptr));
     pid = c.process;
     EXPECT_EQ("", ReadAll(c.output));
     TestWaitFor([&] { return ChildConsoleExited(&c) != 0; }, 5000);
@@ -185,7 +200,7 @@ TEST(ChildConsole, KillEndsABlockedReaderEvenWhenAGrandchildHoldsThePipe) {
     // The shell's background sleep inherits the output pipe; killing only
     // the shell would leave the reader blocked until the sleep ends.
     ChildConsole c;
-    ASSERT_EQ(1, ChildConsoleNew("/bin/sh -c \"sleep 120 & echo started; wait\"", &c));
+    ASSERT_EQ(1, ChildConsoleNew("/bin/sh -c \"sleep 120 & echo started; wait\"", &c, nullptr));
     char buffer[64];
     ASSERT_GT(read(c.output, buffer, sizeof buffer), 0);
     std::promise<ssize_t> last;
@@ -207,7 +222,7 @@ TEST(ChildConsole, KillEndsABlockedReaderEvenWhenAGrandchildHoldsThePipe) {
 
 TEST(ChildConsole, WriteToADeadChildFailsWithEpipe) {
     ChildConsole c;
-    ASSERT_EQ(1, ChildConsoleNew("true", &c));
+    ASSERT_EQ(1, ChildConsoleNew("true", &c, nullptr));
     EXPECT_EQ("", ReadAll(c.output));
     ChildConsoleKill(&c);
     char byte = 'x';
@@ -219,7 +234,8 @@ TEST(ChildConsole, WriteToADeadChildFailsWithEpipe) {
 TEST(ChildConsole, MegabytesOnStderrWhileTheParentReadsDoNotHang) {
     // 8 MB to stderr and 8 MB to stdout, while the parent also feeds stdin.
     ChildConsole c;
-    ASSERT_EQ(1, ChildConsoleNew("/bin/sh -c \"head -c 8388608 /dev/zero >&2; cat; head -c 8388608 /dev/zero\"", &c));
+    ASSERT_EQ(1, ChildConsoleNew("/bin/sh -c \"head -c 8388608 /dev/zero >&2; cat; head -c 8388608 /dev/zero\"", &c,
+                                 nullptr));
     std::future<std::string> all = std::async(std::launch::async, [&] { return ReadAll(c.output); });
     std::string input(1 << 20, 'i');
     ASSERT_EQ(static_cast<ssize_t>(input.size()), write(c.input, input.data(), input.size()));

@@ -181,7 +181,7 @@ ToolRun RunDravik(const std::vector<const char*>& args, const std::string& input
     argv.push_back(nullptr);
     ChildConsole console;
     ToolRun run;
-    if (!ChildConsoleNewArgv("dravik", argv.data(), &console)) return run;
+    if (!ChildConsoleNewArgv("dravik", argv.data(), &console, nullptr)) return run;
     int inputFd = console.input;
     console.input = 0;
     std::thread writer([inputFd, &input] {

@@ -120,12 +120,12 @@ TEST(ExportFuzz, MutatedCaptureFilesNeitherCrashNorHang) {
         if (c % 40 == 0) snprintf(args.filterSet, sizeof args.filterSet, "%s", fs.c_str());
         auto ex = std::make_unique<OfflineExport>();
         ex->maxRows = 100000;
-        char error[1024];
+        char error[kErrorLen];
         auto start = std::chrono::steady_clock::now();
-        if (OfflineExportRead(ex.get(), &args, error, sizeof error)) {
+        if (OfflineExportRead(ex.get(), &args, error)) {
             FILE* out = fopen((dir + "/case.csv").c_str(), "wb");
             ASSERT_NE(out, nullptr);
-            OfflineExportWriteCsv(ex.get(), out, 1000000, error, sizeof error);
+            OfflineExportWriteCsv(ex.get(), out, 1000000, error);
             fclose(out);
             OfflineExportRender(ex.get(), &surface);
             succeeded++;

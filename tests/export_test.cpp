@@ -35,8 +35,8 @@ struct Argv {
 
 int Parse(std::vector<std::string> a, OfflineArgs* out, std::string* error) {
     Argv v(std::move(a));
-    char text[512];
-    int ok = OfflineArgsParse(v.argc(), v.argv(), out, text, sizeof text);
+    char text[kErrorLen];
+    int ok = OfflineArgsParse(v.argc(), v.argv(), out, text);
     *error = text;
     return ok;
 }
@@ -163,15 +163,15 @@ TEST_F(ExportTest, CsvCountsEqualTsharkIoStatInBothModes) {
             snprintf(args.filterSet, sizeof args.filterSet, "%s", fs.c_str());
             snprintf(args.capture, sizeof args.capture, "%s", file.c_str());
             auto ex = std::make_unique<OfflineExport>();
-            char error[1024];
-            ASSERT_EQ(OfflineExportRead(ex.get(), &args, error, sizeof error), 1) << error;
+            char error[kErrorLen];
+            ASSERT_EQ(OfflineExportRead(ex.get(), &args, error), 1) << error;
             ASSERT_EQ(ex->count, 5);
             size_t run = 0;
             for (int64_t interval : {10000LL, 50000LL, 1000000LL}) {
                 SCOPED_TRACE(interval);
                 std::string csv = dir + "/out.csv";
                 FILE* out = fopen(csv.c_str(), "wb");
-                ASSERT_EQ(OfflineExportWriteCsv(ex.get(), out, interval, error, sizeof error), 1) << error;
+                ASSERT_EQ(OfflineExportWriteCsv(ex.get(), out, interval, error), 1) << error;
                 fclose(out);
                 std::string text = TestFileRead(csv);
                 if (onePass) {
@@ -208,8 +208,8 @@ TEST_F(ExportTest, OutOfOrderStampsAreBinnedByTheirOwnTime) {
     ASSERT_EQ(CapGenMixed(file.c_str(), CapGenPcap, &p), 1);
     Argv v({"--filter-set", WriteFilterSet(filters), "--interval", "100000", "--export-csv", dir + "/o.csv", file});
     OfflineArgs args;
-    char error[512];
-    ASSERT_EQ(OfflineArgsParse(v.argc(), v.argv(), &args, error, sizeof error), 1) << error;
+    char error[kErrorLen];
+    ASSERT_EQ(OfflineArgsParse(v.argc(), v.argv(), &args, error), 1) << error;
     ASSERT_EQ(OfflineExportRun(&args, nullptr), 0);
     std::vector<std::string> header;
     std::vector<int64_t> starts;
@@ -264,8 +264,8 @@ TEST_F(ExportTest, FailuresExitOneWithTheirMessageAndSaveNothing) {
         SCOPED_TRACE(c.args.back());
         Argv v(c.args);
         OfflineArgs args;
-        char error[512];
-        ASSERT_EQ(OfflineArgsParse(v.argc(), v.argv(), &args, error, sizeof error), 1) << error;
+        char error[kErrorLen];
+        ASSERT_EQ(OfflineArgsParse(v.argc(), v.argv(), &args, error), 1) << error;
         testing::internal::CaptureStderr();
         int code = OfflineExportRun(&args, nullptr);
         std::string err = testing::internal::GetCapturedStderr();
@@ -286,8 +286,8 @@ TEST_F(ExportTest, ZeroPacketsGiveTheHeaderOnly) {
     ASSERT_EQ(CapGenClose(&w), 1);
     Argv v({"--filter-set", WriteFilterSet({"tcp", "udp"}), "--export-csv", dir + "/o.csv", file});
     OfflineArgs args;
-    char error[512];
-    ASSERT_EQ(OfflineArgsParse(v.argc(), v.argv(), &args, error, sizeof error), 1);
+    char error[kErrorLen];
+    ASSERT_EQ(OfflineArgsParse(v.argc(), v.argv(), &args, error), 1);
     ASSERT_EQ(OfflineExportRun(&args, nullptr), 0);
     std::ifstream in(dir + "/o.csv");
     std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

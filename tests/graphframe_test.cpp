@@ -392,11 +392,11 @@ TEST_F(LiveFrame, CsvHoldsTheIntervalsShownOldestFirst) {
         char* text = nullptr;
         size_t length = 0;
         FILE* out = open_memstream(&text, &length);
-        char error[256];
+        char error[kErrorLen];
         GraphView view;
         LiveViewAt(&view, FakeNow, settings.samplingInterval, columns);
         EXPECT_EQ(LiveRowsFill(&frame, &view, FakeNow, settings.binCount, e, 2, nullptr, -1), 1);
-        EXPECT_EQ(LiveExportWriteCsv(out, &view, &frame, error, sizeof error), 1) << error;
+        EXPECT_EQ(LiveExportWriteCsv(out, &view, &frame, error), 1) << error;
         fclose(out);
         std::string s(text, length);
         free(text);

@@ -44,7 +44,7 @@ JudgeRun RunJudge(const std::vector<std::string>& args, const std::string& input
     argv.push_back(nullptr);
     ChildConsole c;
     JudgeRun run;
-    if (!ChildConsoleNewArgv("lumo_judge", argv.data(), &c)) return run;
+    if (!ChildConsoleNewArgv("lumo_judge", argv.data(), &c, nullptr)) return run;
     std::thread writer([&] {
         size_t at = 0;
         while (at < input.size()) {
@@ -146,7 +146,7 @@ TEST(JudgeTest, EveryRecordGetsOneLineOfSixteenVerdictsAsTsharkJudgesThem) {
 TEST(JudgeTest, RefusedFilterLiveAnswersCutStreamAndBadUsage) {
     std::vector<const char*> argv = {kJudge.c_str(), "-d", "encap:1", "-n", "-R", "udp", "-R", "tcp.bogus", nullptr};
     ChildConsole c;
-    ASSERT_EQ(ChildConsoleNewArgv("lumo_judge", argv.data(), &c), 1);
+    ASSERT_EQ(ChildConsoleNewArgv("lumo_judge", argv.data(), &c, nullptr), 1);
     std::vector<PipelineTestPacket> packets = {PipelineTestUdpPacket(1000, 0, "one"),
                                                PipelineTestUdpPacket(1000, 1, "two")};
     std::string first = Stream({packets[0]});

@@ -81,11 +81,11 @@ protected:
     // Writes the start-up filter set of the data folder.
     void StartupSet(const std::string& lines) { ASSERT_TRUE(TestFileWrite(dir_ + "/startupfilterset.fs", lines)); }
     int Start() {
-        const char* error = nullptr;
-        if (!LiveWndInitCounters(&settings_, &error)) return 0;
+        char error[kErrorLen] = "";
+        if (!LiveWndInitCounters(&settings_, error)) return 0;
         int loaded = 0;
         error_ = "";
-        int ok = LiveWndStartPipeline(&view_, &settings_, &loaded, &error);
+        int ok = LiveWndStartPipeline(&view_, &settings_, &loaded, error);
         if (!ok) error_ = error;
         return ok;
     }
@@ -143,10 +143,10 @@ TEST_F(LiveWndTest, EmptyRawsharkPathStartsCaptureWithoutFilters) {
     CaptureSetInterfaceListHook(&TwentyInterfaces);
     StartupSet("\"udp\",packet,0,0x00ff00\r\n");
     settings_.rawshark.rawsharkPath[0] = '\0';
-    const char* error = nullptr;
-    ASSERT_TRUE(LiveWndInitCounters(&settings_, &error));
+    char error[kErrorLen] = "";
+    ASSERT_TRUE(LiveWndInitCounters(&settings_, error));
     int loaded = 1;
-    ASSERT_EQ(LiveWndStartPipeline(&view_, &settings_, &loaded, &error), 1);
+    ASSERT_EQ(LiveWndStartPipeline(&view_, &settings_, &loaded, error), 1);
     EXPECT_EQ(loaded, 0);
     EXPECT_EQ(view_.filters.count, 0);
     EXPECT_EQ(RawsharkMngrCount(), 0);
@@ -177,12 +177,12 @@ TEST_F(LiveWndTest, LoopbackTrafficReachesBothFiltersAcrossRestarts) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     });
-    const char* error = nullptr;
+    char error[kErrorLen] = "";
     strcpy(view_.filters.entries[1].filterText, ("udp.dstport == " + std::to_string(a.port)).c_str());
-    ASSERT_EQ(LiveWndFilterRestart(&view_, &settings_, &error), 1);
+    ASSERT_EQ(LiveWndFilterRestart(&view_, &settings_, error), 1);
     EXPECT_TRUE(TestWaitFor([] { return Matched(1) > 0; }, 5000));
     settings_.samplingInterval = 100000;
-    ASSERT_EQ(LiveWndFullRestart(&view_, &settings_, &error), 1);
+    ASSERT_EQ(LiveWndFullRestart(&view_, &settings_, error), 1);
     EXPECT_TRUE(TestWaitFor([] { return Matched(0) > 0 && Matched(1) > 0; }, 5000));
     LiveWndTeardown();
     stop.store(true);
@@ -223,8 +223,8 @@ TEST_F(LiveWndTest, StoppedJudgeHoldsUpNeitherCaptureNorRestartNorTeardown) {
     SendUdp(a.port, 100);
     EXPECT_TRUE(TestWaitFor([&] { return Matched(1) >= before + 100; }, 10000)) << before << " " << Matched(1);
 
-    const char* error = nullptr;
-    ASSERT_EQ(LiveWndFilterRestart(&view_, &settings_, &error), 1);
+    char error[kErrorLen] = "";
+    ASSERT_EQ(LiveWndFilterRestart(&view_, &settings_, error), 1);
     SendUdp(a.port, 20);
     EXPECT_TRUE(TestWaitFor([] { return Matched(0) == 20; }, 10000)) << Matched(0);
 

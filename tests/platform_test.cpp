@@ -146,20 +146,20 @@ TEST(PlatformFiles, ExistsOnlyForRegularFiles) {
 TEST(PlatformFiles, AtomicWriteReplacesWholeAndLeavesNothingBeside) {
     std::string dir = TestDirNew();
     std::string path = dir + "/data.txt";
-    ASSERT_EQ(1, FileWriteAtomic(path.c_str(), "first", 5));
+    ASSERT_EQ(1, FileWriteAtomic(path.c_str(), "first", 5, nullptr));
     EXPECT_EQ("first", TestFileRead(path));
     chmod(path.c_str(), 0600);
     std::string big(3 << 20, 'b');
-    ASSERT_EQ(1, FileWriteAtomic(path.c_str(), big.data(), big.size()));
+    ASSERT_EQ(1, FileWriteAtomic(path.c_str(), big.data(), big.size(), nullptr));
     EXPECT_EQ(big, TestFileRead(path));
     struct stat st;
     ASSERT_EQ(0, stat(path.c_str(), &st));
     EXPECT_EQ(0600u, st.st_mode & 07777);
-    ASSERT_EQ(1, FileWriteAtomic(path.c_str(), "", 0));
+    ASSERT_EQ(1, FileWriteAtomic(path.c_str(), "", 0, nullptr));
     EXPECT_EQ("", TestFileRead(path));
     EXPECT_EQ(0, system(("test $(ls -A '" + dir + "' | wc -l) -eq 1").c_str()));
-    EXPECT_EQ(0, FileWriteAtomic((dir + "/nofolder/x").c_str(), "x", 1));
-    EXPECT_EQ(0, FileWriteAtomic(dir.c_str(), "x", 1));  // a folder is not replaced
+    EXPECT_EQ(0, FileWriteAtomic((dir + "/nofolder/x").c_str(), "x", 1, nullptr));
+    EXPECT_EQ(0, FileWriteAtomic(dir.c_str(), "x", 1, nullptr));  // a folder is not replaced
 }
 
 class RawsharkSearch : public testing::Test {

@@ -23,6 +23,7 @@
 
 #include "pipeline/packetring.h"
 #include "pipeline/packetstore.h"
+#include "pipeline/rawsharkcommand.h"
 #include "pipeline/rawsharkmngr_internal.h"
 #include "platform/platform.h"
 #include "support/pipeline_packets.h"
@@ -97,20 +98,20 @@ TEST_F(RawsharkMngrTest, CommandLineAsDesignedWithoutLetterC) {
     auto c = std::make_unique<RawsharkCommand>();
     RawsharkBlock b = Rawshark();
     b.macResolution = b.networkResolution = b.transportResolution = b.concurrentDns = 1;
-    ASSERT_EQ(RawsharkMngrBuildCommand(&b, 1, "tcp", c.get()), 1);
+    ASSERT_EQ(RawsharkCommandBuild(&b, 1, "tcp", c.get()), 1);
     EXPECT_STREQ(c->text, "/usr/bin/rawshark -d encap:1 -l -r - -n -N mnt -R \"tcp\" ");
     EXPECT_EQ(Args(*c), (std::vector<std::string>{"/usr/bin/rawshark", "-d", "encap:1", "-l", "-r", "-", "-n", "-N",
                                                   "mnt", "-R", "tcp"}));
 
     b.macResolution = b.networkResolution = b.transportResolution = 0;
-    ASSERT_EQ(RawsharkMngrBuildCommand(&b, 113, "udp", c.get()), 1);
+    ASSERT_EQ(RawsharkCommandBuild(&b, 113, "udp", c.get()), 1);
     EXPECT_STREQ(c->text, "/usr/bin/rawshark -d encap:113 -l -r - -n  -R \"udp\" ");
     // Only concurrent DNS on: no "-N" at all, or rawshark would eat "-R".
     EXPECT_EQ(Args(*c),
               (std::vector<std::string>{"/usr/bin/rawshark", "-d", "encap:113", "-l", "-r", "-", "-n", "-R", "udp"}));
 
     b.networkResolution = 1;
-    ASSERT_EQ(RawsharkMngrBuildCommand(&b, 1, "", c.get()), 1);
+    ASSERT_EQ(RawsharkCommandBuild(&b, 1, "", c.get()), 1);
     EXPECT_STREQ(c->text, "/usr/bin/rawshark -d encap:1 -l -r - -n -N n ");
     EXPECT_EQ(c->argc, 9);
 }
@@ -118,13 +119,13 @@ TEST_F(RawsharkMngrTest, CommandLineAsDesignedWithoutLetterC) {
 TEST_F(RawsharkMngrTest, PreferenceLinesBecomeOptionsOrAreDropped) {
     auto c = std::make_unique<RawsharkCommand>();
     RawsharkBlock b = Rawshark();
-    ASSERT_EQ(RawsharkMngrBuildCommand(&b, 1, "", c.get()), 1);
-    EXPECT_EQ(RawsharkMngrAppendPreferenceLine(c.get(), "\t tcp.try_heuristic_first: TRUE  # comment\r\n"), 1);
-    EXPECT_EQ(RawsharkMngrAppendPreferenceLine(c.get(), "gui.title: \"quoted\"\n"), 0);
-    EXPECT_EQ(RawsharkMngrAppendPreferenceLine(c.get(), "no colon here\n"), 0);
-    EXPECT_EQ(RawsharkMngrAppendPreferenceLine(c.get(), "# name: in a comment\n"), 0);
-    EXPECT_EQ(RawsharkMngrAppendPreferenceLine(c.get(), "\n"), 0);
-    EXPECT_EQ(RawsharkMngrAppendPreferenceLine(c.get(), "a:\x01\x7f\xe9z\n"), 1);
+    ASSERT_EQ(RawsharkCommandBuild(&b, 1, "", c.get()), 1);
+    EXPECT_EQ(RawsharkCommandAppendPreferenceLine(c.get(), "\t tcp.try_heuristic_first: TRUE  # comment\r\n"), 1);
+    EXPECT_EQ(RawsharkCommandAppendPreferenceLine(c.get(), "gui.title: \"quoted\"\n"), 0);
+    EXPECT_EQ(RawsharkCommandAppendPreferenceLine(c.get(), "no colon here\n"), 0);
+    EXPECT_EQ(RawsharkCommandAppendPreferenceLine(c.get(), "# name: in a comment\n"), 0);
+    EXPECT_EQ(RawsharkCommandAppendPreferenceLine(c.get(), "\n"), 0);
+    EXPECT_EQ(RawsharkCommandAppendPreferenceLine(c.get(), "a:\x01\x7f\xe9z\n"), 1);
     EXPECT_STREQ(c->text,
                  "/usr/bin/rawshark -d encap:1 -l -r - -n   -o \"tcp.try_heuristic_first: TRUE\"  "
                  "-o \"a: \x7f z\" ");
@@ -138,8 +139,8 @@ TEST_F(RawsharkMngrTest, PreferenceLinesBecomeOptionsOrAreDropped) {
     // 255-character piece and the rest, each a line of its own.
     std::string longLine = "x.y:" + std::string(251, 'a') + "b:c" + std::string(42, 'd') + "\n";
     WritePreferences("p.one: 1\nskip me\r\n" + longLine + "p.two: a b\n");
-    ASSERT_EQ(RawsharkMngrBuildCommand(&b, 1, "", c.get()), 1);
-    EXPECT_EQ(RawsharkMngrAppendPreferences(c.get()), 4);
+    ASSERT_EQ(RawsharkCommandBuild(&b, 1, "", c.get()), 1);
+    EXPECT_EQ(RawsharkCommandAppendPreferences(c.get()), 4);
     args = Args(*c);
     ASSERT_EQ(args.size(), 15u);
     EXPECT_EQ(args[8], "p.one: 1");
@@ -162,12 +163,12 @@ struct ParsedEntry {
     void Feed(const std::string& text, std::vector<int> reads = {1024}) {
         size_t at = 0, r = 0;
         while (at < text.size()) {
-            int room = kRawsharkBufferSize - entry->fill;
+            int room = kRawsharkBufferSize - entry->lines.fill;
             int n = reads[r < reads.size() ? r : reads.size() - 1];
             ++r;
             if (n > room) n = room;
             if (static_cast<size_t>(n) > text.size() - at) n = static_cast<int>(text.size() - at);
-            memcpy(entry->buffer + entry->fill, text.data() + at, static_cast<size_t>(n));
+            memcpy(entry->lines.buffer + entry->lines.fill, text.data() + at, static_cast<size_t>(n));
             at += static_cast<size_t>(n);
             RawsharkMngrTakeRead(entry.get(), n);
         }
@@ -189,7 +190,7 @@ TEST_F(RawsharkMngrTest, VerdictLinesWithLfOrCrLfApplyInOrder) {
     p.Feed("\n1 1 -\n2 0 -\r\n3 1 -\r\n4 0 -\n5 1 -\n");
     EXPECT_EQ(p.entry->cursor.load(), 5);
     EXPECT_EQ(p.Bits(5), "10101");
-    EXPECT_EQ(p.entry->fill, 0);
+    EXPECT_EQ(p.entry->lines.fill, 0);
     // Nothing complete: nothing consumed.
     EXPECT_EQ(RawsharkMngrParseLines("6 1 -", 5, p.entry.get()), 0);
 }

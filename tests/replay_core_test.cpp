@@ -26,7 +26,6 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "capture/capture.h"
 #include "replay/replay.h"
 #include "support/testdir.h"
 #include "support/wait.h"
@@ -70,15 +69,15 @@ protected:
         chmod(path.c_str(), mode);
     }
     void Start(int selection, const std::string& pcap) {
-        const char* message = "unset";
-        ASSERT_EQ(1, ReplayStart(rec_.get(), selection, pcap.c_str(), &message)) << (message ? message : "");
+        char message[kErrorLen] = "unset";
+        ASSERT_EQ(1, ReplayStart(rec_.get(), selection, pcap.c_str(), message)) << message;
     }
     // Ticks until the tool has ended by itself and was released (whether or
     // not it announced the transmission).
     bool TickUntilEnded() {
         char label[32];
         return TestWaitFor([&] {
-            int r = ReplayTick(rec_.get(), label, sizeof label);
+            int r = ReplayTick(rec_.get(), label, sizeof label, nullptr);
             return r == kReplayTickEnded || r == kReplayTickFailed;
         });
     }
@@ -176,22 +175,22 @@ TEST(ReplayScanTest, KeepsTheLastNonBlankLine) {
 }
 
 TEST_F(ReplayCoreTest, StartChecksInOrder) {
-    const char* message = nullptr;
+    char message[kErrorLen] = "";
     // No tool: reported first, before the interface and the file.
-    EXPECT_EQ(0, ReplayStart(rec_.get(), -1, "", &message));
+    EXPECT_EQ(0, ReplayStart(rec_.get(), -1, "", message));
     EXPECT_STREQ("tarvo file is not found.", message);
 
     WriteTool("exit 0\n");
-    EXPECT_EQ(0, ReplayStart(rec_.get(), -1, "", &message));
+    EXPECT_EQ(0, ReplayStart(rec_.get(), -1, "", message));
     EXPECT_STREQ("Select Interface.", message);
-    EXPECT_EQ(0, ReplayStart(rec_.get(), 2, pcap_.c_str(), &message));
+    EXPECT_EQ(0, ReplayStart(rec_.get(), 2, pcap_.c_str(), message));
     EXPECT_STREQ("Select Interface.", message);
 
-    EXPECT_EQ(0, ReplayStart(rec_.get(), 0, "", &message));
+    EXPECT_EQ(0, ReplayStart(rec_.get(), 0, "", message));
     EXPECT_STREQ("pcap file is not found.", message);
-    EXPECT_EQ(0, ReplayStart(rec_.get(), 0, (dir_ + "/missing.pcap").c_str(), &message));
+    EXPECT_EQ(0, ReplayStart(rec_.get(), 0, (dir_ + "/missing.pcap").c_str(), message));
     EXPECT_STREQ("pcap file is not found.", message);
-    EXPECT_EQ(0, ReplayStart(rec_.get(), 0, dir_.c_str(), &message));  // a folder is no file
+    EXPECT_EQ(0, ReplayStart(rec_.get(), 0, dir_.c_str(), message));  // a folder is no file
     EXPECT_STREQ("pcap file is not found.", message);
     EXPECT_EQ(0, rec_->child.process);
 }
@@ -214,14 +213,14 @@ TEST_F(ReplayCoreTest, TimeRestartsAtStartTransmission) {
     Start(0, pcap_);
     char label[32] = "";
     SetFakeMs(7000);
-    ASSERT_EQ(kReplayTickTime, ReplayTick(rec_.get(), label, sizeof label));
+    ASSERT_EQ(kReplayTickTime, ReplayTick(rec_.get(), label, sizeof label, nullptr));
     EXPECT_STREQ("2.000", label);  // counting since Start
     ASSERT_EQ(3, write(rec_->child.input, "go\n", 3));
     ASSERT_TRUE(TestWaitFor([&] { return rec_->startTick.load() == 7000u; }));
-    ASSERT_EQ(kReplayTickTime, ReplayTick(rec_.get(), label, sizeof label));
+    ASSERT_EQ(kReplayTickTime, ReplayTick(rec_.get(), label, sizeof label, nullptr));
     EXPECT_STREQ("0.000", label);
     SetFakeMs(68234);
-    ASSERT_EQ(kReplayTickTime, ReplayTick(rec_.get(), label, sizeof label));
+    ASSERT_EQ(kReplayTickTime, ReplayTick(rec_.get(), label, sizeof label, nullptr));
     EXPECT_STREQ("61.234", label);
     EXPECT_EQ(1, ReplayStop(rec_.get()));
 }
@@ -247,12 +246,12 @@ TEST_F(ReplayCoreTest, ToolEndingByItselfIsReleasedOnTheNextTick) {
     Start(0, pcap_);
     ASSERT_TRUE(TestWaitFor([&] { return ReplayToolEnded(rec_.get()) != 0; }));
     char label[32] = "keep";
-    EXPECT_EQ(kReplayTickEnded, ReplayTick(rec_.get(), label, sizeof label));
+    EXPECT_EQ(kReplayTickEnded, ReplayTick(rec_.get(), label, sizeof label, nullptr));
     EXPECT_STREQ("keep", label);  // the last time stays shown
     EXPECT_EQ(0, rec_->child.process);
     EXPECT_EQ(0, rec_->child.output);
     EXPECT_FALSE(rec_->reader.joinable());
-    EXPECT_EQ(kReplayTickIdle, ReplayTick(rec_.get(), label, sizeof label));
+    EXPECT_EQ(kReplayTickIdle, ReplayTick(rec_.get(), label, sizeof label, nullptr));
 }
 
 // Fault: a process the tool left behind kept the pipe open, so the reader
@@ -276,7 +275,7 @@ TEST_F(ReplayCoreTest, StopKillsALongReplayAndLeavesNoProcess) {
     std::istringstream(Slurp(pids)) >> tool >> sleeper;
     ASSERT_EQ(tool, rec_->child.process);
     char label[32];
-    EXPECT_EQ(kReplayTickTime, ReplayTick(rec_.get(), label, sizeof label));
+    EXPECT_EQ(kReplayTickTime, ReplayTick(rec_.get(), label, sizeof label, nullptr));
 
     auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(1, ReplayStop(rec_.get()));
@@ -285,27 +284,27 @@ TEST_F(ReplayCoreTest, StopKillsALongReplayAndLeavesNoProcess) {
     EXPECT_FALSE(rec_->reader.joinable());
     EXPECT_TRUE(ProcessGone(tool));  // reaped
     EXPECT_TRUE(TestWaitFor([&] { return ProcessGone(sleeper); }, 2000));
-    EXPECT_EQ(kReplayTickIdle, ReplayTick(rec_.get(), label, sizeof label));
+    EXPECT_EQ(kReplayTickIdle, ReplayTick(rec_.get(), label, sizeof label, nullptr));
 
     // A second run after Stop works the same way (one tool, one reader).
     Start(0, pcap_);
     EXPECT_NE(0, rec_->child.process);
-    const char* message = "unset";
-    EXPECT_EQ(0, ReplayStart(rec_.get(), 0, pcap_.c_str(), &message));  // refused while running
-    EXPECT_EQ(nullptr, message);
+    char message[kErrorLen] = "unset";
+    EXPECT_EQ(0, ReplayStart(rec_.get(), 0, pcap_.c_str(), message));  // refused while running
+    EXPECT_STREQ("", message);
     EXPECT_EQ(1, ReplayExit(rec_.get()));
     EXPECT_EQ(0, rec_->child.process);
 }
 
 TEST_F(ReplayCoreTest, ToolThatCannotStartLeavesNothingToWatch) {
     WriteTool("exit 0\n", 0644);  // present, not executable
-    const char* message = nullptr;
-    EXPECT_EQ(0, ReplayStart(rec_.get(), 0, pcap_.c_str(), &message));
+    char message[kErrorLen] = "";
+    EXPECT_EQ(0, ReplayStart(rec_.get(), 0, pcap_.c_str(), message));
     EXPECT_STREQ("tarvo could not be started: Permission denied.", message);
     EXPECT_EQ(0, rec_->child.process);
     EXPECT_FALSE(rec_->reader.joinable());
     char label[32] = "same";
-    EXPECT_EQ(kReplayTickIdle, ReplayTick(rec_.get(), label, sizeof label));
+    EXPECT_EQ(kReplayTickIdle, ReplayTick(rec_.get(), label, sizeof label, nullptr));
     EXPECT_STREQ("same", label);
     EXPECT_EQ(1, ReplayStop(rec_.get()));
 }
@@ -334,9 +333,9 @@ TEST(ReplayInterfacesTest, ListsLoopbackOfAFreshNamespace) {
             ifr.ifr_flags |= IFF_UP;
             ioctl(s, SIOCSIFFLAGS, &ifr);
             close(s);
-            r->found = CaptureGetInterfaceList(kReplayMaxInterfaces, r->table);
+            r->found = ReplayListInterfaces(kReplayMaxInterfaces, r->table, nullptr);
             memset(r->capped, 0x5a, sizeof r->capped);
-            r->foundCapped = CaptureGetInterfaceList(1, r->capped);
+            r->foundCapped = ReplayListInterfaces(1, r->capped, nullptr);
         }
         ssize_t w = write(fds[1], r, sizeof *r);
         _exit(w == static_cast<ssize_t>(sizeof *r) ? 0 : 1);

@@ -52,7 +52,7 @@ int RunTool(const std::vector<std::string>& args, std::string* output) {
     }
     argv.push_back(nullptr);
     ChildConsole child{};
-    if (!ChildConsoleNewArgv(line.c_str(), argv.data(), &child)) return -1;
+    if (!ChildConsoleNewArgv(line.c_str(), argv.data(), &child, nullptr)) return -1;
     close(child.input);
     child.input = 0;
     char buf[4096];
