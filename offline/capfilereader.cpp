@@ -11,13 +11,22 @@
 #include <pcap/pcap.h>
 #include <sys/stat.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "capture/pcaprecord.h"
+#include "pipeline/childconsole.h"
 #include "pipeline/packetstore.h"
 #include "pipeline/packetsummary.h"
 #include "pipeline/rawsharkmngr.h"
@@ -279,6 +288,232 @@ static void ReadWithPcap(CaptureFileJob* job) {
     FinishRun(job);
 }
 
+// ---------------------------------------------------------------- one pass
+
+// What the judge's lines of one run say (see tools/judge: file mode).
+struct JudgeRun {
+    CaptureFileJob* job;
+    int served[FilterSetMax];  // filter of each -R, in order
+    int servedCount;
+    uint16_t alwaysBits;  // the empty filters: they match every packet
+    int64_t count;
+    int64_t baseNs;
+    int ended;                        // "end": the whole file was read
+    int cutShort;                     // "cut short"
+    int stopped;                      // a strict run stopped at a refused filter
+    char damaged[256];                // "damaged: TEXT"
+    char cannotOpen[256];             // "cannot open: TEXT"
+    char note[kRawsharkMessageSize];  // its last other "lumo_judge:" line
+    int failed;                       // the run failed (malloc)
+};
+
+// Reads a decimal number at *p (an optional minus first), moving *p past
+// it. Returns 0 when there is no digit.
+static int ParseNumber(const char** p, const char* end, int64_t* out) {
+    const char* q = *p;
+    int negative = q < end && *q == '-';
+    if (negative) ++q;
+    if (q >= end || *q < '0' || *q > '9') return 0;
+    uint64_t v = 0;
+    while (q < end && *q >= '0' && *q <= '9') {
+        if (v > (UINT64_MAX - 9) / 10) return 0;
+        v = v * 10 + static_cast<uint64_t>(*q++ - '0');
+    }
+    if (v > static_cast<uint64_t>(INT64_MAX)) return 0;
+    *out = negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
+    *p = q;
+    return 1;
+}
+
+// One record line "SECS NSECS LEN VERDICTS": the packet into the store with
+// the bits of the filters that matched. Returns 0 when the line is not one.
+static int TakeRecord(JudgeRun* run, const char* line, const char* end) {
+    int64_t secs, nsecs, length;
+    const char* p = line;
+    if (!ParseNumber(&p, end, &secs) || p >= end || *p++ != ' ') return 0;
+    if (!ParseNumber(&p, end, &nsecs) || p >= end || *p++ != ' ') return 0;
+    if (!ParseNumber(&p, end, &length) || length < 0 || length > UINT32_MAX || p >= end || *p++ != ' ') return 0;
+    if (end - p != run->servedCount) return 0;
+    CaptureFileJob* job = run->job;
+    int64_t stamp;
+    if (__builtin_mul_overflow(secs, int64_t{1000000000}, &stamp) || __builtin_add_overflow(stamp, nsecs, &stamp)) {
+        // a stamp beyond the year 2262 ends the reading like damage does
+        snprintf(run->damaged, sizeof run->damaged, "packet %lld is stamped beyond the year 2262",
+                 static_cast<long long>(run->count + 1));
+        return -1;
+    }
+    if (run->count == 0) {
+        run->baseNs = stamp;
+        PacketStoreSetBaseTime(EpochMicros(stamp));
+    }
+    if (!PacketStoreAdd(OffsetMicros(stamp, run->baseNs), static_cast<uint32_t>(length))) {
+        Fail(job, "malloc() error");
+        run->failed = 1;
+        return -1;
+    }
+    uint16_t bits = run->alwaysBits;
+    for (int i = 0; i < run->servedCount; ++i) {
+        if (p[i] == '1') bits |= static_cast<uint16_t>(1u << run->served[i]);
+    }
+    if (bits) {
+        for (int i = 0; i < FilterSetMax; ++i) {
+            if (bits & (1u << i)) PacketStoreMark(run->count, i);
+        }
+    }
+    run->count++;
+    job->packetCount.store(run->count, std::memory_order_relaxed);
+    return 1;
+}
+
+// Copies the text after a prefix of the line into out.
+static int After(const char* line, const char* end, const char* prefix, char* out, size_t size) {
+    size_t n = strlen(prefix);
+    if (static_cast<size_t>(end - line) < n || memcmp(line, prefix, n) != 0) return 0;
+    if (out) snprintf(out, size, "%.*s", static_cast<int>(end - line - static_cast<ptrdiff_t>(n)), line + n);
+    return 1;
+}
+
+// One line of the judge. Returns 0 to stop reading (the run failed, or a
+// strict run met a refused filter).
+static int TakeLine(JudgeRun* run, const char* line, const char* end) {
+    CaptureFileJob* job = run->job;
+    if (end - line < 11 || memcmp(line, "lumo_judge:", 11) != 0) {
+        int r = TakeRecord(run, line, end);
+        return r >= 0;  // a line that is not a record is passed over
+    }
+    char text[256];
+    int64_t value;
+    if (After(line, end, "lumo_judge: filter ", text, sizeof text)) {
+        const char* p = line + 19;
+        int64_t position;
+        if (ParseNumber(&p, end, &position) && position >= 1 && position <= run->servedCount) {
+            int f = run->served[position - 1];
+            snprintf(job->lastMessages[f], sizeof job->lastMessages[f], "%.*s", static_cast<int>(end - line), line);
+        }
+        return 1;
+    }
+    if (After(line, end, "lumo_judge: size ", text, sizeof text)) {
+        const char* p = text;
+        if (ParseNumber(&p, text + strlen(text), &value)) job->fileSize.store(value, std::memory_order_relaxed);
+        // every refusal comes before this line
+        if (job->stopOnMessage) {
+            for (int i = 0; i < job->filterCount && i < FilterSetMax; ++i) {
+                if (job->lastMessages[i][0]) {
+                    run->stopped = 1;
+                    return 0;
+                }
+            }
+        }
+        return 1;
+    }
+    if (After(line, end, "lumo_judge: at ", text, sizeof text)) {
+        const char* p = text;
+        if (ParseNumber(&p, text + strlen(text), &value)) job->bytesRead.store(value, std::memory_order_relaxed);
+        return 1;
+    }
+    if (After(line, end, "lumo_judge: end ", nullptr, 0)) {
+        run->ended = 1;
+        return 1;
+    }
+    if (After(line, end, "lumo_judge: cut short: ", nullptr, 0)) {
+        run->cutShort = 1;
+        return 1;
+    }
+    if (After(line, end, "lumo_judge: damaged: ", run->damaged, sizeof run->damaged)) return 1;
+    if (After(line, end, "lumo_judge: cannot open: ", run->cannotOpen, sizeof run->cannotOpen)) return 1;
+    snprintf(run->note, sizeof run->note, "%.*s", static_cast<int>(end - line), line);
+    return 1;
+}
+
+// The one-pass way: one lumo_judge reads the file itself (every format
+// tshark reads, each record with its own link type) and hands over each
+// record's time, length and verdicts; no packet byte crosses a pipe.
+static void ReadWithJudge(CaptureFileJob* job) {
+    JudgeRun* run = new (std::nothrow) JudgeRun{};
+    RawsharkCommand* command = new (std::nothrow) RawsharkCommand;
+    std::vector<char> buffer;
+    try {
+        buffer.resize(1 << 20);
+    } catch (const std::bad_alloc&) {
+    }
+    ChildConsole judge{};
+    char err[kErrorLen];
+    if (!run || !command || buffer.empty()) {
+        Fail(job, "malloc() error");
+    } else if (!RawsharkMngrFileJudgeCommand(job->rawshark, job->path, job->filterCount, job->entries, command) ||
+               !ChildConsoleNewArgv(command->text, command->argv, &judge, err)) {
+        DEBUG_LOG("CaptureFileReadThread() err,lumo_judge,%s", command->text);
+        Fail(job, "RawsharkMngrListEdit() error");
+    } else {
+        run->job = job;
+        for (int i = 0; i < job->filterCount && i < FilterSetMax; ++i) {
+            if (job->entries[i].filterText[0]) {
+                run->served[run->servedCount++] = i;
+            } else {
+                run->alwaysBits |= static_cast<uint16_t>(1u << i);
+            }
+        }
+        // the judge reads the file, not its input
+        close(judge.input);
+        judge.input = 0;
+        size_t fill = 0;
+        int going = 1;
+        while (going) {
+            ssize_t got = read(judge.output, buffer.data() + fill, buffer.size() - fill);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            fill += static_cast<size_t>(got);
+            char* start = buffer.data();
+            char* end = start + fill;
+            char* lf;
+            while (going && (lf = static_cast<char*>(memchr(start, '\n', static_cast<size_t>(end - start))))) {
+                going = TakeLine(run, start, lf);
+                start = lf + 1;
+            }
+            fill = static_cast<size_t>(end - start);
+            if (fill == buffer.size()) fill = 0;  // a line longer than the buffer is no line of the judge's
+            memmove(buffer.data(), start, fill);
+        }
+        int status = 0;
+        int exited = going ? ChildConsoleEndStatus(&judge, 2000, &status) : 0;
+        ChildConsoleRelease(&judge);
+        if (!run->failed) {
+            int whole = run->ended || run->cutShort || run->damaged[0];
+            job->allJudged = whole || run->stopped;
+            if (run->cannotOpen[0]) {
+                char text[sizeof job->message];
+                snprintf(text, sizeof text, "\nError opening the input file: %.200s", run->cannotOpen);
+                Fail(job, text);
+            } else if (!whole && !run->stopped) {
+                // the judge ended before the file did: every filter it judged says how
+                char how[64] = "";
+                if (exited && WIFEXITED(status)) snprintf(how, sizeof how, " (exit code %d)", WEXITSTATUS(status));
+                if (exited && WIFSIGNALED(status))
+                    snprintf(how, sizeof how, " (killed by signal %d)", WTERMSIG(status));
+                for (int i = 0; i < run->servedCount; ++i) {
+                    snprintf(job->lastMessages[run->served[i]], sizeof job->lastMessages[0],
+                             "lumo_judge ended%s%s%.180s", how, run->note[0] ? ": " : "", run->note);
+                }
+                DEBUG_LOG("CaptureFileReadThread() err,%s", job->lastMessages[run->served[0]]);
+                if (run->count == 0 && run->servedCount == 0) Fail(job, "RawsharkMngrListEdit() error");
+            } else if (run->cutShort || run->damaged[0]) {
+                if (run->count == 0) {
+                    char text[sizeof job->message];
+                    snprintf(text, sizeof text, "Corrupted input file: %.200s",
+                             run->cutShort ? "the file ends in the middle of its first packet" : run->damaged);
+                    Fail(job, text);
+                } else {
+                    KeepPart(job, run->cutShort, run->damaged, run->count);
+                }
+            }
+        }
+    }
+    int failed = job->state.load(std::memory_order_relaxed) == CaptureFileFailed;
+    delete command;
+    delete run;
+    if (!failed) FinishRun(job);
+}
+
 void CaptureFileReadThread(CaptureFileJob* job) {
     job->packetCount.store(0, std::memory_order_relaxed);
     job->message[0] = '\0';
@@ -287,5 +522,9 @@ void CaptureFileReadThread(CaptureFileJob* job) {
     job->warning[0] = '\0';
     job->cutShort = 0;
     job->state.store(CaptureFileReading, std::memory_order_release);
-    ReadWithPcap(job);
+    if (job->rawshark->onePass && RawsharkMngrJudgeAvailable()) {
+        ReadWithJudge(job);
+    } else {
+        ReadWithPcap(job);
+    }
 }

@@ -86,8 +86,10 @@ static int AddText(RawsharkCommand* command, const char* format, ...) {
     return 1;
 }
 
-int RawsharkCommandBuildJudge(const RawsharkBlock* rawshark, const char* judgePath, int linkType, int count,
-                              const FilterEntry* entries, RawsharkCommand* command) {
+// The judge's command reading either the record stream (-d encap:N) or a
+// capture file of its own (-r PATH).
+static int BuildJudge(const RawsharkBlock* rawshark, const char* judgePath, int linkType, const char* capturePath,
+                      int count, const FilterEntry* entries, RawsharkCommand* command) {
     command->text[0] = '\0';
     command->argc = 0;
     command->used = 0;
@@ -95,8 +97,14 @@ int RawsharkCommandBuildJudge(const RawsharkBlock* rawshark, const char* judgePa
     char letters[8], encap[32];
     ResolutionLetters(rawshark, letters, sizeof letters);
     snprintf(encap, sizeof encap, "encap:%d", linkType);
-    int ok = AddText(command, "%s -d %s -n ", judgePath, encap) && AddArg(command, judgePath) &&
-             AddArg(command, "-d") && AddArg(command, encap) && AddArg(command, "-n");
+    int ok = AddArg(command, judgePath);
+    if (ok && capturePath) {
+        ok = AddText(command, "%s -r \"%s\" -n ", judgePath, capturePath) && AddArg(command, "-r") &&
+             AddArg(command, capturePath) && AddArg(command, "-n");
+    } else if (ok) {
+        ok = AddText(command, "%s -d %s -n ", judgePath, encap) && AddArg(command, "-d") && AddArg(command, encap) &&
+             AddArg(command, "-n");
+    }
     if (ok && letters[0]) ok = AddText(command, "-N %s ", letters) && AddArg(command, "-N") && AddArg(command, letters);
     if (!ok) return 0;
     RawsharkCommandAppendPreferences(command);
@@ -106,6 +114,16 @@ int RawsharkCommandBuildJudge(const RawsharkBlock* rawshark, const char* judgePa
         ok = AddText(command, "-R \"%s\" ", text) && AddArg(command, "-R") && AddArg(command, text);
     }
     return ok;
+}
+
+int RawsharkCommandBuildJudge(const RawsharkBlock* rawshark, const char* judgePath, int linkType, int count,
+                              const FilterEntry* entries, RawsharkCommand* command) {
+    return BuildJudge(rawshark, judgePath, linkType, nullptr, count, entries, command);
+}
+
+int RawsharkCommandBuildFileJudge(const RawsharkBlock* rawshark, const char* judgePath, const char* capturePath,
+                                  int count, const FilterEntry* entries, RawsharkCommand* command) {
+    return BuildJudge(rawshark, judgePath, 0, capturePath, count, entries, command);
 }
 
 int RawsharkCommandAppendPreferenceLine(RawsharkCommand* command, const char* line) {

@@ -42,6 +42,12 @@ int RawsharkCommandBuild(const RawsharkBlock* rawshark, int linkType, const char
 int RawsharkCommandBuildJudge(const RawsharkBlock* rawshark, const char* judgePath, int linkType, int count,
                               const FilterEntry* entries, RawsharkCommand* command);
 
+// The same for a lumo_judge that reads the capture file itself: text
+//   JUDGE -r "CAPTURE" -n [-N LETTERS] [-o "PREF"]... -R "F1" -R "F2" ...
+// and argv to match (the path as it is, quotes and all).
+int RawsharkCommandBuildFileJudge(const RawsharkBlock* rawshark, const char* judgePath, const char* capturePath,
+                                  int count, const FilterEntry* entries, RawsharkCommand* command);
+
 // Treats one line of the preferences file (cut at CR, LF, "#"; control and
 // non-ASCII bytes blanked; trimmed): a line with a colon and no double quote
 // appends " -o \"LINE\" " to the text and -o, LINE to argv. Returns 1 when

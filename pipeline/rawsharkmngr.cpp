@@ -297,6 +297,13 @@ int RawsharkMngrJudgeAvailable() {
     return ProgramFilePath(kJudgeName, path, sizeof path) && FileExists(path);
 }
 
+int RawsharkMngrFileJudgeCommand(const RawsharkBlock* rawshark, const char* capturePath, int count,
+                                 const FilterEntry* entries, RawsharkCommand* command) {
+    char path[kPathMax];
+    if (!ProgramFilePath(kJudgeName, path, sizeof path)) return 0;
+    return RawsharkCommandBuildFileJudge(rawshark, path, capturePath, count, entries, command);
+}
+
 // The one-pass half of a build: one judge for every non-empty filter.
 // Returns 1 (also when every filter is empty: there is nothing to judge), or
 // 0 with nothing of the judge left running.

@@ -36,6 +36,7 @@
 
 #include "filterset/filterset.h"
 #include "pipeline/rawsharkblock.h"
+#include "pipeline/rawsharkcommand.h"
 #include "pipeline/record.h"
 
 constexpr int kRawsharkMessageSize = 256;  // LastMessage, NUL included
@@ -108,3 +109,11 @@ int RawsharkMngrLastMessage(int index, char* dest);
 // 1 when lumo_judge lies in the program folder, so that a one-pass block
 // gets a one-pass list. Any thread.
 int RawsharkMngrJudgeAvailable();
+
+// Offline, one pass: the command of a lumo_judge from the program folder
+// that reads the capture file itself and judges the non-empty filters of
+// entries[0..count) (pipeline/rawsharkcommand.h); the capture-file reader
+// starts it and reads its lines. Returns 1, or 0 when it does not fit. Any
+// thread.
+int RawsharkMngrFileJudgeCommand(const RawsharkBlock* rawshark, const char* capturePath, int count,
+                                 const FilterEntry* entries, RawsharkCommand* command);

@@ -219,6 +219,90 @@ TEST_F(ExportTest, OutOfOrderStampsAreBinnedByTheirOwnTime) {
     ExpectSameCounts(ours, ref);
 }
 
+// In one pass the judge reads the file through Wireshark's own file
+// library: a pcapng of several interfaces with different link types
+// (Ethernet, raw IP) and snap lengths, nanosecond and microsecond stamps,
+// packets stamped before the first one, two sections, the gzip form, and
+// the same cut short in its last record. Every frame counts in the interval
+// of its own time, as tshark reads it.
+TEST_F(ExportTest, OnePassReadsWhatTsharkReadsAndBinsEachFrameByItsOwnTime) {
+    const int64_t t0 = 1700000000LL * 1000000000;
+    CapGenMixedParams p;
+    CapGenMixedDefaults(&p);
+    p.packets = 2500;
+    p.seed = 21;
+    p.meanGapNs = 2000000;
+    std::string eth = dir + "/eth.pcapng";
+    ASSERT_EQ(CapGenMixed(eth.c_str(), CapGenPcapng, &p), 1);
+    p.seed = 22;
+    p.startNs = t0 + 777;
+    std::string nano = dir + "/nano.pcap";
+    ASSERT_EQ(CapGenMixed(nano.c_str(), CapGenPcapNano, &p), 1);
+    // raw IPv4 cut to 100 bytes, first stamped after the others start and
+    // later ones before the first packet of the file they end up in
+    std::string raw = dir + "/raw.pcap";
+    CapGenWriter w;
+    ASSERT_EQ(CapGenOpen(&w, raw.c_str(), CapGenPcapNano, 101, 100), 1);
+    uint8_t frame[2000];
+    for (int k = 0; k < 400; ++k) {
+        uint32_t wire = 60 + static_cast<uint32_t>(k * 37 % 1400);
+        CapGenFrame(frame, sizeof frame, k % 3 ? CapGenUdp : CapGenTcp, 1000, 80, static_cast<uint32_t>(k), wire, 0);
+        int64_t when = t0 + 3000000000LL - (k % 5 == 1 ? 9000000000LL : 0) + k * 7000123LL;
+        uint32_t caplen = wire - 14 < 100 ? wire - 14 : 100;
+        ASSERT_EQ(CapGenWrite(&w, when, frame + 14, caplen, wire - 14), 1);
+    }
+    ASSERT_EQ(CapGenClose(&w), 1);
+    std::string merged = dir + "/merged.pcapng";
+    std::string out;
+    // -a keeps each file's order: records out of time order, some before the first
+    ASSERT_EQ(OfflineRunCommand("mergecap -a -w " + OfflineShellQuote(merged) + " " + OfflineShellQuote(raw) + " " +
+                                    OfflineShellQuote(eth) + " " + OfflineShellQuote(nano),
+                                &out),
+              0);
+    std::string sections = dir + "/sections.pcapng";
+    ASSERT_EQ(OfflineRunCommand("cat " + OfflineShellQuote(merged) + " " + OfflineShellQuote(eth) + " > " +
+                                    OfflineShellQuote(sections) + " && gzip -k " + OfflineShellQuote(merged),
+                                &out),
+              0);
+    std::string cut = dir + "/cut.pcapng";
+    std::filesystem::copy_file(sections, cut);
+    std::filesystem::resize_file(cut, std::filesystem::file_size(cut) - 10);
+
+    const std::vector<std::string> filters = {"udp", "tcp", "ip.len > 500", "frame.interface_id == 0", ""};
+    std::string fs = WriteFilterSet(filters);
+    PlatformSetProgramFolder(LUMO_BIN_DIR);  // where lumo_judge is built
+    struct Case {
+        std::string file;
+        int code;
+    };
+    for (const Case& c : {Case{merged + ".gz", 0}, Case{sections, 0}, Case{cut, 2}}) {
+        SCOPED_TRACE(c.file);
+        std::string csv = dir + "/o.csv";
+        Argv v({"--one-pass", "--filter-set", fs, "--interval", "100000", "--export-csv", csv, c.file});
+        OfflineArgs args;
+        char error[kErrorLen];
+        ASSERT_EQ(OfflineArgsParse(v.argc(), v.argv(), &args, error), 1) << error;
+        testing::internal::CaptureStderr();
+        int code = OfflineExportRun(&args, nullptr);
+        std::string err = testing::internal::GetCapturedStderr();
+        ASSERT_EQ(code, c.code) << err;
+        if (c.code == 2) {
+            EXPECT_NE(err.find("cut short"), std::string::npos) << err;
+        }
+        std::vector<std::string> header;
+        std::vector<int64_t> starts;
+        std::vector<OfflineCounts> ours, ref;
+        ASSERT_EQ(OfflineReadCsv(csv, &header, &starts, &ours), 1);
+        int64_t firstStart = 0;
+        ASSERT_EQ(OfflineTsharkBinned(c.file, 100000, filters, &ref, &firstStart), 1);
+        ASSERT_LT(firstStart, 0);  // the earliest frames come before the first
+        ASSERT_FALSE(starts.empty());
+        EXPECT_EQ(starts[0], firstStart);
+        ExpectSameCounts(ours, ref);
+    }
+    PlatformSetProgramFolder(nullptr);
+}
+
 TEST_F(ExportTest, FailuresExitOneWithTheirMessageAndSaveNothing) {
     CapGenMixedParams p;
     CapGenMixedDefaults(&p);

@@ -86,31 +86,39 @@ int OfflineTsharkIoStat(const std::string& file, int64_t intervalUs, const std::
 }
 
 // "1700000000.000834000" -> microseconds.
-static int64_t EpochMicros(const std::string& text) {
+// tshark's frame.time_epoch ("1700000000.000000123", maybe negative) in
+// nanoseconds.
+static int64_t EpochNanos(const std::string& text) {
+    int negative = !text.empty() && text[0] == '-';
     size_t dot = text.find('.');
-    int64_t sec = strtoll(text.substr(0, dot).c_str(), nullptr, 10);
+    std::string whole = text.substr(negative, dot == std::string::npos ? std::string::npos : dot - negative);
+    int64_t sec = strtoll(whole.c_str(), nullptr, 10);
     int64_t frac = 0;
     if (dot != std::string::npos) {
-        std::string digits = text.substr(dot + 1) + "000000";
-        frac = strtoll(digits.substr(0, 6).c_str(), nullptr, 10);
+        std::string digits = text.substr(dot + 1) + "000000000";
+        frac = strtoll(digits.substr(0, 9).c_str(), nullptr, 10);
     }
-    return sec * 1000000 + frac;
+    int64_t ns = sec * 1000000000 + frac;
+    return negative ? -ns : ns;
 }
 
+static int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0 && a < 0) ? 1 : 0); }
+
 int OfflineTsharkBinned(const std::string& file, int64_t intervalUs, const std::vector<std::string>& filters,
-                        std::vector<OfflineCounts>* rows) {
+                        std::vector<OfflineCounts>* rows, int64_t* firstStart) {
     rows->clear();
     size_t columns = filters.size() + 1;
     int64_t base = 0;
     int haveBase = 0;
     std::map<int64_t, OfflineCounts> bins;
-    int64_t lastBin = -1;
     for (size_t c = 0; c < columns; c++) {
         std::string cmd = "tshark -n -r " + OfflineShellQuote(file);
         if (c > 0 && !filters[c - 1].empty()) cmd += " -Y " + OfflineShellQuote(filters[c - 1]);
         cmd += " -T fields -e frame.time_epoch -e frame.len 2>/dev/null";
         std::string out;
-        if (OfflineRunCommand(cmd, &out) != 0) return 0;
+        // tshark says 2 for a file cut short, after every frame before the cut
+        int status = OfflineRunCommand(cmd, &out);
+        if (status != 0 && status != 2) return 0;
         std::istringstream in(out);
         std::string line;
         while (std::getline(in, line)) {
@@ -118,13 +126,14 @@ int OfflineTsharkBinned(const std::string& file, int64_t intervalUs, const std::
             std::string stamp;
             uint64_t len = 0;
             if (!(fields >> stamp >> len)) continue;
-            int64_t t = EpochMicros(stamp);
+            int64_t t = EpochNanos(stamp);
             if (!haveBase) {
                 // column 0 is every frame, read first: its first frame is the file's first
                 base = t;
                 haveBase = 1;
             }
-            int64_t b = (t - base) / intervalUs;
+            // intervals aligned at the first frame, before it too
+            int64_t b = FloorDiv(t - base, intervalUs * 1000);
             OfflineCounts& row = bins[b];
             if (row.packets.empty()) {
                 row.packets.assign(columns, 0);
@@ -132,10 +141,12 @@ int OfflineTsharkBinned(const std::string& file, int64_t intervalUs, const std::
             }
             row.packets[c]++;
             row.bytes[c] += len;
-            if (b > lastBin) lastBin = b;
         }
     }
-    for (int64_t b = 0; b <= lastBin; b++) {
+    int64_t firstBin = bins.empty() ? 0 : bins.begin()->first;
+    int64_t lastBin = bins.empty() ? -1 : bins.rbegin()->first;
+    if (firstStart) *firstStart = firstBin * intervalUs;
+    for (int64_t b = firstBin; b <= lastBin; b++) {
         OfflineCounts row;
         row.packets.assign(columns, 0);
         row.bytes.assign(columns, 0);

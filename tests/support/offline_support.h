@@ -33,10 +33,14 @@ int OfflineTsharkIoStat(const std::string& file, int64_t intervalUs, const std::
                         std::vector<OfflineCounts>* rows);
 
 // The same counts built from `tshark -T fields -e frame.time_epoch -e
-// frame.len` per filter, each frame binned by its own time (for files out of
-// time order, where io,stat bins differently).
+// frame.len` per filter, each frame binned by its own time to the
+// nanosecond, intervals aligned at the file's first frame (for files out of
+// time order, where io,stat bins differently): one row per interval from
+// that of the earliest frame (whose start, in microseconds since the first
+// frame, goes to firstStart when given) to that of the latest. A file cut
+// short counts the frames before the cut.
 int OfflineTsharkBinned(const std::string& file, int64_t intervalUs, const std::vector<std::string>& filters,
-                        std::vector<OfflineCounts>* rows);
+                        std::vector<OfflineCounts>* rows, int64_t* firstStart = nullptr);
 
 // Reads an export CSV: the header columns into header, the rows (start and
 // counts) into rows. Returns 0 on a malformed line.

@@ -25,8 +25,10 @@
 //   lumo_judge: size BYTES            the file's size (0 when not known)
 //   SECS NSECS LEN VERDICTS           one line per record: its capture time
 //                                     (seconds since 1970, may be negative,
-//                                     and nanoseconds 0..999999999), its
-//                                     frame length, K verdict characters
+//                                     and nanoseconds 0..999999999; a record
+//                                     without one gets the time of the
+//                                     record before it), its frame length,
+//                                     K verdict characters
 //   lumo_judge: at BYTES              now and then: how far the file is read
 //   lumo_judge: end RECORDS           the whole file was read (exit 0)
 //   lumo_judge: cut short: TEXT       the file ends inside a record (exit 2)
@@ -502,11 +504,19 @@ int JudgeFile(const std::string& path) {
     ws_buffer_init(&buffer, 1514);
     gint64 offset = 0;
     int k = Judge.filterCount;
+    nstime_t lastTime = {0, 0};
     while (wtap_read(file, &rec, &buffer, &err, &info, &offset)) {
         char line[96 + kMaxFilters];
         char* at = line;
         uint32_t length = JudgeRecordInto(&rec, ws_buffer_start_ptr(&buffer), offset, at + 64);
-        // the record's own time, as the frame's absolute time is taken
+        // the record's own time, as the frame's absolute time is taken; a
+        // record without one (a simple packet block) stays where the file
+        // puts it: at the time of the record before it
+        if (rec.presence_flags & WTAP_HAS_TS) {
+            lastTime = rec.ts;
+        } else {
+            rec.ts = lastTime;
+        }
         int64_t secs = static_cast<int64_t>(rec.ts.secs);
         if (secs < 0) {
             *at++ = '-';
