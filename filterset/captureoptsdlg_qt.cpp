@@ -132,7 +132,9 @@ CaptureOptionsDialog::CaptureOptionsDialog(QWidget* owner, Settings* settings, c
     bottom->addWidget(cancel, 0, Qt::AlignBottom);
     column->addLayout(bottom);
 
-    // Opening, in the designed order.
+    // Opening. The address line follows the preselected interface; the
+    // history fills the filter combo before its text is set, since adding the
+    // first item to an editable combo replaces the text.
     CaptureOptsForm form;
     CaptureOptsOpen(settings_, list_, count_, offline_, &form);
     if (!offline_) {

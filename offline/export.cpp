@@ -242,7 +242,8 @@ int OfflineExportCheckRun(const CaptureFileJob* job, const FilterEntry* entries,
                           size_t size) {
     error[0] = '\0';
     if (job->state.load(std::memory_order_acquire) != CaptureFileFinished) {
-        // The designed texts begin with a line break meant for a message box.
+        // The reader's texts begin with a line break that sets them apart in
+        // the window's message box; a line on standard error needs none.
         const char* m = job->message;
         while (*m == '\n') m++;
         snprintf(error, size, "%s", m);

@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
         if (dialog.Open()) dialog.exec();
     }
     ReplayExit(record);  // no tool or reader outlives the dialog
-    // The program's designed exit status after its dialog has ended.
+    // 1 however the dialog was closed: the program's status says that its
+    // dialog ran, not how a replay went.
     return 1;
 }
