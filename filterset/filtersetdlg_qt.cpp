@@ -30,7 +30,7 @@
 #include "filterset/filterhistory.h"
 #include "platform/platform.h"
 #include "platform/text.h"
-#include "shell/msgbox_qt.h"
+#include "platform/msgbox_qt.h"
 
 // ---------------------------------------------------------------- field colours
 
