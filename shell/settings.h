@@ -44,7 +44,8 @@ int SettingsFilePath(SettingsProgram program, char* out, size_t size);
 int SettingsLoad(Settings* settings, SettingsProgram program);
 
 // Writes every key of the program in the order of the key table in
-// settings.cpp (the data folder is created when missing). Write failures are ignored; always returns 1.
+// settings.cpp (the data folder is created when missing). Write failures are
+// ignored; always returns 1.
 int SettingsSave(const Settings* settings, SettingsProgram program);
 
 // A monitor rectangle: left, top inclusive; right, bottom exclusive.
