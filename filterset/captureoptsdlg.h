@@ -8,9 +8,9 @@
 //   lumo_offline   only the rawshark path, the four switches and the
 //                  sampling interval
 //
-// The dialog edits a CaptureOptsSettings, the blocks of the settings it owns;
-// the window copies them out of its settings before the dialog and back after
-// an accepted OK. The record changes only on an accepted OK. The Qt dialog
+// The dialog edits a CaptureOptsSettings, the blocks of the settings it owns,
+// and changes it only on an accepted OK; the window copies the blocks out of
+// its settings before the dialog and back after an accepted OK. The Qt dialog
 // (captureoptsdlg_qt.h) binds its controls to these calls. UI thread.
 #pragma once
 

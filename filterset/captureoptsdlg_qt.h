@@ -26,12 +26,12 @@ class QLabel;
 class QLineEdit;
 class QTimer;
 
-// Runs the dialog on the settings it edits, with the interface list of the window's
-// creation (list may be null and count 0 for the offline form). caption is
-// the caption of its boxes ("Lumo" / "Lumo_offline"), fileCaption that of the
-// rawshark file dialog's error box ("lumo" / "lumo_offline"). Returns 1 after
-// an accepted OK (settings changed), 0 after Cancel or the close box
-// (settings unchanged).
+// Runs the dialog on the settings it edits, with the interface list of the
+// window's creation (list may be null and count 0 for the offline form).
+// caption is the caption of its boxes ("Lumo" / "Lumo_offline"), fileCaption
+// that of the rawshark file dialog's error box ("lumo" / "lumo_offline").
+// Returns 1 after an accepted OK (settings changed), 0 after Cancel or the
+// close box (settings unchanged).
 int RunCaptureOptionsDialog(QWidget* owner, CaptureOptsSettings* settings, const InterfaceInfo* list, int count,
                             int offline, const char* caption, const char* fileCaption);
 
