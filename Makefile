@@ -2,7 +2,8 @@
 # The two commands a newcomer runs on a fresh Debian 12 machine:
 #   make run    install what is missing, build, start the live grapher
 #   make test   install what is missing, build, run the whole suite three
-#               times: normal, AddressSanitizer+UBSan, ThreadSanitizer
+#               times: normal, AddressSanitizer+UBSan, ThreadSanitizer; every
+#               build treats warnings as errors
 #
 # Build folders: build/ (normal), build-asan/, build-tsan/.
 
@@ -25,13 +26,13 @@ deps:
 	./scripts/install-deps.sh
 
 build/build.ninja:
-	cmake -S . -B build $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B build $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMO_WERROR=ON
 
 build-asan/build.ninja:
-	cmake -S . -B build-asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DLUMO_SANITIZE=address
+	cmake -S . -B build-asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DLUMO_SANITIZE=address -DLUMO_WERROR=ON
 
 build-tsan/build.ninja:
-	cmake -S . -B build-tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMO_SANITIZE=thread
+	cmake -S . -B build-tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMO_SANITIZE=thread -DLUMO_WERROR=ON
 
 build: deps build/build.ninja
 	cmake --build build -j $(JOBS)

@@ -48,7 +48,7 @@ int CaptureOptsFindInterface(const InterfaceInfo* list, int count, const char* n
     return 0;
 }
 
-void CaptureOptsOpen(const Settings* settings, const InterfaceInfo* list, int count, int offline,
+void CaptureOptsOpen(const CaptureOptsSettings* settings, const InterfaceInfo* list, int count, int offline,
                      CaptureOptsForm* form) {
     memset(form, 0, sizeof *form);
     form->offline = offline;
@@ -79,7 +79,7 @@ static void ReadRawsharkBlock(const CaptureOptsForm* form, RawsharkBlock* block)
 }
 
 int CaptureOptsOk(const CaptureOptsForm* form, const InterfaceInfo* list, int count,
-                  const std::vector<std::string>& history, const char* historyPath, Settings* settings) {
+                  const std::vector<std::string>& history, const char* historyPath, CaptureOptsSettings* settings) {
     CaptureBlock capture = settings->capture;  // keeps "timeout" as it was
     RawsharkBlock rawshark = settings->rawshark;
 
@@ -108,7 +108,7 @@ int CaptureOptsOk(const CaptureOptsForm* form, const InterfaceInfo* list, int co
     return CaptureOptsAccepted;
 }
 
-int CaptureOptsOkOffline(const CaptureOptsForm* form, Settings* settings) {
+int CaptureOptsOkOffline(const CaptureOptsForm* form, CaptureOptsSettings* settings) {
     RawsharkBlock rawshark = settings->rawshark;
     ReadRawsharkBlock(form, &rawshark);
     int64_t interval = strtoll(form->samplingText, nullptr, 10);

@@ -8,17 +8,29 @@
 //   lumo_offline   only the rawshark path, the four switches and the
 //                  sampling interval
 //
-// Settings change only on an accepted OK. The Qt dialog
+// The dialog edits a CaptureOptsSettings, the blocks of the settings it owns,
+// and changes it only on an accepted OK; the window copies the blocks out of
+// its settings before the dialog and back after an accepted OK. The Qt dialog
 // (captureoptsdlg_qt.h) binds its controls to these calls. UI thread.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "capture/captureblock.h"
 #include "capture/interfaceinfo.h"
+#include "pipeline/rawsharkblock.h"
 #include "platform/platform.h"
-#include "shell/settings.h"
+
+// What the dialog edits: the capture block (lumo only), the rawshark block
+// and the sampling interval, each as the settings hold it.
+struct CaptureOptsSettings {
+    CaptureBlock capture;
+    RawsharkBlock rawshark;
+    int64_t samplingInterval;  // microseconds
+};
 
 // The controls of the dialog.
 struct CaptureOptsForm {
@@ -62,7 +74,7 @@ int CaptureOptsFindInterface(const InterfaceInfo* list, int count, const char* n
 
 // Opening: the form shows settings (the interface in use preselected from the
 // list of count interfaces).
-void CaptureOptsOpen(const Settings* settings, const InterfaceInfo* list, int count, int offline,
+void CaptureOptsOpen(const CaptureOptsSettings* settings, const InterfaceInfo* list, int count, int offline,
                      CaptureOptsForm* form);
 
 // OK of the lumo form: runs the checks in order (selection, sampling interval,
@@ -71,12 +83,12 @@ void CaptureOptsOpen(const Settings* settings, const InterfaceInfo* list, int co
 // capture filter in the history (historyPath may be null to skip) and copies
 // everything into settings. Returns a CaptureOptsResult.
 int CaptureOptsOk(const CaptureOptsForm* form, const InterfaceInfo* list, int count,
-                  const std::vector<std::string>& history, const char* historyPath, Settings* settings);
+                  const std::vector<std::string>& history, const char* historyPath, CaptureOptsSettings* settings);
 
 // OK of the lumo_offline form: only the sampling interval is checked.
-int CaptureOptsOkOffline(const CaptureOptsForm* form, Settings* settings);
+int CaptureOptsOkOffline(const CaptureOptsForm* form, CaptureOptsSettings* settings);
 
 // The capture filter field's colour (FieldColor of filtersetdlg.h): white
 // when empty after trimming, else valid when the filter compiles for the
-// interface in use (interfaceName, from Settings), invalid otherwise.
+// interface in use (interfaceName, from the settings), invalid otherwise.
 int CaptureOptsFieldColor(const char* interfaceName, const char* text);

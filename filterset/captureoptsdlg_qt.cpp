@@ -20,8 +20,8 @@
 #include "filterset/filtersetdlg_qt.h"
 #include "platform/platform.h"
 #include "platform/text.h"
-#include "shell/filedialogs_qt.h"
-#include "shell/msgbox_qt.h"
+#include "platform/filedialogs_qt.h"
+#include "platform/msgbox_qt.h"
 
 static const char* const kSwitchTexts[4] = {
     "Enable MAC address resolution",
@@ -31,8 +31,8 @@ static const char* const kSwitchTexts[4] = {
 };
 static const char* const kSwitchNames[4] = {"macCheck", "networkCheck", "transportCheck", "dnsCheck"};
 
-CaptureOptionsDialog::CaptureOptionsDialog(QWidget* owner, Settings* settings, const InterfaceInfo* list, int count,
-                                           int offline, const char* caption, const char* fileCaption)
+CaptureOptionsDialog::CaptureOptionsDialog(QWidget* owner, CaptureOptsSettings* settings, const InterfaceInfo* list,
+                                           int count, int offline, const char* caption, const char* fileCaption)
     : QDialog(owner),
       settings_(settings),
       list_(list),
@@ -132,7 +132,9 @@ CaptureOptionsDialog::CaptureOptionsDialog(QWidget* owner, Settings* settings, c
     bottom->addWidget(cancel, 0, Qt::AlignBottom);
     column->addLayout(bottom);
 
-    // Opening, in the designed order.
+    // Opening. The address line follows the preselected interface; the
+    // history fills the filter combo before its text is set, since adding the
+    // first item to an editable combo replaces the text.
     CaptureOptsForm form;
     CaptureOptsOpen(settings_, list_, count_, offline_, &form);
     if (!offline_) {
@@ -185,7 +187,7 @@ void CaptureOptionsDialog::OnInterfaceChosen(int index) {
     addressLabel_->setText(QString::fromUtf8(line));
 }
 
-// Coloured against the interface in use (from Settings), not the one chosen
+// Coloured against the interface in use (from the settings), not the one chosen
 // in the dialog; each check opens the device once, so only after a change.
 void CaptureOptionsDialog::OnTick() {
     const QString text = captureFilterCombo_->currentText().left(255);
@@ -245,8 +247,8 @@ void CaptureOptionsDialog::OnOk() {
     accept();
 }
 
-int RunCaptureOptionsDialog(QWidget* owner, Settings* settings, const InterfaceInfo* list, int count, int offline,
-                            const char* caption, const char* fileCaption) {
+int RunCaptureOptionsDialog(QWidget* owner, CaptureOptsSettings* settings, const InterfaceInfo* list, int count,
+                            int offline, const char* caption, const char* fileCaption) {
     CaptureOptionsDialog dialog(owner, settings, list, count, offline, caption, fileCaption);
     return dialog.exec() == QDialog::Accepted ? 1 : 0;
 }

@@ -19,7 +19,6 @@
 
 #include "capture/interfaceinfo.h"
 #include "filterset/captureoptsdlg.h"
-#include "shell/settings.h"
 
 class QCheckBox;
 class QComboBox;
@@ -27,20 +26,20 @@ class QLabel;
 class QLineEdit;
 class QTimer;
 
-// Runs the dialog on settings with the interface list of the window's
-// creation (list may be null and count 0 for the offline form). caption is
-// the caption of its boxes ("Lumo" / "Lumo_offline"), fileCaption that of the
-// rawshark file dialog's error box ("lumo" / "lumo_offline"). Returns 1 after
-// an accepted OK (settings changed), 0 after Cancel or the close box
-// (settings unchanged).
-int RunCaptureOptionsDialog(QWidget* owner, Settings* settings, const InterfaceInfo* list, int count, int offline,
-                            const char* caption, const char* fileCaption);
+// Runs the dialog on the settings it edits, with the interface list of the
+// window's creation (list may be null and count 0 for the offline form).
+// caption is the caption of its boxes ("Lumo" / "Lumo_offline"), fileCaption
+// that of the rawshark file dialog's error box ("lumo" / "lumo_offline").
+// Returns 1 after an accepted OK (settings changed), 0 after Cancel or the
+// close box (settings unchanged).
+int RunCaptureOptionsDialog(QWidget* owner, CaptureOptsSettings* settings, const InterfaceInfo* list, int count,
+                            int offline, const char* caption, const char* fileCaption);
 
 class CaptureOptionsDialog : public QDialog {
     Q_OBJECT
 public:
-    CaptureOptionsDialog(QWidget* owner, Settings* settings, const InterfaceInfo* list, int count, int offline,
-                         const char* caption, const char* fileCaption);
+    CaptureOptionsDialog(QWidget* owner, CaptureOptsSettings* settings, const InterfaceInfo* list, int count,
+                         int offline, const char* caption, const char* fileCaption);
 
     // The colour last given to the capture filter field (a FieldColor).
     int FilterFieldColor() const { return fieldColor_; }
@@ -52,7 +51,7 @@ private:
     void OnOk();
     void ReadForm(CaptureOptsForm* form) const;
 
-    Settings* settings_;
+    CaptureOptsSettings* settings_;
     const InterfaceInfo* list_;
     int count_;
     int offline_;

@@ -19,8 +19,8 @@ int FilterHistoryRead(const char* path, std::vector<std::string>* items) {
     FILE* file = fopen(path, "r");
     if (!file) return 0;
     char piece[256];
-    // fgets gives the same pieces as the designed 256-byte reads: up to 255
-    // characters, or up to and including a line feed.
+    // One item per piece of up to 255 characters (or up to and including a
+    // line feed), so a longer line gives several items.
     while (fgets(piece, sizeof piece, file)) {
         size_t len = strlen(piece);
         for (size_t back = 2; back >= 1; --back) {

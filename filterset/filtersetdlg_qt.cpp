@@ -30,7 +30,7 @@
 #include "filterset/filterhistory.h"
 #include "platform/platform.h"
 #include "platform/text.h"
-#include "shell/msgbox_qt.h"
+#include "platform/msgbox_qt.h"
 
 // ---------------------------------------------------------------- field colours
 
@@ -119,7 +119,8 @@ FilterConfigDialog::FilterConfigDialog(QWidget* owner, FilterEntry* edited, cons
     grid->addWidget(cancel, 3, 3);
     grid->setColumnStretch(2, 1);
 
-    // Opening, in the designed order.
+    // Opening. The history fills the filter combo before its text is set,
+    // since adding the first item to an editable combo replaces the text.
     FilterConfigForm form;
     FilterConfigOpen(edited_, &form);
     lastFilterText_.clear();
@@ -219,7 +220,8 @@ FilterSetConfigDialog::FilterSetConfigDialog(QWidget* owner, FilterSet* applied,
     setObjectName("filterSetConfigDialog");
     setWindowTitle(QStringLiteral("Filter Set Configuration"));
 
-    // Opening, in the designed order: working copy, drops, list, rows, buttons.
+    // Opening: the working copy comes first, since the rows and the New
+    // button are filled from it.
     FilterSetDlgOpen(&working_, applied_);
     setAcceptDrops(true);
 

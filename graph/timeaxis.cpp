@@ -12,6 +12,7 @@
 
 #include "graph/graph.h"
 #include "platform/platform.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -202,7 +203,9 @@ void GraphFormatClock(int64_t localMicros, int64_t L, int offline, char* out) {
         int64_t day = doy - (153 * mp + 2) / 5 + 1;
         int64_t month = mp < 10 ? mp + 3 : mp - 9;
         int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-        snprintf(out, size, "%04" PRId64 "-%02" PRId64 "-%02" PRId64, year, month, day);
+        char date[64];  // room for any three int64_t; a real date needs 10 bytes of out
+        snprintf(date, sizeof date, "%04" PRId64 "-%02" PRId64 "-%02" PRId64, year, month, day);
+        TextCopy(out, size, date);
         return;
     }
     int64_t t = FloorMod(localMicros, kDay);

@@ -245,9 +245,8 @@ int OfflineExportRead(OfflineExport* ex, const OfflineArgs* args, char* err) {
 int OfflineExportCheckRun(const CaptureFileJob* job, const FilterEntry* entries, int count, int onePass, char* err) {
     ErrorClear(err);
     if (job->state.load(std::memory_order_acquire) != CaptureFileFinished) {
-        // A reader's failure text may begin with a line break, a blank first
-        // line in the reading dialog's message box; the one-line reason
-        // drops it.
+        // The reader's texts begin with a line break that sets them apart in
+        // the window's message box; a line on standard error needs none.
         const char* m = job->message;
         while (*m == '\n') m++;
         ErrorSet(err, "%s", m);

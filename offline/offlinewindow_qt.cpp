@@ -24,9 +24,9 @@
 #include "pipeline/rawsharkmngr.h"
 #include "platform/text.h"
 #include "shell/debuglog.h"
-#include "shell/filedialogs_qt.h"
+#include "platform/filedialogs_qt.h"
 #include "shell/mainwnd.h"
-#include "shell/msgbox_qt.h"
+#include "platform/msgbox_qt.h"
 
 const char* const kOfflineCaption = "Lumo_offline";
 

@@ -10,7 +10,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "shell/msgbox_qt.h"
+#include "platform/msgbox_qt.h"
 
 ReadingDialog::ReadingDialog(QWidget* owner, CaptureFileJob* job, const char* caption)
     : QDialog(owner, Qt::Dialog | Qt::FramelessWindowHint), job_(job), caption_(caption) {

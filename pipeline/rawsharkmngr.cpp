@@ -147,7 +147,7 @@ static void TellEnd(RawsharkEntry* entry) {
                  kRawsharkStallMs / 1000);
     } else if (judge) {
         int status = 0;
-        char how[64] = "";
+        char how[32] = "";  // at most " (killed by signal N)", so the note's 200 characters fit
         if (ChildConsoleEndStatus(&entry->console, 1000, &status)) {
             // The normal end of a judge whose input was closed says nothing.
             if (input == InputEnded && WIFEXITED(status) && WEXITSTATUS(status) == 0) return;

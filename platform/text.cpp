@@ -70,8 +70,6 @@ uint32_t ColorFromText(const char* text) {
     return value & 0xffffff;
 }
 
-uint32_t ColorSwapRedBlue(uint32_t color) { return ((color & 0xff) << 16) | (color & 0xff00) | ((color >> 16) & 0xff); }
-
 void CsvWriteField(FILE* out, const char* text) {
     size_t n = strlen(text);
     int quote = n > 0 && (text[0] == ' ' || text[n - 1] == ' ');

@@ -38,10 +38,6 @@ void ColorToText(uint32_t color, char* out);
 // number gives 0. Any thread.
 uint32_t ColorFromText(const char* text);
 
-// The colour with red and blue swapped (0x00RRGGBB <-> 0x00BBGGRR), for
-// APIs that take the other byte order.
-uint32_t ColorSwapRedBlue(uint32_t color);
-
 // Writes text as one CSV field: quoted (quotes doubled) when it holds a
 // comma, a quote, a line break or a leading or trailing blank.
 void CsvWriteField(FILE* out, const char* text);

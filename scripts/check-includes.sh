@@ -1,23 +1,48 @@
 #!/bin/sh
 # SPDX-License-Identifier: GPL-2.0-or-later
-# The include direction of the lower folders: a file may include headers of
-# its own folder and of the folders below it, never of a folder above it.
+# The include rules of the product folders, the table of README.md ("How it
+# fits together"): a file may include headers of its own folder and of the
+# folders its rule names, nothing else.
 #
-#   platform/   platform/
-#   pipeline/   platform/, pipeline/
-#   capture/    platform/, pipeline/, capture/
-#   graph/      platform/, graph/
+#   platform/    nothing else
+#   pipeline/    platform/
+#   capture/     platform/, pipeline/
+#   graph/       platform/ (it is handed its rows and knows nothing of where
+#                they come from)
+#   filterset/   platform/, pipeline/ (the filter check's child process),
+#                capture/ (the interfaces and the capture filter check)
+#   shell/       platform/, pipeline/, capture/, graph/, filterset/
+#   offline/     the same and shell/ (the settings, the main window and the
+#                graph window both graphers share)
+#   replay/      platform/, pipeline/ (the child process), capture/ (the
+#                interfaces)
+#   tools/NAME/  each tool only its own folder; tools/dravik/ and
+#                tools/judge/ also tools/engine/, the engine start-up they
+#                share. The tools are programs of their own: they include
+#                nothing of the other folders, not even the two exceptions
+#                below.
 #
-# Allowed everywhere above platform/: the debug log (shell/debuglog.h) and
-# the filter record that every layer passes along (filterset/filterset.h).
+# The exceptions, allowed in every folder from pipeline/ to replay/:
+#   shell/debuglog.h       the debug log: every layer writes its trace there,
+#                          and the program switches it on from its settings
+#   filterset/filterset.h  the filter record every layer passes along
+#
+# Every folder that holds sources, tests/ and bench/ aside, must have a rule.
 # Prints each offending line and exits 1; exits 0 when the tree is clean.
 # Usage: scripts/check-includes.sh [SOURCE_DIR]
 set -u
 cd "${1:-$(dirname "$0")/..}" || exit 2
-status=0
+
+exceptions="shell/debuglog.h filterset/filterset.h"
+lower="platform/ pipeline/ capture/ graph/ filterset/"
+ruled=""
+
+# check FOLDER ALLOWED: every quoted include with a folder in it names
+# FOLDER/ or starts with one of ALLOWED. Prints one x per offence.
 check() {
     folder=$1
-    allowed=$2
+    allowed="$folder/ $2"
+    ruled="$ruled $folder"
     for f in "$folder"/*.h "$folder"/*.cpp; do
         [ -f "$f" ] || continue
         grep -n '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$f" | while IFS= read -r line; do
@@ -39,11 +64,35 @@ check() {
         done
     done
 }
+
+graph_allowed="platform/"
 found=$(
-    check platform "platform/"
-    check pipeline "platform/ pipeline/ shell/debuglog.h filterset/filterset.h"
-    check capture "platform/ pipeline/ capture/ shell/debuglog.h filterset/filterset.h"
-    check graph "platform/ graph/ shell/debuglog.h filterset/filterset.h"
+    check platform ""
+    check pipeline "platform/ $exceptions"
+    check capture "platform/ pipeline/ $exceptions"
+    check graph "$graph_allowed $exceptions"
+    check filterset "platform/ pipeline/ capture/ $exceptions"
+    check shell "$lower $exceptions"
+    check offline "$lower shell/ $exceptions"
+    check replay "platform/ pipeline/ capture/ $exceptions"
+    check tools/capgen ""
+    check tools/dravik "tools/engine/"
+    check tools/engine ""
+    check tools/judge "tools/engine/"
+    check tools/tarvo ""
+
+    # A folder with sources and no rule above is a folder the check misses.
+    find . -path ./tests -prune -o -path ./bench -prune -o -path './build*' -prune -o -path './.*' -prune -o \
+        -type f \( -name '*.h' -o -name '*.cpp' \) -print | sed 's|^\./||; s|/[^/]*$||' | sort -u |
+        while IFS= read -r dir; do
+            case " $ruled " in
+            *" $dir "*) ;;
+            *)
+                echo "$dir/: no include rule for this folder" >&2
+                echo x
+                ;;
+            esac
+        done
 )
-[ -n "$found" ] && status=1
-exit $status
+[ -n "$found" ] && exit 1
+exit 0

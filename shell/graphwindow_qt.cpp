@@ -30,8 +30,8 @@
 #include "graph/readout.h"
 #include "platform/platform.h"
 #include "shell/debuglog.h"
-#include "shell/filedialogs_qt.h"
-#include "shell/msgbox_qt.h"
+#include "platform/filedialogs_qt.h"
+#include "platform/msgbox_qt.h"
 
 // ---------------------------------------------------------------- surface widget
 
@@ -233,7 +233,19 @@ void GraphWindow::LoadFilterSetFile(const char* path) {
 int GraphWindow::RunConfigurationDialog() {
     int count = 0;
     const InterfaceInfo* list = ConfigurationInterfaces(&count);
-    return RunCaptureOptionsDialog(this, settings_, list, count, config_.offline, config_.title, config_.fileCaption);
+    // The dialog edits its own blocks of the settings; they come back only
+    // after an accepted OK.
+    CaptureOptsSettings edited;
+    edited.capture = settings_->capture;
+    edited.rawshark = settings_->rawshark;
+    edited.samplingInterval = settings_->samplingInterval;
+    if (RunCaptureOptionsDialog(this, &edited, list, count, config_.offline, config_.title, config_.fileCaption) != 1) {
+        return 0;
+    }
+    settings_->capture = edited.capture;
+    settings_->rawshark = edited.rawshark;
+    settings_->samplingInterval = edited.samplingInterval;
+    return 1;
 }
 
 void GraphWindow::RunSharedCommand(int id) {

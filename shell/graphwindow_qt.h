@@ -3,8 +3,8 @@
 //
 // GraphWindow owns what lumo and lumo_offline share: the applied filter set
 // with the graph's display state (MainWndView), the drawing surface and the
-// widget that shows it, the menu bar with the designed command ids and
-// texts, the commands that are the same in both programs, the legend clicks,
+// widget that shows it, the menu bar (each item with the same command id
+// and text in both programs), the commands that are the same in both programs, the legend clicks,
 // file drops, message boxes with the program's caption and icon, Always on
 // Top, the window rectangle written into Settings on close, and the start-up
 // filter set written at destruction. A program subclasses it and fills in

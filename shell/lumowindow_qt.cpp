@@ -14,11 +14,11 @@
 #include "graph/surfacefile_qt.h"
 #include "platform/platform.h"
 #include "shell/debuglog.h"
-#include "shell/filedialogs_qt.h"
+#include "platform/filedialogs_qt.h"
 #include "shell/liveexport.h"
 #include "shell/liverows.h"
 #include "shell/livewnd.h"
-#include "shell/msgbox_qt.h"
+#include "platform/msgbox_qt.h"
 
 static const GraphWindowConfig kLumoWindowConfig = {"Lumo", "lumo", kStartupFilterSetFile, 0};
 

@@ -69,7 +69,7 @@ const SettingsKey kSettingsKeys[] = {
     {"limit_bytes", KindInt32, FIELD(capture.limitBytes), 0, 128, nullptr, ForLumo},
     {"timeout", KindInt32, FIELD(capture.timeout), 0, 10, nullptr, ForLumo},
     {"capture_filter", KindText, FIELD(capture.captureFilter), TEXTSIZE(capture.captureFilter), 0, "", ForLumo},
-    // Keys of our own, after the designed ones.
+    // Keys added later go last, so every older key keeps its place in the file.
     {"one_pass", KindInt32, FIELD(rawshark.onePass), 0, 1, nullptr, ForBoth},
     {"time_of_day", KindInt32, FIELD(timeOfDay), 0, 0, nullptr, ForBoth},
 };

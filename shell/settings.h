@@ -43,8 +43,9 @@ int SettingsFilePath(SettingsProgram program, char* out, size_t size);
 // returns 1. UI thread, before any window exists.
 int SettingsLoad(Settings* settings, SettingsProgram program);
 
-// Writes every key of the program in the designed order (the data folder is
-// created when missing). Write failures are ignored; always returns 1.
+// Writes every key of the program in the order of the key table in
+// settings.cpp (the data folder is created when missing). Write failures are
+// ignored; always returns 1.
 int SettingsSave(const Settings* settings, SettingsProgram program);
 
 // A monitor rectangle: left, top inclusive; right, bottom exclusive.

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // captureoptsdlg_test.cpp - the Capture Options dialog's algorithms without a
 // window: opening, the interface texts, the OK checks in their order with
-// Settings untouched on every refusal, the capture-filter history, the
+// the settings untouched on every refusal, the capture-filter history, the
 // offline form, and the live colour through the real capture library.
 #include "filterset/captureoptsdlg.h"
 
@@ -50,7 +50,7 @@ protected:
 
     std::string dir_;
     std::string history_;
-    Settings settings_;
+    CaptureOptsSettings settings_;
     InterfaceInfo list_[3];
     std::vector<std::string> items_;
 };
@@ -91,7 +91,7 @@ TEST_F(CaptureOptsTest, OpeningShowsSettingsWithTheInterfaceInUse) {
 }
 
 TEST_F(CaptureOptsTest, ChecksRunInOrderAndLeaveSettingsUntouched) {
-    const Settings before = settings_;
+    const CaptureOptsSettings before = settings_;
     CaptureOptsForm form;
     CaptureOptsOpen(&settings_, list_, 3, 0, &form);
     strcpy(form.captureFilter, "udp port");  // does not compile
@@ -165,7 +165,7 @@ TEST_F(CaptureOptsTest, AcceptedOkCopiesEverythingAndRecordsTheFilterOnce) {
 }
 
 TEST_F(CaptureOptsTest, OfflineFormChecksOnlyTheInterval) {
-    Settings before = settings_;
+    CaptureOptsSettings before = settings_;
     CaptureOptsForm form;
     CaptureOptsOpen(&settings_, nullptr, 0, 1, &form);
     EXPECT_EQ(form.interfaceIndex, -1);

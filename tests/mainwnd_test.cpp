@@ -12,7 +12,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "shell/filedialogs.h"
+#include "platform/filedialogs.h"
 #include "support/testdir.h"
 
 namespace {

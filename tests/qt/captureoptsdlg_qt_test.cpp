@@ -55,12 +55,12 @@ protected:
     }
 
     std::string dir_;
-    Settings settings_;
+    CaptureOptsSettings settings_;
     InterfaceInfo list_[2];
 };
 
 TEST_F(CaptureOptionsDialogTest, ChecksRunInOrderWithTheirBoxesAndSettingsStayUntilOk) {
-    const Settings before = settings_;
+    const CaptureOptsSettings before = settings_;
     CaptureOptionsDialog dialog(nullptr, &settings_, list_, 2, 0, "Lumo", "lumo");
     dialog.show();
     auto* iface = Find<QComboBox>(dialog, "interfaceCombo");
@@ -129,7 +129,7 @@ TEST_F(CaptureOptionsDialogTest, ChecksRunInOrderWithTheirBoxesAndSettingsStayUn
 
 TEST_F(CaptureOptionsDialogTest, CancelAfterChangingEveryControlLeavesSettings) {
     ASSERT_TRUE(TestFileWrite(dir_ + "/capturefilter", "tcp\n"));
-    const Settings before = settings_;
+    const CaptureOptsSettings before = settings_;
     CaptureOptionsDialog dialog(nullptr, &settings_, list_, 2, 0, "Lumo", "lumo");
     dialog.show();
     Find<QComboBox>(dialog, "interfaceCombo")->setCurrentIndex(0);

@@ -21,8 +21,8 @@
 #include "filterset/filtersetdlg_qt.h"
 #include "platform/platform.h"
 #include "qt_test_support.h"
-#include "shell/filedialogs.h"
-#include "shell/filedialogs_qt.h"
+#include "platform/filedialogs.h"
+#include "platform/filedialogs_qt.h"
 #include "../support/testdir.h"
 
 namespace {

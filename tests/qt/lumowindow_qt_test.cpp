@@ -33,7 +33,7 @@
 #include "pipeline/rawsharkmngr_internal.h"
 #include "platform/platform.h"
 #include "qt_test_support.h"
-#include "shell/filedialogs.h"
+#include "platform/filedialogs.h"
 #include "shell/lumoapp_qt.h"
 #include "shell/lumowindow_qt.h"
 #include "../support/udp.h"

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // msgbox_qt.cpp - message boxes and the window icon.
-#include "shell/msgbox_qt.h"
+#include "platform/msgbox_qt.h"
 
 #include <QIcon>
 #include <QMessageBox>

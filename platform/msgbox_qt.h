@@ -2,7 +2,7 @@
 // msgbox_qt.h - the message boxes and the icon of the graphers' windows.
 // Every box has the program's caption ("Lumo", "Lumo_offline", or "lumo" for
 // the rawshark file dialog), one OK button, the program's window icon and
-// one of the designed icons. UI thread.
+// one of the MsgIcon icons below. UI thread.
 #pragma once
 
 class QIcon;

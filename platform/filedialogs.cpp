@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // filedialogs.cpp - remembered folders and the rawshark name check.
-#include "shell/filedialogs.h"
+#include "platform/filedialogs.h"
 
 #include <cstring>
 #include <strings.h>

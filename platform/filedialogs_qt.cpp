@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // filedialogs_qt.cpp - the file dialogs on QFileDialog.
-#include "shell/filedialogs_qt.h"
+#include "platform/filedialogs_qt.h"
 
 #include <QFileDialog>
 #include <QStringList>
 
 #include "platform/platform.h"
 #include "platform/text.h"
-#include "shell/filedialogs.h"
-#include "shell/msgbox_qt.h"
+#include "platform/filedialogs.h"
+#include "platform/msgbox_qt.h"
 
 const char* const kSelectRawsharkTitle = "Select rawshark file";
 
