@@ -174,7 +174,7 @@ TEST(ChildConsole, ReleaseKillsAndReapsAndTwiceIsHarmless) {
     ASSERT_EQ(1, ChildConsoleNew("true", &c));
     pid = c.process;
     EXPECT_EQ("", ReadAll(c.output));
-    TestWaitFor([&] { return ChildConsoleExited(&c) != 0; }, 5000);
+    ASSERT_TRUE(TestWaitFor([&] { return ChildConsoleExited(&c) != 0; }, 5000)) << "\"true\" did not end";
     EXPECT_EQ(1, ChildConsoleExited(&c));
     EXPECT_TRUE(WIFEXITED(c.exitStatus));
     EXPECT_EQ(1, ChildConsoleRelease(&c));
