@@ -83,15 +83,7 @@ protected:
 // starting; a first check sent earlier would spend its wait bound on the
 // start-up of a slow, shared machine.
 bool WaitUntilReadingInput(pid_t pid) {
-    const std::string path = "/proc/" + std::to_string(pid) + "/syscall";
-    return TestWaitFor(
-        [&] {
-            std::ifstream file(path);
-            std::string line;
-            std::getline(file, line);
-            return line.rfind("0 0x0 ", 0) == 0;
-        },
-        60000);
+    return TestWaitFor([pid] { return TestReadingStdin(pid); }, 60000);
 }
 
 void StartRealChecker(const char* library = nullptr) {
