@@ -384,7 +384,7 @@ TEST_F(LumoWindowTest, PauseHoldsTheGraphWhileCountingGoesOnAndExportsWhatIsShow
         ASSERT_NE(pause, nullptr);
         EXPECT_EQ(pause->shortcut(), QKeySequence(Qt::Key_Space));
         window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        ASSERT_TRUE(PumpUntil([&] { return window->isActiveWindow(); }, 5000)) << "the window did not become active";
         QSignalSpy ticks(window->RedrawTimer(), &QTimer::timeout);
         QTest::keyClick(window, Qt::Key_Space);
         ASSERT_EQ(window->Paused(), 1);
@@ -416,7 +416,7 @@ TEST_F(LumoWindowTest, PauseHoldsTheGraphWhileCountingGoesOnAndExportsWhatIsShow
         EXPECT_EQ(TestFileRead(dir_ + "/held.csv").rfind("interval_start_time,interval_start_us,all_packets", 0), 0u);
 
         window->activateWindow();  // back from the file dialogs
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        ASSERT_TRUE(PumpUntil([&] { return window->isActiveWindow(); }, 5000)) << "the window did not become active";
         QTest::keyClick(window, Qt::Key_Space);
         EXPECT_EQ(window->Paused(), 0);
         EXPECT_EQ(window->windowTitle(), "Lumo");
