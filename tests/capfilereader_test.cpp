@@ -13,7 +13,6 @@
 #include <cstring>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "filterset/filterset.h"
@@ -22,6 +21,7 @@
 #include "pipeline/rawsharkmngr.h"
 #include "platform/platform.h"
 #include "tests/support/offline_support.h"
+#include "tests/support/wait.h"
 
 namespace {
 
@@ -253,9 +253,8 @@ TEST_F(CaptureFileReaderTest, BackToBackRunsWaitForThePreviousThread) {
         ASSERT_EQ(CaptureFileReadStart(job), 1);
         // Poll like the dialog, then start the next run at once without
         // waiting for the thread.
-        while (job->state.load() < CaptureFileFinished) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        ASSERT_TRUE(TestWaitFor([&] { return job->state.load() >= CaptureFileFinished; }, 60000))
+            << "run " << run << " did not end";
         EXPECT_EQ(job->state.load(), CaptureFileFinished);
         EXPECT_EQ(PacketStoreCount(), 3000);
     }

@@ -176,6 +176,7 @@ TEST_F(CapturePipelineTest, StopsDumpsAndRebuildsWhilePacketsFlow) {
             dumps.push_back(scratch.File("flow" + std::to_string(i) + ".pcap"));
             EXPECT_EQ(CaptureFileStart(dumps.back().c_str(), &block, text), 1);
         }
+        // Pauses on purpose, here and below: the stops land at varied points of the flow.
         std::this_thread::sleep_for(std::chrono::milliseconds((i % 5) * 4));
         if (i % 10 == 9) {
             CapturePacketHandlerControl(0);

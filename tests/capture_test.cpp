@@ -3,11 +3,34 @@
 // capture thread's start and stop on "lo".
 #include <gtest/gtest.h>
 
+#include <sys/syscall.h>
+
 #include <algorithm>
+#include <fstream>
 
 #include "tests/capture_helpers.h"
 
 namespace {
+
+// True when this process has a thread besides the calling one and every
+// such thread sleeps in the kernel (state S), as the capture thread does
+// while it waits in its read.
+bool OtherThreadsAsleep() {
+    const std::string self = std::to_string(syscall(SYS_gettid));
+    DIR* tasks = opendir("/proc/self/task");
+    if (!tasks) return false;
+    int others = 0, asleep = 0;
+    while (dirent* e = readdir(tasks)) {
+        if (e->d_name[0] == '.' || self == e->d_name) continue;
+        ++others;
+        std::ifstream file(std::string("/proc/self/task/") + e->d_name + "/stat");
+        std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        const size_t paren = stat.rfind(')');
+        asleep += paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] == 'S';
+    }
+    closedir(tasks);
+    return others > 0 && asleep == others;
+}
 
 // ---------------------------------------------------------------- discovery
 
@@ -95,7 +118,7 @@ TEST_F(CaptureThreadTest, StopOnIdleInterfaceReturnsPromptly) {
         ASSERT_EQ(CaptureStartThread(&block), 1);
         ASSERT_TRUE(WaitCaptureOpen());
         EXPECT_EQ(CaptureLinkType(), 1);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_TRUE(TestWaitFor(OtherThreadsAsleep, 5000)) << "the capture thread did not settle in its read";
         auto t0 = std::chrono::steady_clock::now();
         EXPECT_EQ(CaptureStopThread(), 1) << "timeout " << timeout;
         EXPECT_LT(MillisSince(t0), 1500) << "timeout " << timeout;
@@ -114,6 +137,7 @@ TEST_F(CaptureThreadTest, StopRightAfterStartLeavesNothingRunning) {
         ASSERT_EQ(CaptureStopThread(), 1);
         EXPECT_EQ(CaptureLinkType(), -1);
     }
+    // A pause on purpose: a capture that survived its stop has the chance to open.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(CaptureLinkType(), -1) << "a capture opened after its stop";
     EXPECT_EQ(OpenDescriptors(), descriptors);

@@ -136,6 +136,8 @@ TEST(ChildConsole, ChildHoldsOnlyItsThreeStandardDescriptors) {
     EXPECT_GE(c.input, 3);
     EXPECT_GE(c.output, 3);
     EXPECT_EQ(0, c.reserved);
+    // What the child holds once started (its start-up opens and closes files).
+    ASSERT_TRUE(TestWaitFor([&] { return TestReadingStdin(c.process); }, 10000)) << "cat did not start reading";
     EXPECT_EQ((std::set<std::string>{"0", "1", "2"}), OpenDescriptors("/proc/" + std::to_string(c.process) + "/fd"));
     // the parent's ends are close-on-exec
     EXPECT_TRUE(fcntl(c.input, F_GETFD) & FD_CLOEXEC);
@@ -189,7 +191,7 @@ TEST(ChildConsole, ReleaseKillsAndReapsAndTwiceIsHarmless) {
     ASSERT_EQ(1, ChildConsoleNew("true", &c, nullptr));
     pid = c.process;
     EXPECT_EQ("", ReadAll(c.output));
-    TestWaitFor([&] { return ChildConsoleExited(&c) != 0; }, 5000);
+    ASSERT_TRUE(TestWaitFor([&] { return ChildConsoleExited(&c) != 0; }, 5000)) << "\"true\" did not end";
     EXPECT_EQ(1, ChildConsoleExited(&c));
     EXPECT_TRUE(WIFEXITED(c.exitStatus));
     EXPECT_EQ(1, ChildConsoleRelease(&c));

@@ -83,15 +83,7 @@ protected:
 // starting; a first check sent earlier would spend its wait bound on the
 // start-up of a slow, shared machine.
 bool WaitUntilReadingInput(pid_t pid) {
-    std::string path = "/proc/" + std::to_string(pid) + "/syscall";
-    for (int i = 0; i < 6000; ++i) {
-        std::ifstream file(path);
-        std::string line;
-        std::getline(file, line);
-        if (line.rfind("0 0x0 ", 0) == 0) return true;
-        usleep(10000);
-    }
-    return false;
+    return TestWaitFor([pid] { return TestReadingStdin(pid); }, 60000);
 }
 
 void StartRealChecker(const char* library = nullptr) {
@@ -197,7 +189,7 @@ ToolRun RunDravik(const std::vector<const char*>& args, const std::string& input
     ssize_t n;
     while ((n = read(console.output, buffer, sizeof buffer)) > 0) run.output.append(buffer, static_cast<size_t>(n));
     writer.join();
-    TestWaitFor([&] { return ChildConsoleExited(&console) != 0; }, 30000);
+    EXPECT_TRUE(TestWaitFor([&] { return ChildConsoleExited(&console) != 0; }, 30000)) << "dravik did not end";
     if (console.reaped && WIFEXITED(console.exitStatus)) run.exitStatus = WEXITSTATUS(console.exitStatus);
     ChildConsoleRelease(&console);
     return run;

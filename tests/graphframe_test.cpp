@@ -9,11 +9,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "graph/graph.h"
@@ -27,6 +25,7 @@
 #include "tests/support/graph_support.h"
 #include "tests/support/pipeline_packets.h"
 #include "tests/support/testdir.h"
+#include "tests/support/wait.h"
 
 namespace {
 
@@ -263,12 +262,14 @@ TEST_F(LiveFrame, RawsharkCountsAndMessagesReachTheFrame) {
             RawsharkMngrWritePacket(&packet.header, packet.data.data());
         }
     }
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while ((RawsharkMngrEntry(0)->counter.cursor.load() < static_cast<uint64_t>(total) ||
-            RawsharkMngrEntry(1)->ReaderState.load() != ReaderEnded) &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    ASSERT_TRUE(TestWaitFor(
+        [&] {
+            return RawsharkMngrEntry(0)->counter.cursor.load() >= static_cast<uint64_t>(total) &&
+                   RawsharkMngrEntry(1)->ReaderState.load() == ReaderEnded;
+        },
+        60000))
+        << "udp judged " << RawsharkMngrEntry(0)->counter.cursor.load() << " of " << total
+        << " packets; the refused filter's reader in state " << RawsharkMngrEntry(1)->ReaderState.load();
     FakeNow = kBase + 49 * 50000 * kTick;
     TestSurface t(60, 41);
     LegendRect rects[2] = {};

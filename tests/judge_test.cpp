@@ -59,7 +59,7 @@ JudgeRun RunJudge(const std::vector<std::string>& args, const std::string& input
     ssize_t n;
     while ((n = read(c.output, buffer, sizeof buffer)) > 0) run.output.append(buffer, static_cast<size_t>(n));
     writer.join();
-    TestWaitFor([&] { return ChildConsoleExited(&c) != 0; }, 30000);
+    EXPECT_TRUE(TestWaitFor([&] { return ChildConsoleExited(&c) != 0; }, 30000)) << "lumo_judge did not end";
     if (c.reaped && WIFEXITED(c.exitStatus)) run.exitCode = WEXITSTATUS(c.exitStatus);
     ChildConsoleRelease(&c);
     return run;
@@ -171,7 +171,7 @@ TEST(JudgeTest, RefusedFilterLiveAnswersCutStreamAndBadUsage) {
     ssize_t n;
     while ((n = read(c.output, buffer, sizeof buffer)) > 0) out.append(buffer, static_cast<size_t>(n));
     EXPECT_EQ(Lines(out), (std::vector<std::string>{"lumo_judge: input ends inside record 2 (40 of 60 bytes)", "10"}));
-    TestWaitFor([&] { return ChildConsoleExited(&c) != 0; }, 30000);
+    EXPECT_TRUE(TestWaitFor([&] { return ChildConsoleExited(&c) != 0; }, 30000)) << "lumo_judge did not end";
     EXPECT_TRUE(WIFEXITED(c.exitStatus) && WEXITSTATUS(c.exitStatus) == 1);
     ChildConsoleRelease(&c);
 

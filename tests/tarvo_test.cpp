@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -66,7 +65,11 @@ int RunTool(const std::vector<std::string>& args, std::string* output) {
             break;
         }
     }
-    TestWaitFor([&] { return ChildConsoleExited(&child) != 0; }, 600000);
+    if (!TestWaitFor([&] { return ChildConsoleExited(&child) != 0; }, 600000)) {
+        ADD_FAILURE() << line << "did not end";
+        ChildConsoleRelease(&child);
+        return -1;
+    }
     int status = child.exitStatus;
     ChildConsoleRelease(&child);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -158,9 +161,14 @@ class NamespaceCapture {
 public:
     int Start(const std::string& ns, const std::string& iface) {
         thread_ = std::thread([this, ns, iface] { Run(ns, iface); });
-        while (state_.load(std::memory_order_acquire) == 0) usleep(1000);
+        if (!TestWaitFor([this] { return state_.load(std::memory_order_acquire) != 0; }, 20000)) {
+            Stop();
+            error_ = "the capture on " + iface + " did not open";
+            return 0;
+        }
         return state_.load(std::memory_order_acquire) == 1;
     }
+    ~NamespaceCapture() { Stop(); }
     void Stop() {
         stop_.store(1, std::memory_order_relaxed);
         if (thread_.joinable()) thread_.join();
@@ -244,16 +252,19 @@ protected:
         ASSERT_EQ(0, RunTool({"ip", "-n", ns_, "link", "set", "veth1", "up"}, &out)) << out;
         // The kernel attaches a link's queue a moment after it comes up and
         // drops what is sent before; wait until both ends have theirs.
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        for (;;) {
-            out.clear();
-            ASSERT_EQ(0, RunTool({"ip", "-n", ns_, "-o", "link", "show"}, &out)) << out;
-            size_t up = 0, pos = 0;
-            while ((pos = out.find("state UP", pos)) != std::string::npos) ++up, ++pos;
-            if (up == 2 && out.find("qdisc noop state UP") == std::string::npos) break;
-            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "veth pair did not come up: " << out;
-            usleep(20000);
-        }
+        int listed = 0;
+        const bool up = TestWaitFor(
+            [&] {
+                out.clear();
+                listed = RunTool({"ip", "-n", ns_, "-o", "link", "show"}, &out);
+                if (listed != 0) return true;
+                size_t ends = 0, pos = 0;
+                while ((pos = out.find("state UP", pos)) != std::string::npos) ++ends, ++pos;
+                return ends == 2 && out.find("qdisc noop state UP") == std::string::npos;
+            },
+            5000);
+        ASSERT_EQ(0, listed) << out;
+        ASSERT_TRUE(up) << "veth pair did not come up: " << out;
         dir_ = TestDirNew();
     }
     void TearDown() override {
@@ -269,14 +280,15 @@ protected:
         return RunTool(all, output);
     }
     // Replays file onto veth0 while capturing on veth1; waits until
-    // `expected` frames arrived (or 5 s passed) and 300 ms more for strays.
+    // `expected` frames arrived, then 300 ms more in which strays could.
     void ReplayAndCapture(const std::string& file, size_t expected, std::string* output, int* status,
                           std::vector<Record>* seen) {
         NamespaceCapture cap;
         ASSERT_TRUE(cap.Start(ns_, "veth1")) << cap.Error();
         *status = Replay({file, "veth0", "s"}, output);
-        TestWaitFor([&] { return cap.Count() >= expected; }, 5000);
-        usleep(300000);
+        EXPECT_TRUE(TestWaitFor([&] { return cap.Count() >= expected; }, 5000))
+            << cap.Count() << " of " << expected << " frames arrived";
+        usleep(300000);  // a pause on purpose: a stray frame has the chance to arrive
         cap.Stop();
         *seen = cap.Records();
     }
@@ -383,9 +395,9 @@ TEST_F(TarvoTest, StopsWhenTheInterfaceGoesAway) {
     ASSERT_TRUE(WritePcap(file, records, DLT_EN10MB));
     NamespaceCapture cap;
     ASSERT_TRUE(cap.Start(ns_, "veth1")) << cap.Error();
+    bool sending = false;
     std::thread remover([&] {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (cap.Count() < 5 && std::chrono::steady_clock::now() < deadline) usleep(1000);
+        sending = TestWaitFor([&] { return cap.Count() >= 5; }, 10000);
         std::string out;
         RunTool({"ip", "-n", ns_, "link", "del", "veth0"}, &out);
     });
@@ -393,6 +405,7 @@ TEST_F(TarvoTest, StopsWhenTheInterfaceGoesAway) {
     int status = Replay({file, "veth0", "s"}, &output);
     remover.join();
     cap.Stop();
+    EXPECT_TRUE(sending) << "the first frames did not arrive before the interface was removed";
     EXPECT_EQ(1, status) << output;
     EXPECT_EQ(0u, LastLine(output).find("tarvo: sending on veth0 stopped at record ")) << output;
 }
@@ -420,7 +433,7 @@ TEST_F(TarvoTest, RefusesWhatItCannotOpen) {
         EXPECT_NE(std::string::npos, output.find(c.says)) << output;
         EXPECT_EQ(std::string::npos, output.find("Start Transmission")) << output;
     }
-    usleep(200000);
+    usleep(200000);  // a pause on purpose: a frame sent after a refusal has the chance to arrive
     cap.Stop();
     EXPECT_EQ(0u, cap.Records().size()) << "nothing may be sent after a refusal";
 }

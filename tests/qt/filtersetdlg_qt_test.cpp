@@ -7,6 +7,7 @@
 // folders of the file dialogs.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QDropEvent>
 #include <QLineEdit>
 #include <QMimeData>
@@ -64,7 +65,7 @@ void DropOn(QWidget* w, QMimeData* mime) {
     QDropEvent drop(QPointF(at), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(w, &drop);
     ASSERT_TRUE(drop.isAccepted());
-    Pump(50);
+    ASSERT_TRUE(PumpPosted()) << "the drop was not handled";  // handled from the event loop
 }
 
 class DialogTest : public testing::Test {
@@ -121,7 +122,7 @@ TEST_F(DialogTest, FilterSetDialogEditsTheWorkingCopyAndOkAppliesIt) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell.center());
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell.center());
     QTest::mouseRelease(list->viewport(), Qt::LeftButton, {}, cell.center());
-    Pump(50);
+    ASSERT_TRUE(PumpPosted()) << "the row activations the clicks posted did not run";
     ASSERT_EQ(watcher.shown.size(), 2u);
     EXPECT_EQ(watcher.shown[1].objectName, "filterConfigDialog");
     EXPECT_EQ(Row(list, 1)[0], "dns");
@@ -146,7 +147,10 @@ TEST_F(DialogTest, FilterColumnGrowsWithTheDialogAndCutCellsShowTheirText) {
     dialog.show();
     auto* list = dialog.findChild<QTableWidget*>("filterList");
     ASSERT_NE(list, nullptr);
-    Pump(20);
+    // The Filter column stretches to fill the list once the dialog is laid out.
+    QHeaderView* header = list->horizontalHeader();
+    ASSERT_TRUE(PumpUntil([&] { return header->length() == list->viewport()->width(); }, 2000))
+        << header->length() << " " << list->viewport()->width();
     auto tipAt = [&](int row) {
         const QPoint at = list->visualItemRect(list->item(row, 0)).center();
         QHelpEvent help(QEvent::ToolTip, at, list->viewport()->mapToGlobal(at));
@@ -159,8 +163,11 @@ TEST_F(DialogTest, FilterColumnGrowsWithTheDialogAndCutCellsShowTheirText) {
 
     const int filterWidth = list->columnWidth(0);
     EXPECT_GE(filterWidth, 220);
+    const int narrow = list->viewport()->width();
     dialog.resize(dialog.width() + 500, dialog.height());
-    Pump(20);
+    ASSERT_TRUE(PumpUntil(
+        [&] { return list->viewport()->width() > narrow && header->length() == list->viewport()->width(); }, 2000))
+        << "the list did not take the dialog's new width: " << header->length() << " " << list->viewport()->width();
     EXPECT_EQ(list->columnWidth(0), filterWidth + 500);
     EXPECT_EQ(list->columnWidth(1), 80);  // the others keep their widths
     EXPECT_EQ(list->columnWidth(3), 120);
@@ -273,7 +280,8 @@ TEST_F(DialogTest, FilterFieldKeepsWhatWasTypedBesideItsHistory) {
     EXPECT_EQ(combo->currentText().toStdString(), "tcp");
     EXPECT_FALSE(combo->lineEdit()->hasSelectedText());
     dialog.findChild<QComboBox*>("unitCombo")->setFocus();  // leaving the field
-    Pump(30);
+    ASSERT_TRUE(PumpUntil([&] { return !combo->lineEdit()->hasFocus(); }, 2000)) << "the focus stayed in the field";
+    ASSERT_TRUE(PumpPosted()) << "what leaving the field posted did not run";
     EXPECT_FALSE(combo->lineEdit()->hasFocus());
     EXPECT_EQ(combo->currentText().toStdString(), "tcp");
     // Return (which presses OK) keeps the text also when an item differs only in case.

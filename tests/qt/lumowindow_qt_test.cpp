@@ -102,6 +102,13 @@ int PcapRecordsToPort(const std::string& path, int port, int* records, int* link
     return matched;
 }
 
+// Processes events until the window has drawn a frame after the call (live
+// and not paused, every frame reads a new "now").
+bool PumpNextFrame() {
+    const int64_t before = GraphLastFrame()->base.now;
+    return PumpUntil([&] { return GraphLastFrame()->drawn && GraphLastFrame()->base.now != before; }, 5000);
+}
+
 int NoInterface(int, InterfaceInfo*) { return 0; }
 int LibraryFails(int, InterfaceInfo*) { return -1; }
 
@@ -274,15 +281,15 @@ TEST_F(LumoWindowTest, LegendClicksToggleAndSelectAndDoubleClickOffTheLegendOpen
         EXPECT_EQ(view->selectedFilter, 0);
         QTest::mouseClick(surface, Qt::LeftButton, {}, QPoint(10, 40));  // cell 2: no filter there
         EXPECT_EQ(view->selectedFilter, -1);
-        Pump(60);  // a tick draws the hidden trace's empty box
+        ASSERT_TRUE(PumpNextFrame()) << "no frame drew the hidden trace's empty box";
         SaveScreenshot(window, "main_window_legend");
 
         QTest::mouseDClick(surface, Qt::LeftButton, {}, QPoint((r.left + r.right) / 2, r.top + 1));
         QTest::mouseDClick(surface, Qt::LeftButton, {}, QPoint(10, 5));
-        Pump(50);
+        ASSERT_TRUE(PumpPosted()) << "what the double-clicks posted did not run";
         EXPECT_TRUE(watcher.shown.empty());
         QTest::mouseDClick(surface, Qt::LeftButton, {}, QPoint(surface->width() - 10, surface->height() - 10));
-        Pump(50);
+        ASSERT_TRUE(PumpPosted()) << "what the double-click posted did not run";
         ASSERT_EQ(watcher.shown.size(), 1u);
         EXPECT_EQ(watcher.shown[0].objectName, "filterSetConfigDialog");
     });
@@ -296,7 +303,7 @@ TEST_F(LumoWindowTest, FilterCommandsNeedRawsharkAndOpenConfigurationOtherwise) 
     RunLumo([&](LumoWindow* window) {
         strcpy(window->AppSettings()->rawshark.rawsharkPath, (dir_ + "/missing/rawshark").c_str());
         window->SendCommand(CmdEditFilterSet);
-        Pump(100);  // the posted Configuration command runs
+        ASSERT_TRUE(PumpPosted()) << "the posted Configuration command did not run";
         ASSERT_EQ(watcher.shown.size(), 2u);
         EXPECT_EQ(watcher.shown[0].text, "Set rawshark file path.");
         EXPECT_EQ(watcher.shown[0].icon, QMessageBox::Information);
@@ -323,7 +330,7 @@ TEST_F(LumoWindowTest, DropsLoadFilterSetsAndIgnoreOtherFiles) {
             QApplication::sendEvent(window, &enter);
             QDropEvent event(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
             QApplication::sendEvent(window, &event);
-            Pump(100);
+            ASSERT_TRUE(PumpPosted()) << "the drop was not handled";  // handled from the event loop
         };
         window->View()->filterVisible[0] = 0;
         drop(dir_ + "/trace.pcap");  // not a filter set: nothing happens
@@ -377,7 +384,7 @@ TEST_F(LumoWindowTest, PauseHoldsTheGraphWhileCountingGoesOnAndExportsWhatIsShow
         ASSERT_NE(pause, nullptr);
         EXPECT_EQ(pause->shortcut(), QKeySequence(Qt::Key_Space));
         window->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        ASSERT_TRUE(PumpUntil([&] { return window->isActiveWindow(); }, 5000)) << "the window did not become active";
         QSignalSpy ticks(window->RedrawTimer(), &QTimer::timeout);
         QTest::keyClick(window, Qt::Key_Space);
         ASSERT_EQ(window->Paused(), 1);
@@ -409,7 +416,7 @@ TEST_F(LumoWindowTest, PauseHoldsTheGraphWhileCountingGoesOnAndExportsWhatIsShow
         EXPECT_EQ(TestFileRead(dir_ + "/held.csv").rfind("interval_start_time,interval_start_us,all_packets", 0), 0u);
 
         window->activateWindow();  // back from the file dialogs
-        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        ASSERT_TRUE(PumpUntil([&] { return window->isActiveWindow(); }, 5000)) << "the window did not become active";
         QTest::keyClick(window, Qt::Key_Space);
         EXPECT_EQ(window->Paused(), 0);
         EXPECT_EQ(window->windowTitle(), "Lumo");
@@ -442,7 +449,7 @@ TEST_F(LumoWindowTest, LoopbackTrafficShowsInCountersLegendAndTracesAndDumps) {
         SendUdp(a.port, 30, 200);
         ASSERT_TRUE(PumpUntil([] { return Matched(0) == 30 && Matched(1) == 12; }, 1000))
             << "after " << clock.elapsed() << " ms: " << Matched(0) << " " << Matched(1);
-        Pump(60);  // the next tick draws the frame
+        ASSERT_TRUE(PumpNextFrame()) << "no frame was drawn after the bursts were counted";
         const std::string label0 = GraphLegendLabel(0);
         const std::string label1 = GraphLegendLabel(1);
         EXPECT_NE(label0.find("udp.dstport == " + std::to_string(a.port)), std::string::npos) << label0;
@@ -452,10 +459,15 @@ TEST_F(LumoWindowTest, LoopbackTrafficShowsInCountersLegendAndTracesAndDumps) {
         EXPECT_GT(PixelsOfColour(window->Surface(), 0x00ff00, right), 0);
         EXPECT_GT(PixelsOfColour(window->Surface(), 0xff0000, right), 0);
         window->resize(640, 360);
-        for (int i = 0; i < 30; ++i) {  // some steadier traffic for the picture
+        uint64_t sentA = Matched(0), sentB = Matched(1);
+        for (int i = 0; i < 30; ++i) {  // some steadier traffic for the picture, a frame for each round
             SendUdp(a.port, 2 + i % 5, 300);
             SendUdp(b.port, 1 + i % 3, 300);
-            Pump(50);
+            sentA += 2 + i % 5;
+            sentB += 1 + i % 3;
+            ASSERT_TRUE(PumpUntil([&] { return Matched(0) == sentA && Matched(1) == sentB; }, 5000))
+                << "round " << i << ": " << Matched(0) << " of " << sentA << ", " << Matched(1) << " of " << sentB;
+            ASSERT_TRUE(PumpNextFrame()) << "round " << i << " was not drawn";
         }
         SaveScreenshot(window, "main_window_traffic");
 
@@ -505,7 +517,9 @@ TEST_F(LumoWindowTest, DumpThatFailsToWriteIsReportedAndTheMenuResets) {
     ASSERT_EQ(mkdir(small.c_str(), 0755), 0);
     ASSERT_EQ(mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k"), 0) << strerror(errno);
     UdpSink a, b;
-    WriteIni("nic_name=lo\n");
+    // Only this test's datagrams fill the disk: other programs' traffic on
+    // "lo" could fill it before the first of them arrives.
+    WriteIni("nic_name=lo\ncapture_filter=udp dst port " + std::to_string(a.port) + "\n");
     WriteStartupSet(a.port, b.port);
     ModalWatcher watcher;
     RunLumo([&](LumoWindow* window) {
@@ -513,10 +527,20 @@ TEST_F(LumoWindowTest, DumpThatFailsToWriteIsReportedAndTheMenuResets) {
         watcher.Then(ModalWatcher::ChooseFile(QString::fromStdString(small + "/full.pcap")));
         window->SendCommand(CmdDumpStart);
         ASSERT_EQ(window->Dumping(), 1);
-        for (int round = 0; round < 100 && window->Dumping(); ++round) {
-            SendUdp(a.port, 20, 1400);
-            Pump(20);
-        }
+        // A burst for each frame until a tick finds the dump failed on the
+        // full disk.
+        int64_t burstFrame = -1;
+        EXPECT_TRUE(PumpUntil(
+            [&] {
+                if (!window->Dumping()) return true;
+                if (GraphLastFrame()->base.now != burstFrame) {
+                    burstFrame = GraphLastFrame()->base.now;
+                    SendUdp(a.port, 20, 1400);
+                }
+                return false;
+            },
+            20000))
+            << "the dump did not fail on the full disk";
         EXPECT_EQ(window->Dumping(), 0);
         ASSERT_EQ(watcher.shown.size(), 2u);
         EXPECT_EQ(watcher.shown[1].text, "fwrite() error");
@@ -524,7 +548,9 @@ TEST_F(LumoWindowTest, DumpThatFailsToWriteIsReportedAndTheMenuResets) {
         EXPECT_EQ(watcher.shown[1].icon, QMessageBox::Critical);
         EXPECT_TRUE(window->CommandAction(CmdDumpStart)->isEnabled());
         EXPECT_FALSE(window->CommandAction(CmdDumpStop)->isEnabled());
-        Pump(100);
+        // Some more ticks, each of which could report the failure again.
+        QSignalSpy ticks(window->RedrawTimer(), &QTimer::timeout);
+        ASSERT_TRUE(PumpUntil([&] { return ticks.count() >= 5; }, 5000)) << "the redraw timer stopped";
         EXPECT_EQ(watcher.shown.size(), 2u);  // told once
     });
     int records = 0, linkType = 0;

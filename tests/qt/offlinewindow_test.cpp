@@ -16,6 +16,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <QUrl>
 #include <QWheelEvent>
@@ -111,8 +112,8 @@ protected:
         QDropEvent event(QPointF(20, 20), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(window, &event);
         // The drop is handled from the event loop; the reading runs there.
-        Pump(50);
-        ASSERT_TRUE(PumpUntil([&] { return !window->Reading(); }, 30000));
+        ASSERT_TRUE(PumpPosted()) << "the drop was not handled";
+        ASSERT_TRUE(PumpUntil([&] { return !window->Reading(); }, 30000)) << "the reading did not end";
     }
 
     int64_t Centre() { return OfflineViewCentreTime(window->TimeView(), window->Surface()->width); }
@@ -398,14 +399,15 @@ TEST_F(OfflineWindowTest, ReadingDialogIgnoresEnterAndEscAndASecondOpenIsRefused
         ASSERT_NE(label, nullptr);
         EXPECT_EQ(label->text(), "Reading Capture File ...");
         EXPECT_NE(dialog->findChild<QProgressBar*>("readingProgress"), nullptr);
-        Pump(600);  // past the first poll
+        QSignalSpy polls(dialog->findChild<QTimer*>("readingTimer"), &QTimer::timeout);
+        ASSERT_TRUE(PumpUntil([&] { return polls.count() >= 1; }, 5000)) << "the dialog did not poll";
         // The reader waits in its open: the size is unknown, the bar busy.
         EXPECT_EQ(dialog->findChild<QProgressBar*>("readingProgress")->maximum(), 0);
         QTest::keyClick(dialog, Qt::Key_Return);
         QTest::keyClick(dialog, Qt::Key_Enter);
         QTest::keyClick(dialog, Qt::Key_Escape);
         dialog->close();
-        Pump(50);
+        EXPECT_TRUE(PumpPosted()) << "what the keys and the close posted did not run";
         stayed = dialog->isVisible();
         window->SendCommand(CmdOpenCaptureFile);  // answered by the watcher
         writer = std::thread([&] {
@@ -445,7 +447,7 @@ TEST_F(OfflineWindowTest, CaptureOptionsShowOnlyRawsharkSwitchesAndIntervalAndCh
         dialog->findChild<QLineEdit*>("rawsharkPathEdit")->setText("/no/such/rawshark");
         dialog->findChild<QLineEdit*>("samplingEdit")->setText("");
         dialog->findChild<QPushButton*>("okButton")->click();
-        Pump(50);
+        EXPECT_TRUE(PumpPosted()) << "what OK posted did not run";
         EXPECT_TRUE(dialog->isVisible());
         dialog->findChild<QLineEdit*>("samplingEdit")->setText("20000");
         dialog->findChild<QPushButton*>("okButton")->click();
@@ -475,7 +477,12 @@ TEST_F(OfflineWindowTest, NormalExitSavesSettingsAndTheStartupFilterSet) {
     // A timer, not a zero-delay call: events pumped from inside a posted
     // call would not include the reading the window posted before it.
     QTimer::singleShot(20, [&] {
-        PumpUntil([&] { return LumoOfflineMainWindow() && PacketStoreCount() == 2; }, 20000);
+        EXPECT_TRUE(PumpUntil([&] { return LumoOfflineMainWindow() && PacketStoreCount() == 2; }, 20000))
+            << "the capture file of the command line was not read";
+        if (!LumoOfflineMainWindow()) {
+            QCoreApplication::exit(1);
+            return;
+        }
         packets = PacketStoreCount();
         filters = LumoOfflineMainWindow()->View()->filters.count;
         LumoOfflineMainWindow()->SendCommand(CmdExit);

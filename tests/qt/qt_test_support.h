@@ -2,7 +2,7 @@
 // qt_test_support.h - what the Qt tests share (header only, since the core
 // tests that link tests/support know nothing of Qt): a main for the
 // offscreen platform, a watcher that records and answers every modal dialog
-// and message box, event pumping and screenshots.
+// and message box, event pumping until a condition holds, and screenshots.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,17 +35,8 @@ inline int QtTestMain(int argc, char** argv) {
 }
 
 // Processes events until done() holds (true) or ms milliseconds have passed
-// (false); without a condition, processes them for ms milliseconds.
+// (false): TestWaitFor with the event loop turned between the polls.
 inline bool PumpUntil(const std::function<bool()>& done, int ms) {
-    if (!done) {
-        TestWaitFor(
-            [] {
-                QApplication::processEvents(QEventLoop::AllEvents, 10);
-                return false;
-            },
-            ms);
-        return true;
-    }
     return TestWaitFor(
         [&] {
             QApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -53,7 +45,18 @@ inline bool PumpUntil(const std::function<bool()>& done, int ms) {
         ms);
 }
 
-inline void Pump(int ms) { PumpUntil(nullptr, ms); }
+// Processes events until everything posted before the call has been
+// handled (true), or ms milliseconds have passed (false). Posted events run
+// in the order they were posted, so a marker posted now runs after them; it
+// is checked from the loop that called, after any handler that opened a
+// modal dialog has returned. A check that something does not happen after
+// a click, a drop or a key waits for this rather than for a time.
+inline bool PumpPosted(int ms = 5000) {
+    auto ran = std::make_shared<bool>(false);
+    QMetaObject::invokeMethod(
+        qApp, [ran] { *ran = true; }, Qt::QueuedConnection);
+    return PumpUntil([&] { return *ran; }, ms);
+}
 
 // One dialog or message box as it appeared.
 struct ShownDialog {

@@ -11,13 +11,15 @@
 #include <map>
 #include <sstream>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #ifndef LUMO_TEST_TMP
 #define LUMO_TEST_TMP "/tmp"
 #endif
 
 std::string OfflineScratchDir(const std::string& tag) {
-    std::filesystem::path p = std::filesystem::path(LUMO_TEST_TMP) / ("offline_" + tag);
+    std::filesystem::path p =
+        std::filesystem::path(LUMO_TEST_TMP) / ("offline_" + tag + "." + std::to_string(getpid()));
     std::error_code ec;
     std::filesystem::remove_all(p, ec);
     std::filesystem::create_directories(p, ec);

@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-// A fresh empty folder under LUMO_TEST_TMP named after tag (removed first
-// when it exists). Returns its path.
+// A fresh empty folder under LUMO_TEST_TMP named after tag and this process
+// (removed first when it exists), so that two test programs running at once
+// keep apart. Returns its path.
 std::string OfflineScratchDir(const std::string& tag);
 
 // Runs a shell command; returns its exit status (-1 when it could not run)

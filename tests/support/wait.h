@@ -4,7 +4,11 @@
 // it is far longer than the condition needs on a loaded machine.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
+#include <fstream>
+#include <string>
 #include <thread>
 
 // Polls done() every 2 ms until it holds (true) or ms milliseconds have
@@ -17,4 +21,14 @@ bool TestWaitFor(Done done, int ms = 20000) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
+}
+
+// A condition for TestWaitFor: process pid sits in read() on its standard
+// input, i.e. has finished starting and waits for input (x86-64: syscall 0
+// is read).
+inline bool TestReadingStdin(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/syscall");
+    std::string line;
+    std::getline(file, line);
+    return line.rfind("0 0x0 ", 0) == 0;
 }
