@@ -104,9 +104,9 @@ int PcapRecordsToPort(const std::string& path, int port, int* records, int* link
 
 // Processes events until the window has drawn a frame after the call (live
 // and not paused, every frame reads a new "now").
-bool PumpNextFrame() {
-    const int64_t before = GraphLastFrame()->base.now;
-    return PumpUntil([&] { return GraphLastFrame()->drawn && GraphLastFrame()->base.now != before; }, 5000);
+bool PumpNextFrame(const LumoWindow* window) {
+    const int64_t before = window->FrameNow();
+    return PumpUntil([&] { return GraphLastFrame()->drawn && window->FrameNow() != before; }, 5000);
 }
 
 int NoInterface(int, InterfaceInfo*) { return 0; }
@@ -281,7 +281,7 @@ TEST_F(LumoWindowTest, LegendClicksToggleAndSelectAndDoubleClickOffTheLegendOpen
         EXPECT_EQ(view->selectedFilter, 0);
         QTest::mouseClick(surface, Qt::LeftButton, {}, QPoint(10, 40));  // cell 2: no filter there
         EXPECT_EQ(view->selectedFilter, -1);
-        ASSERT_TRUE(PumpNextFrame()) << "no frame drew the hidden trace's empty box";
+        ASSERT_TRUE(PumpNextFrame(window)) << "no frame drew the hidden trace's empty box";
         SaveScreenshot(window, "main_window_legend");
 
         QTest::mouseDClick(surface, Qt::LeftButton, {}, QPoint((r.left + r.right) / 2, r.top + 1));
@@ -449,7 +449,7 @@ TEST_F(LumoWindowTest, LoopbackTrafficShowsInCountersLegendAndTracesAndDumps) {
         SendUdp(a.port, 30, 200);
         ASSERT_TRUE(PumpUntil([] { return Matched(0) == 30 && Matched(1) == 12; }, 1000))
             << "after " << clock.elapsed() << " ms: " << Matched(0) << " " << Matched(1);
-        ASSERT_TRUE(PumpNextFrame()) << "no frame was drawn after the bursts were counted";
+        ASSERT_TRUE(PumpNextFrame(window)) << "no frame was drawn after the bursts were counted";
         const std::string label0 = GraphLegendLabel(0);
         const std::string label1 = GraphLegendLabel(1);
         EXPECT_NE(label0.find("udp.dstport == " + std::to_string(a.port)), std::string::npos) << label0;
@@ -467,7 +467,7 @@ TEST_F(LumoWindowTest, LoopbackTrafficShowsInCountersLegendAndTracesAndDumps) {
             sentB += 1 + i % 3;
             ASSERT_TRUE(PumpUntil([&] { return Matched(0) == sentA && Matched(1) == sentB; }, 5000))
                 << "round " << i << ": " << Matched(0) << " of " << sentA << ", " << Matched(1) << " of " << sentB;
-            ASSERT_TRUE(PumpNextFrame()) << "round " << i << " was not drawn";
+            ASSERT_TRUE(PumpNextFrame(window)) << "round " << i << " was not drawn";
         }
         SaveScreenshot(window, "main_window_traffic");
 
@@ -533,8 +533,8 @@ TEST_F(LumoWindowTest, DumpThatFailsToWriteIsReportedAndTheMenuResets) {
         EXPECT_TRUE(PumpUntil(
             [&] {
                 if (!window->Dumping()) return true;
-                if (GraphLastFrame()->base.now != burstFrame) {
-                    burstFrame = GraphLastFrame()->base.now;
+                if (window->FrameNow() != burstFrame) {
+                    burstFrame = window->FrameNow();
                     SendUdp(a.port, 20, 1400);
                 }
                 return false;
