@@ -486,13 +486,13 @@ static void ReadWithJudge(CaptureFileJob* job) {
                 Fail(job, text);
             } else if (!whole && !run->stopped) {
                 // the judge ended before the file did: every filter it judged says how
-                char how[64] = "";
+                char how[32] = "";  // " (killed by signal NN)" at most
                 if (exited && WIFEXITED(status)) snprintf(how, sizeof how, " (exit code %d)", WEXITSTATUS(status));
                 if (exited && WIFSIGNALED(status))
                     snprintf(how, sizeof how, " (killed by signal %d)", WTERMSIG(status));
                 for (int i = 0; i < run->servedCount; ++i) {
                     snprintf(job->lastMessages[run->served[i]], sizeof job->lastMessages[0],
-                             "lumo_judge ended%s%s%.180s", how, run->note[0] ? ": " : "", run->note);
+                             "lumo_judge ended%s%s%.160s", how, run->note[0] ? ": " : "", run->note);
                 }
                 DEBUG_LOG("CaptureFileReadThread() err,%s", job->lastMessages[run->served[0]]);
                 if (run->count == 0 && run->servedCount == 0) Fail(job, "RawsharkMngrListEdit() error");

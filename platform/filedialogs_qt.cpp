@@ -12,6 +12,13 @@
 
 const char* const kSelectRawsharkTitle = "Select rawshark file";
 
+// The capture files Wireshark's open dialog offers, in every form its file
+// library reads, gzip included.
+static const QString kCaptureFilePatterns = QStringLiteral(
+    "*.pcap *.pcap.gz *.pcapng *.pcapng.gz *.ntar *.ntar.gz *.cap *.cap.gz *.dmp *.dmp.gz *.snoop *.snoop.gz "
+    "*.erf *.erf.gz *.scap *.scap.gz *.trc *.trc.gz *.5vw *.enc *.fdc *.syc *.pkt *.tr1 *.bfr *.apc *.wpc *.wpz "
+    "*.log *.pcapng.zst *.pcap.zst *.gz");
+
 // Runs one dialog; fills path and returns 1 when a file was chosen. A
 // non-empty suffix is added to a name typed without one, and the dialog then
 // asks before replacing a file (the export dialogs).
@@ -74,10 +81,15 @@ int SelectDumpFile(QWidget* owner, char* path, size_t size) {
 }
 
 int SelectCaptureFile(QWidget* owner, char* path, size_t size) {
-    return SelectRemembered(owner, FolderCaptureFile, QFileDialog::AcceptOpen, "Open Capture File",
-                            {QStringLiteral("Wireshark/tcpdump(*.pcap)"), QStringLiteral("pcapng(*.pcapng)"),
-                             QStringLiteral("All Files(*)")},
-                            "openCaptureFileDialog", path, size);
+    return SelectRemembered(
+        owner, FolderCaptureFile, QFileDialog::AcceptOpen, "Open Capture File",
+        {QStringLiteral("All Capture Files(") + kCaptureFilePatterns + QStringLiteral(")"),
+         QStringLiteral("Wireshark/tcpdump(*.pcap)"),
+         QStringLiteral("Wireshark/tcpdump, gzip(*.pcap.gz *.cap *.cap.gz *.dmp *.dmp.gz)"),
+         QStringLiteral("pcapng(*.pcapng *.pcapng.gz *.ntar *.ntar.gz *.scap *.scap.gz)"),
+         QStringLiteral("Sun snoop(*.snoop *.snoop.gz *.cap *.cap.gz)"), QStringLiteral("Endace ERF(*.erf *.erf.gz)"),
+         QStringLiteral("Compressed with gzip(*.gz)"), QStringLiteral("All Files(*)")},
+        "openCaptureFileDialog", path, size);
 }
 
 int SelectExportCsvFile(QWidget* owner, char* path, size_t size) {

@@ -10,8 +10,10 @@
 //   SelectFilterSetToLoad  "Load Filter Set", "Filter Set(*.fs)"
 //   SelectFilterSetToSave  "Save Filter Set", "Filter Set(*.fs)"
 //   SelectDumpFile         "Dump network traffic", "Wireshark/tcpdump(*.pcap)"
-//   SelectCaptureFile      "Open Capture File", "Wireshark/tcpdump(*.pcap)",
-//                          then "*.pcapng" and all files (lumo_offline)
+//   SelectCaptureFile      "Open Capture File": every capture file Wireshark
+//                          opens (selected), "Wireshark/tcpdump(*.pcap)",
+//                          then pcap and pcapng with their gzip forms,
+//                          snoop, ERF, gzip and all files (lumo_offline)
 //   SelectExportCsvFile    "Export CSV", "CSV(*.csv)", adds ".csv"
 //   SelectExportPngFile    "Export PNG", "PNG image(*.png)", adds ".png"
 // The two export dialogs, unlike the others, ask before replacing a file.

@@ -75,8 +75,11 @@ int MainWndRawsharkPathUsable(const Settings* settings) {
 
 int MainWndDropKind(const char* path) {
     if (HasExtension(path, ".fs")) return DropFilterSet;
-    if (HasExtension(path, ".pcap") || HasExtension(path, ".pcapng") || HasExtension(path, ".cap")) {
-        return DropCaptureFile;
+    // the capture files Wireshark's file library reads, and their gzip forms
+    static const char* const kCapture[] = {".pcap", ".pcapng", ".cap", ".ntar", ".dmp", ".snoop", ".erf",
+                                           ".scap", ".trc",    ".5vw", ".enc",  ".pkt", ".gz"};
+    for (const char* extension : kCapture) {
+        if (HasExtension(path, extension)) return DropCaptureFile;
     }
     return DropOther;
 }

@@ -73,8 +73,9 @@ int MainWndLegendTip(const MainWndView* view, int x, int y, char* out, size_t si
 int MainWndRawsharkPathUsable(const Settings* settings);
 
 // What a dropped file is, by the text from its last '.' (without regard to
-// case): a filter set (".fs"), a capture file (".pcap", ".pcapng", ".cap"),
-// or something else (also a name without '.').
+// case): a filter set (".fs"), a capture file (".pcap", ".pcapng", ".cap",
+// the other formats Wireshark's file library reads, and ".gz"), or something
+// else (also a name without '.').
 enum MainWndDropKind { DropOther = 0, DropFilterSet = 1, DropCaptureFile = 2 };
 int MainWndDropKind(const char* path);
 

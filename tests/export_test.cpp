@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -299,6 +300,76 @@ TEST_F(ExportTest, OnePassReadsWhatTsharkReadsAndBinsEachFrameByItsOwnTime) {
         ASSERT_FALSE(starts.empty());
         EXPECT_EQ(starts[0], firstStart);
         ExpectSameCounts(ours, ref);
+    }
+    PlatformSetProgramFolder(nullptr);
+}
+
+// Bad files in one pass: each says what is wrong, none hangs, and what was
+// read before the damage is written (exit 2), as tshark shows it.
+TEST_F(ExportTest, OnePassBadFilesSayWhyAndKeepWhatWasRead) {
+    CapGenMixedParams p;
+    CapGenMixedDefaults(&p);
+    p.packets = 3000;
+    std::string good = dir + "/good.pcapng";
+    ASSERT_EQ(CapGenMixed(good.c_str(), CapGenPcapng, &p), 1);
+    std::string out;
+    ASSERT_EQ(OfflineRunCommand("gzip -k " + OfflineShellQuote(good), &out), 0);
+    std::string cutGz = dir + "/cut.pcapng.gz";
+    std::filesystem::copy_file(good + ".gz", cutGz);
+    std::filesystem::resize_file(cutGz, std::filesystem::file_size(cutGz) / 2);
+    std::string garbageGz = dir + "/garbage.gz";
+    ASSERT_EQ(OfflineRunCommand("head -c 5000 /dev/urandom | gzip > " + OfflineShellQuote(garbageGz), &out), 0);
+    // the 100th block's two lengths disagree
+    std::string bytes = TestFileRead(good);
+    auto lengthAt = [&](size_t block) {
+        uint32_t n;
+        memcpy(&n, bytes.data() + block + 4, 4);
+        return n;
+    };
+    size_t at = 0;
+    for (int block = 0; block < 100; ++block) at += lengthAt(at);
+    uint32_t length = lengthAt(at);
+    uint32_t wrong = length + 4;
+    bytes.replace(at + length - 4, 4, reinterpret_cast<const char*>(&wrong), 4);
+    std::string damaged = dir + "/damaged.pcapng";
+    std::ofstream(damaged, std::ios::binary) << bytes;
+
+    PlatformSetProgramFolder(LUMO_BIN_DIR);
+    struct Case {
+        std::string file;
+        int code;
+        const char* message;
+    };
+    const Case cases[] = {
+        {cutGz, 2, "cut short in the middle of a packet"},
+        {damaged, 2, "Corrupted input file: The file appears to be damaged or corrupt (pcapng: total block lengths"},
+        {garbageGz, 1, "Error opening the input file: The file isn't a capture file in a known format"},
+        {dir, 1, "Error opening the input file: Is a directory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        std::string csv = dir + "/o.csv";
+        std::filesystem::remove(csv);
+        Argv v({"--one-pass", "--interval", "1000000", "--export-csv", csv, c.file});
+        OfflineArgs args;
+        char error[kErrorLen];
+        ASSERT_EQ(OfflineArgsParse(v.argc(), v.argv(), &args, error), 1) << error;
+        testing::internal::CaptureStderr();
+        int code = OfflineExportRun(&args, nullptr);
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(code, c.code);
+        EXPECT_NE(err.find(c.message), std::string::npos) << err;
+        if (c.code == 2) {
+            std::vector<std::string> header;
+            std::vector<int64_t> starts;
+            std::vector<OfflineCounts> ours, ref;
+            ASSERT_EQ(OfflineReadCsv(csv, &header, &starts, &ours), 1);
+            ASSERT_EQ(OfflineTsharkBinned(c.file, 1000000, {}, &ref), 1);
+            ExpectSameCounts(ours, ref);  // every packet before the damage
+            EXPECT_FALSE(ours.empty());
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(csv));
+        }
     }
     PlatformSetProgramFolder(nullptr);
 }

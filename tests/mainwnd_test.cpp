@@ -115,6 +115,7 @@ TEST(MainWndFiles, DropKindsAndLibraryPath) {
     EXPECT_EQ(MainWndDropKind("/tmp/b.PCAP"), DropCaptureFile);
     EXPECT_EQ(MainWndDropKind("/tmp/b.pcapng"), DropCaptureFile);
     EXPECT_EQ(MainWndDropKind("/tmp/b.cap"), DropCaptureFile);
+    EXPECT_EQ(MainWndDropKind("/tmp/b.pcapng.gz"), DropCaptureFile);
     EXPECT_EQ(MainWndDropKind("/tmp/set.fs.txt"), DropOther);
     EXPECT_EQ(MainWndDropKind("/tmp/noextension"), DropOther);
     EXPECT_EQ(MainWndDropKind("/tmp/dir.fs/file"), DropOther);

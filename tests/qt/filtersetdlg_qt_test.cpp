@@ -334,8 +334,11 @@ TEST_F(DialogTest, FileDialogsKeepTitlesFiltersAndRememberedFolders) {
     watcher.Then(look(ModalWatcher::Cancel));
     EXPECT_EQ(SelectCaptureFile(nullptr, path, sizeof path), 0);
     EXPECT_EQ(watcher.shown.back().title, "Open Capture File");
-    EXPECT_EQ(seenFilters.first(), "Wireshark/tcpdump(*.pcap)");
-    EXPECT_EQ(seenFilters.size(), 3);
+    ASSERT_EQ(seenFilters.size(), 8);
+    EXPECT_TRUE(seenFilters[0].startsWith("All Capture Files(*.pcap *.pcap.gz *.pcapng *.pcapng.gz"))
+        << seenFilters[0].toStdString();
+    EXPECT_EQ(seenFilters[1], "Wireshark/tcpdump(*.pcap)");
+    EXPECT_EQ(seenFilters.last(), "All Files(*)");
 }
 
 TEST_F(DialogTest, RawsharkDialogInsistsOnTheNameWithTheCallersCaption) {
