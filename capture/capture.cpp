@@ -37,6 +37,7 @@
 #include <thread>
 
 #include "pipeline/packetring.h"
+#include "platform/platform.h"
 #include "pipeline/rawsharkmngr.h"
 #include "platform/text.h"
 #include "shell/debuglog.h"
@@ -84,6 +85,10 @@ struct CaptureModule {
     std::atomic<int> StatsValid{0};
     std::atomic<uint64_t> StatsReceived{0};
     std::atomic<uint64_t> StatsDropped{0};
+    // The running capture's drop counters as last read (capture thread).
+    uint64_t SeenKernelDrops = 0;
+    uint64_t SeenIfaceDrops = 0;
+    int64_t StatsReadAt = 0;  // PerfCounter of the last read
     std::atomic<CaptureInterfaceListFn> ListHook{nullptr};
 
     // dump file
@@ -405,6 +410,32 @@ static void CapturePacketHandler(u_char* /*user*/, const struct pcap_pkthdr* pca
     }
 }
 
+// Once a second: what the library counts as dropped since the capture
+// opened, the kernel's buffer and the interface apart. What is new goes to
+// the drop counters while packets flow to the ring (what was dropped while
+// the pipeline was being rebuilt belongs to no count), and is logged.
+static void ReadDrops(pcap_t* handle, int force) {
+    int64_t now = PerfCounter();
+    if (!force && now - Capture.StatsReadAt < PerfFrequency()) return;
+    Capture.StatsReadAt = now;
+    pcap_stat stats;
+    if (pcap_stats(handle, &stats) != 0) return;
+    uint64_t kernel = stats.ps_drop, iface = stats.ps_ifdrop;
+    uint64_t newKernel = kernel > Capture.SeenKernelDrops ? kernel - Capture.SeenKernelDrops : 0;
+    uint64_t newIface = iface > Capture.SeenIfaceDrops ? iface - Capture.SeenIfaceDrops : 0;
+    Capture.SeenKernelDrops = kernel;
+    Capture.SeenIfaceDrops = iface;
+    Capture.StatsReceived.store(stats.ps_recv, std::memory_order_relaxed);
+    Capture.StatsDropped.store(stats.ps_drop, std::memory_order_relaxed);
+    if (newKernel == 0 && newIface == 0) return;
+    DEBUG_LOG("CaptureThread() info,dropped kernel=%llu interface=%llu", static_cast<unsigned long long>(kernel),
+              static_cast<unsigned long long>(iface));
+    if (Capture.PacketHandlerEnabled.load(std::memory_order_relaxed)) {
+        std::lock_guard<std::mutex> hold(Capture.HandlerLock);
+        if (Capture.PacketHandlerEnabled.load(std::memory_order_relaxed)) PacketRingAddDrops(newKernel, newIface);
+    }
+}
+
 static void CaptureThread(CaptureThreadContext* context) {
     DEBUG_LOG("CaptureThread() info,start thread");
     const CaptureBlock* block = &context->block;
@@ -443,18 +474,28 @@ static void CaptureThread(CaptureThreadContext* context) {
         // The library (1.10 on Linux) wakes a waiting read when the loop is
         // broken, so a stop on an idle interface, even with read time-out 0,
         // returns at once rather than after the next packet.
-        if (pcap_loop(handle, -1, CapturePacketHandler, nullptr) == -1) DEBUG_LOG("pcap_loop() err");
+        // Dispatched block by block (each returns by the read time-out when
+        // the interface is idle), so the drop counters are read once a
+        // second whether packets come or not.
+        Capture.SeenKernelDrops = Capture.SeenIfaceDrops = 0;
+        Capture.StatsReadAt = PerfCounter();
+        for (;;) {
+            int got = pcap_dispatch(handle, -1, CapturePacketHandler, nullptr);
+            if (got == PCAP_ERROR_BREAK) break;
+            if (got == PCAP_ERROR) {
+                DEBUG_LOG("pcap_loop() err");
+                break;
+            }
+            ReadDrops(handle, 0);
+        }
+        ReadDrops(handle, 1);
         {
             std::lock_guard<std::mutex> hold(Capture.HandleLock);
             Capture.CaptureHandle = nullptr;
             Capture.LinkType.store(-1, std::memory_order_relaxed);
         }
         pcap_stat stats;
-        if (pcap_stats(handle, &stats) == 0) {
-            Capture.StatsReceived.store(stats.ps_recv, std::memory_order_relaxed);
-            Capture.StatsDropped.store(stats.ps_drop, std::memory_order_relaxed);
-            Capture.StatsValid.store(1, std::memory_order_relaxed);
-        }
+        if (pcap_stats(handle, &stats) == 0) Capture.StatsValid.store(1, std::memory_order_relaxed);
     }
     // Withdrawn above: no break-loop request can reach the handle now.
     pcap_close(handle);

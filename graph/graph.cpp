@@ -350,6 +350,21 @@ void GraphDrawLegend(DrawSurface* surface, const FilterEntry* entries, int count
     }
 }
 
+// The rows' notice on the line under the legend's `lines` rows.
+static void DrawNotice(DrawSurface* surface, const GraphStyle* style, const GraphRows* rows, int lines) {
+    const DrawText* text = surface->text;
+    LegendRect* rect = &Graph.frame.noticeRect;
+    rect->left = 20;
+    rect->top = 4 + 16 * lines;
+    int width = 0, height = 0;
+    if (text && text->measure) text->measure(text->context, surface, rows->notice, &width, &height);
+    rect->right = rect->left + width;
+    rect->bottom = rect->top + height;
+    if (text && text->draw) text->draw(text->context, surface, rect->left, rect->top, style->warnColor, rows->notice);
+    Graph.frame.hasNotice = 1;
+    snprintf(Graph.frame.noticeTip, sizeof Graph.frame.noticeTip, "%s", rows->noticeTip);
+}
+
 int GraphDraw(DrawSurface* surface, const GraphStyle* style, const GraphView* view, const GraphRows* rows,
               LegendRect* legendRects) {
     if (!surface || !surface->pixels || surface->width <= 0 || surface->height <= 0) return 0;
@@ -383,6 +398,7 @@ int GraphDraw(DrawSurface* surface, const GraphStyle* style, const GraphView* vi
             }
             GraphDrawLegend(surface, entries, count, selected, legendRects, visible);
         }
+        if (rows->notice[0]) DrawNotice(surface, style, rows, rows->allOnly ? 1 : rows->count);
         Graph.frame.drawn = 1;
         result = 1;
     }

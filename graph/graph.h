@@ -45,6 +45,9 @@ struct GraphFrame {
     int32_t width;       // columns of that frame
     int32_t allTraffic;  // 1: it drew the all-traffic trace alone
     LegendRect allRect;  // legend row of that trace (allTraffic only)
+    int32_t hasNotice;   // 1: it drew the rows' notice under the legend
+    LegendRect noticeRect;
+    char noticeTip[320];
 };
 
 // ---------------------------------------------------------------- frames
@@ -55,7 +58,9 @@ struct GraphFrame {
 // selected row last of all, then the legend, whose label rectangles go to
 // legendRects[0..rows->count). With rows->allOnly the all-traffic row is
 // drawn alone, its legend row in a rectangle of its own (legendRects is
-// left as it was). Returns 1, or 0 when the frame's buffers could not be
+// left as it was). A notice of the rows ("dropped 1234 (kernel)") goes on
+// the line under the legend's last row, in the style's warning colour.
+// Returns 1, or 0 when the frame's buffers could not be
 // allocated or rows hold fewer columns than the surface (the frame then
 // holds background, grid and axis only).
 int GraphDraw(DrawSurface* surface, const GraphStyle* style, const GraphView* view, const GraphRows* rows,

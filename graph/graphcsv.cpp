@@ -31,6 +31,7 @@ void GraphCsvWriteHeader(FILE* out, const GraphRows* rows, int clockColumn) {
         snprintf(name, sizeof name, "%s bytes", rows->filter[i].entry.filterText);
         CsvWriteField(out, name);
     }
+    if (rows->droppedKnown) fputs(",dropped_packets", out);
     fputc('\n', out);
 }
 
@@ -58,6 +59,7 @@ void GraphCsvWriteColumns(FILE* out, const GraphView* view, const GraphRows* row
             uint64_t bytes = row->present ? row->bytes[j] : 0;
             n += snprintf(line + n, sizeof line - n, ",%" PRIu64 ",%" PRIu64, packets, bytes);
         }
+        if (rows->droppedKnown) n += snprintf(line + n, sizeof line - n, ",%" PRIu64, rows->dropped[j]);
         line[n++] = '\n';
         fwrite(line, 1, static_cast<size_t>(n), out);
     }

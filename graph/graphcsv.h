@@ -4,13 +4,16 @@
 // graph drew from the same rows.
 //
 //   header  [interval_start_time,]interval_start_us,all_packets,all_bytes,
-//           then "TEXT packets","TEXT bytes" for each filter row
+//           then "TEXT packets","TEXT bytes" for each filter row,
+//           [,dropped_packets]
 //   line    [ISO 8601 local time,]start in microseconds since time 0,
-//           packets and bytes of all traffic, then of each filter row
+//           packets and bytes of all traffic, then of each filter row,
+//           [then the packets the capture missed in the interval]
 //
 // The clock column (lumo's) holds the interval's start as local time with
 // microseconds and the zone's offset: "2020-09-13T12:26:40.050000+00:00".
-// A row that is not present writes zeros. Any thread that owns the rows.
+// A row that is not present writes zeros; the dropped column is there when
+// the rows know drops (live). Any thread that owns the rows.
 #pragma once
 
 #include <cstddef>

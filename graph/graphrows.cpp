@@ -10,6 +10,8 @@
 namespace {
 
 constexpr int kRowSlots = FilterSetMax + 1;  // the filter rows, then all traffic
+// the rows' two arrays each, then the dropped packets
+constexpr size_t kArrays = 2 * static_cast<size_t>(kRowSlots) + 1;
 constexpr uint32_t kAllColor = 0x00ff00;
 
 // Points every row at its part of the storage: bytes then packets, filter
@@ -21,6 +23,7 @@ void PointRows(GraphRows* rows) {
         row->bytes = rows->storage ? rows->storage + 2 * static_cast<size_t>(k) * w : nullptr;
         row->packets = rows->storage ? row->bytes + w : nullptr;
     }
+    rows->dropped = rows->storage ? rows->storage + 2 * static_cast<size_t>(kRowSlots) * w : nullptr;
 }
 
 }  // namespace
@@ -37,7 +40,7 @@ int GraphRowsReset(GraphRows* rows, int width) {
     if (!rows->storage || rows->width != width) {
         GraphRowsFree(rows);
         if (width > 0) {
-            size_t cells = 2 * static_cast<size_t>(kRowSlots) * static_cast<size_t>(width);
+            size_t cells = kArrays * static_cast<size_t>(width);
             rows->storage = static_cast<uint64_t*>(malloc(cells * sizeof(uint64_t)));
             if (!rows->storage) {
                 DEBUG_LOG("GraphRowsReset() err,malloc() failed,width=%d", width);
@@ -48,9 +51,12 @@ int GraphRowsReset(GraphRows* rows, int width) {
         PointRows(rows);
     }
     if (rows->storage) {
-        memset(rows->storage, 0, 2 * static_cast<size_t>(kRowSlots) * static_cast<size_t>(width) * sizeof(uint64_t));
+        memset(rows->storage, 0, kArrays * static_cast<size_t>(width) * sizeof(uint64_t));
     }
     rows->known = width;
+    rows->droppedKnown = 0;
+    rows->notice[0] = '\0';
+    rows->noticeTip[0] = '\0';
     rows->count = 0;
     rows->selected = -1;
     rows->allOnly = 0;
@@ -95,8 +101,7 @@ int GraphRowsCopy(GraphRows* dst, const GraphRows* src) {
     dst->storage = storage;
     PointRows(dst);
     if (storage) {
-        memcpy(storage, src->storage,
-               2 * static_cast<size_t>(kRowSlots) * static_cast<size_t>(src->width) * sizeof(uint64_t));
+        memcpy(storage, src->storage, kArrays * static_cast<size_t>(src->width) * sizeof(uint64_t));
     }
     return 1;
 }

@@ -54,7 +54,14 @@ struct GraphRows {
     int32_t selected;  // the highlighted filter row, -1 for none
     int32_t allOnly;   // 1: the graph shows all traffic alone (there is no filter to draw)
     GraphRow filter[FilterSetMax];
-    GraphRow all;       // all traffic: "all", green, bps, automatic scale
+    GraphRow all;  // all traffic: "all", green, bps, automatic scale
+    // Live: packets the capture missed per column (droppedKnown 1: the live
+    // CSV writes them), and the line the legend shows under its rows while
+    // any was missed ("dropped 1234 (kernel)"; "" for none) with its tip.
+    uint64_t* dropped;
+    int32_t droppedKnown;
+    char notice[96];
+    char noticeTip[320];
     uint64_t* storage;  // the rows' values, made for width
 };
 
@@ -66,8 +73,8 @@ int64_t GraphViewColumnStart(const GraphView* view, int j);
 // Makes rows hold `width` columns (values allocated anew only when the
 // width changes; a first call needs a zeroed record) and resets them: every
 // value 0, the all-traffic row as above, no filter row, nothing selected,
-// known = width. Returns 1, or 0 when the values cannot be allocated (rows
-// then holds no column).
+// known = width, no drops known and no notice. Returns 1, or 0 when the
+// values cannot be allocated (rows then holds no column).
 int GraphRowsReset(GraphRows* rows, int width);
 
 // Frees the values; the record then holds no column.

@@ -10,5 +10,6 @@ struct GraphStyle {
     uint32_t backColor;  // background, 0x00RRGGBB
     uint32_t lineColor;  // grid rows and labelled columns
     uint32_t charColor;  // axis labels and the readout's frame
+    uint32_t warnColor;  // the legend's notice of packets the capture missed
     int32_t timeOfDay;   // 1: axis labels name clock times, 0: time since the first packet
 };

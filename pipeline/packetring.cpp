@@ -44,6 +44,10 @@ constexpr uint64_t kSlotMask = kPacketRingSlots - 1;
 // Constant-initialised (all zero): no code runs before main.
 PacketRingRecord PacketRing;
 SampleCounter TotalCounter;
+// Dropped packets per bin (packets ring only); cursor 1 once any was added.
+SampleCounter DropCounter;
+std::atomic<uint64_t> DroppedKernel;
+std::atomic<uint64_t> DroppedIface;
 
 }  // namespace
 
@@ -77,18 +81,25 @@ void PacketRingStore(const PacketRecordHeader* header, const uint8_t* /*data*/) 
     SampleCounterAdvance(&TotalCounter, 1);
 }
 
-void PacketRingReset() {
-    PacketRing.count.store(0, std::memory_order_release);
-    TotalCounter.cursor.store(0, std::memory_order_relaxed);
-    TotalCounter.matchedPackets.store(0, std::memory_order_relaxed);
-    TotalCounter.matchedBytes.store(0, std::memory_order_relaxed);
-    TotalCounter.lastBin.store(0, std::memory_order_relaxed);
-    if (TotalCounter.packets && TotalCounter.bytes) {
-        for (uint32_t b = 0; b < TotalCounter.size; ++b) {
-            TotalCounter.packets[b].store(0, std::memory_order_relaxed);
-            TotalCounter.bytes[b].store(0, std::memory_order_relaxed);
+static void ClearCounter(SampleCounter* counter) {
+    counter->cursor.store(0, std::memory_order_relaxed);
+    counter->matchedPackets.store(0, std::memory_order_relaxed);
+    counter->matchedBytes.store(0, std::memory_order_relaxed);
+    counter->lastBin.store(0, std::memory_order_relaxed);
+    if (counter->packets && counter->bytes) {
+        for (uint32_t b = 0; b < counter->size; ++b) {
+            counter->packets[b].store(0, std::memory_order_relaxed);
+            counter->bytes[b].store(0, std::memory_order_relaxed);
         }
     }
+}
+
+void PacketRingReset() {
+    ClearCounter(&DropCounter);
+    DroppedKernel.store(0, std::memory_order_relaxed);
+    DroppedIface.store(0, std::memory_order_relaxed);
+    PacketRing.count.store(0, std::memory_order_release);
+    ClearCounter(&TotalCounter);
 }
 
 void PacketRingSetInterval(int64_t interval) { PacketRing.interval.store(interval, std::memory_order_relaxed); }
@@ -239,9 +250,19 @@ void SampleCounterRead(const SampleCounter* counter, int64_t now, uint64_t* byte
 
 // ---------------------------------------------------------------- total
 
-int TotalCounterInit(uint32_t size) { return SampleCounterInit(&TotalCounter, size); }
+int TotalCounterInit(uint32_t size) {
+    if (!SampleCounterInit(&TotalCounter, size)) return 0;
+    if (!SampleCounterInit(&DropCounter, size)) {
+        SampleCounterFree(&TotalCounter);
+        return 0;
+    }
+    return 1;
+}
 
-void TotalCounterFree() { SampleCounterFree(&TotalCounter); }
+void TotalCounterFree() {
+    SampleCounterFree(&DropCounter);
+    SampleCounterFree(&TotalCounter);
+}
 
 void TotalCounterReadBytes(int64_t now, uint64_t* bytes, int n) {
     SampleCounterRead(&TotalCounter, now, bytes, nullptr, n);
@@ -252,3 +273,39 @@ void TotalCounterReadPackets(int64_t now, uint64_t* packets, int n) {
 }
 
 const SampleCounter* TotalCounterGet() { return &TotalCounter; }
+
+// ---------------------------------------------------------------- drops
+
+void PacketRingAddDrops(uint64_t kernel, uint64_t iface) {
+    if (kernel == 0 && iface == 0) return;
+    DroppedKernel.store(DroppedKernel.load(std::memory_order_relaxed) + kernel, std::memory_order_relaxed);
+    DroppedIface.store(DroppedIface.load(std::memory_order_relaxed) + iface, std::memory_order_relaxed);
+    SampleCounter* counter = &DropCounter;
+    if (!counter->packets) return;
+    int64_t bin = PacketRingBinAt(PerfCounter());
+    uint64_t mask = counter->size - 1;
+    if (counter->cursor.load(std::memory_order_relaxed) != 0) {
+        int64_t previous = counter->lastBin.load(std::memory_order_relaxed);
+        if (bin < previous) bin = previous;  // the moment never goes back
+        uint64_t gap = static_cast<uint64_t>(bin - previous);
+        uint64_t steps = gap < counter->size ? gap : counter->size;
+        for (uint64_t s = 1; s <= steps; ++s) {
+            counter->packets[static_cast<uint64_t>(previous + static_cast<int64_t>(s)) & mask].store(
+                0, std::memory_order_relaxed);
+        }
+    }
+    std::atomic<uint32_t>* cell = &counter->packets[static_cast<uint64_t>(bin) & mask];
+    cell->store(cell->load(std::memory_order_relaxed) + static_cast<uint32_t>(kernel + iface),
+                std::memory_order_relaxed);
+    counter->lastBin.store(bin, std::memory_order_release);
+    counter->cursor.store(1, std::memory_order_release);
+}
+
+void PacketRingDrops(uint64_t* kernel, uint64_t* iface) {
+    if (kernel) *kernel = DroppedKernel.load(std::memory_order_relaxed);
+    if (iface) *iface = DroppedIface.load(std::memory_order_relaxed);
+}
+
+void PacketRingReadDrops(int64_t now, uint64_t* packets, int n) {
+    SampleCounterRead(&DropCounter, now, nullptr, packets, n);
+}

@@ -95,3 +95,21 @@ void TotalCounterReadPackets(int64_t now, uint64_t* packets, int n);
 
 // The total counter itself (sums, cursor) for readers. Any thread.
 const SampleCounter* TotalCounterGet();
+
+// ---------------------------------------------------------------- drops
+// Packets the capture missed, per bin, beside the total counter (same bins,
+// allocated and freed with it, emptied by PacketRingReset): the capture
+// thread adds what the library newly counts as dropped, in the bin of the
+// moment it learns of it.
+
+// Adds newly dropped packets: by the kernel (its buffer was full) and by
+// the interface. Capture thread only, and only while packets flow to the
+// ring (the same rule as PacketRingStore: a reset never meets it).
+void PacketRingAddDrops(uint64_t kernel, uint64_t iface);
+
+// Packets dropped since the last reset, each way. Any thread.
+void PacketRingDrops(uint64_t* kernel, uint64_t* iface);
+
+// Dropped packets per bin, newest first, as SampleCounterRead reads. Any
+// thread.
+void PacketRingReadDrops(int64_t now, uint64_t* packets, int n);

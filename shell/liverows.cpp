@@ -6,6 +6,8 @@
 #include "pipeline/rawsharkmngr.h"
 #include "platform/platform.h"
 
+#include <cstdio>
+
 static_assert(kGraphMessageSize == kRawsharkMessageSize, "a row holds a whole rawshark message");
 
 // The counters' ring size when the caller does not say.
@@ -27,6 +29,25 @@ void LiveViewAt(GraphView* view, int64_t now, int64_t samplingInterval, int widt
     }
 }
 
+void LiveRowsDropNotice(GraphRows* rows) {
+    uint64_t kernel = 0, iface = 0;
+    PacketRingDrops(&kernel, &iface);
+    rows->notice[0] = '\0';
+    rows->noticeTip[0] = '\0';
+    if (kernel == 0 && iface == 0) return;
+    if (kernel && iface) {
+        snprintf(rows->notice, sizeof rows->notice, "dropped %llu (kernel), %llu (interface)",
+                 static_cast<unsigned long long>(kernel), static_cast<unsigned long long>(iface));
+    } else {
+        snprintf(rows->notice, sizeof rows->notice, "dropped %llu (%s)",
+                 static_cast<unsigned long long>(kernel ? kernel : iface), kernel ? "kernel" : "interface");
+    }
+    snprintf(rows->noticeTip, sizeof rows->noticeTip,
+             "Packets the capture missed since it started: the kernel's capture buffer was full (kernel) or the "
+             "interface dropped them (interface). The graph and the counts leave them out. Fewer filters, a "
+             "capture filter or one-pass judging help the judges keep up.");
+}
+
 int LiveRowsFill(GraphRows* rows, const GraphView* view, int64_t now, int binCount, const FilterEntry* entries,
                  int count, const int* visible, int selected) {
     if (!GraphRowsReset(rows, view->width)) return 0;
@@ -37,6 +58,9 @@ int LiveRowsFill(GraphRows* rows, const GraphView* view, int64_t now, int binCou
     TotalCounterReadBytes(now, rows->all.bytes, bins);
     TotalCounterReadPackets(now, rows->all.packets, bins);
     rows->allOnly = RawsharkMngrCount() == 0;
+    PacketRingReadDrops(now, rows->dropped, bins);
+    rows->droppedKnown = 1;
+    LiveRowsDropNotice(rows);
     for (int i = 0; i < rows->count; ++i) {
         GraphRow* row = &rows->filter[i];
         row->present = RawsharkMngrReadBytes(i, now, row->bytes, bins, row->message);

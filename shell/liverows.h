@@ -19,8 +19,15 @@ void LiveViewAt(GraphView* view, int64_t now, int64_t samplingInterval, int widt
 // entries[0..count) with their visibility and the selection, each filter's
 // bytes and packets per interval from its rawshark entry (a filter without
 // an entry is not present), its last message, all traffic from the total
-// counter; at most binCount columns (the counters' size), older ones 0. With
-// no rawshark entry at all the graph shows all traffic alone. Returns 1, or
+// counter, the packets the capture missed per interval and, when it missed
+// any, the legend's notice (LiveRowsDropNotice); at most binCount columns
+// (the counters' size), older ones 0. With no rawshark entry at all the
+// graph shows all traffic alone. Returns 1, or
 // 0 when the rows cannot be allocated.
 int LiveRowsFill(GraphRows* rows, const GraphView* view, int64_t now, int binCount, const FilterEntry* entries,
                  int count, const int* visible, int selected);
+
+// The notice of packets the capture missed since the counters started
+// ("dropped 1234 (kernel)", and the interface's when it reports any) with
+// its tip, into rows; both empty when none was missed.
+void LiveRowsDropNotice(GraphRows* rows);

@@ -56,6 +56,10 @@ int MainWndLegendHit(const MainWndView* view, int x, int y) {
 int MainWndLegendTip(const MainWndView* view, int x, int y, char* out, size_t size) {
     if (x < kLegendToggleLeft) return 0;
     const GraphFrame* frame = GraphLastFrame();
+    if (frame->drawn && frame->hasNotice && InLegendRect(&frame->noticeRect, x, y)) {
+        snprintf(out, size, "%s", frame->noticeTip);
+        return 1;
+    }
     if (frame->drawn && frame->allTraffic) {
         if (InLegendRect(&frame->allRect, x, y) || InToggleCell(0, x, y)) return GraphLegendTip(0, out, size);
         return 0;

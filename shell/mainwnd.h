@@ -62,7 +62,8 @@ void MainWndLeftButtonDown(MainWndView* view, int x, int y);
 // same tests as a click). A double-click elsewhere opens the filter set editor.
 int MainWndLegendHit(const MainWndView* view, int x, int y);
 
-// The tool tip for (x, y): on a filter's legend row (its rectangle or its
+// The tool tip for (x, y): on the notice under the legend (packets the
+// capture missed) its explanation; on a filter's legend row (its rectangle or its
 // toggle cell, the tests of a click) or on the "all" row of a frame that drew
 // all traffic, writes GraphLegendTip of that row into out and returns 1;
 // elsewhere returns 0.

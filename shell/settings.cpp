@@ -214,11 +214,16 @@ int IsRectOnAnyMonitor(int x, int y, int width, int height, const MonitorRect* m
     return 0;
 }
 
+// The colour of what the graph warns of: an orange that reads on the dark
+// and the light backgrounds alike.
+static constexpr uint32_t kWarnColor = 0xff8c00;
+
 GraphStyle SettingsGraphStyle(const Settings* settings) {
     GraphStyle style;
     style.backColor = settings->backColor;
     style.lineColor = settings->lineColor;
     style.charColor = settings->charColor;
     style.timeOfDay = settings->timeOfDay;
+    style.warnColor = kWarnColor;
     return style;
 }

@@ -404,22 +404,40 @@ TEST_F(LiveFrame, CsvHoldsTheIntervalsShownOldestFirst) {
         return s;
     };
     const std::string header =
-        "interval_start_time,interval_start_us,all_packets,all_bytes,\" packets\",\" bytes\",\" packets\",\" bytes\"\n";
+        "interval_start_time,interval_start_us,all_packets,all_bytes,\" packets\",\" bytes\",\" packets\",\" bytes\","
+        "dropped_packets\n";
     EXPECT_EQ(csv(10), header);  // before the first packet
+    EXPECT_STREQ(frame.notice, "");
     Packet(1000, 100);
+    // the kernel missed 7 packets, learnt of in bin 1 and in bin 2
+    FakeNow = kBase + 60000 * kTick;
+    PacketRingAddDrops(4, 0);
     Packet(101000, 100);
     Packet(102000, 50);
+    PacketRingAddDrops(3, 0);
     FakeNow = kBase + (1000 + 175000) * kTick;  // in bin 3
     const std::string rows[] = {
-        "2020-09-13T12:26:40.001000+00:00,0,1,100,1,100,1,100\n",
-        "2020-09-13T12:26:40.051000+00:00,50000,0,0,0,0,0,0\n",
-        "2020-09-13T12:26:40.101000+00:00,100000,2,150,2,150,2,150\n",
-        "2020-09-13T12:26:40.151000+00:00,150000,0,0,0,0,0,0\n",
+        "2020-09-13T12:26:40.001000+00:00,0,1,100,1,100,1,100,0\n",
+        "2020-09-13T12:26:40.051000+00:00,50000,0,0,0,0,0,0,4\n",
+        "2020-09-13T12:26:40.101000+00:00,100000,2,150,2,150,2,150,3\n",
+        "2020-09-13T12:26:40.151000+00:00,150000,0,0,0,0,0,0,0\n",
     };
     EXPECT_EQ(csv(10), header + rows[0] + rows[1] + rows[2] + rows[3]);  // none before the first packet
+    EXPECT_STREQ(frame.notice, "dropped 7 (kernel)");
     EXPECT_EQ(csv(2), header + rows[2] + rows[3]);
     Zone nepal(kNepal);
-    EXPECT_EQ(csv(1), header + "2020-09-13T18:11:40.151000+05:45,150000,0,0,0,0,0,0\n");
+    EXPECT_EQ(csv(1), header + "2020-09-13T18:11:40.151000+05:45,150000,0,0,0,0,0,0,0\n");
+    // the notice stands under the legend, and its tip says what helps
+    TestSurface t(200, 100);
+    LegendRect rects[2] = {};
+    ASSERT_EQ(TestDrawLive(&t.s, settings, e, 2, -1, rects, nullptr), 1);
+    ASSERT_EQ(t.recorder.Find("dropped 7 (kernel)").size(), 1u);
+    EXPECT_EQ(t.recorder.Find("dropped 7 (kernel)")[0].y, 4 + 16 * 2);
+    EXPECT_EQ(t.recorder.Find("dropped 7 (kernel)")[0].color, 0xff8c00u);
+    EXPECT_NE(std::string(GraphLastFrame()->noticeTip).find("capture filter"), std::string::npos);
+    PacketRingReset();  // a restart counts afresh
+    EXPECT_EQ(csv(10), header);
+    EXPECT_STREQ(frame.notice, "");
     GraphRowsFree(&frame);
 }
 
