@@ -183,6 +183,25 @@ int CaptureGetInterfaceList(int max, InterfaceInfo* table) {
     return count;
 }
 
+int CaptureProbe(const char* name, int* denied, char* err) {
+    *denied = 0;
+    char errbuf[PCAP_ERRBUF_SIZE] = "";
+    pcap_t* handle = pcap_create(name, errbuf);
+    if (!handle) {
+        ErrorSet(err, "%s", errbuf);
+        return 0;
+    }
+    int status = pcap_activate(handle);
+    if (status < 0) {
+        *denied = status == PCAP_ERROR_PERM_DENIED;
+        ErrorSet(err, "%s", pcap_geterr(handle)[0] ? pcap_geterr(handle) : pcap_statustostr(status));
+        pcap_close(handle);
+        return 0;
+    }
+    pcap_close(handle);
+    return 1;
+}
+
 int CaptureTestFilter(const char* name, const char* filter) {
     char errbuf[PCAP_ERRBUF_SIZE] = "";
     pcap_t* probe = pcap_open_live(OrEmpty(name), kDefaultSnapLength, 0, kProbeTimeoutMs, errbuf);

@@ -39,6 +39,12 @@ int CaptureGetInterfaceList(int max, InterfaceInfo* table);
 using CaptureInterfaceListFn = int (*)(int max, InterfaceInfo* table);
 void CaptureSetInterfaceListHook(CaptureInterfaceListFn hook);
 
+// Opens and closes interface name as the capture thread will. Returns 1
+// when it can capture there; else 0 with the library's reason in err and
+// *denied 1 when the reason is a missing right (root, or the capabilities
+// cap_net_raw and cap_net_admin). Any thread.
+int CaptureProbe(const char* name, int* denied, char* err);
+
 // 1 when filter compiles for interface name, 0 when it does not, -1 when the
 // interface cannot be opened. Opens and closes the device.
 int CaptureTestFilter(const char* name, const char* filter);

@@ -547,6 +547,36 @@ int RawsharkMngrAllEnded() {
     return 1;
 }
 
+int RawsharkMngrTotals(int n, uint64_t* packets, uint64_t* bytes) {
+    const RawsharkEntry* entry = RawsharkMngrEntry(n);
+    if (!entry) return 0;
+    if (packets) *packets = entry->counter.matchedPackets.load(std::memory_order_relaxed);
+    if (bytes) *bytes = entry->counter.matchedBytes.load(std::memory_order_relaxed);
+    return 1;
+}
+
+int RawsharkMngrJudgesRunning() {
+    int count = RawsharkMngr.count.load(std::memory_order_acquire);
+    for (int i = 0; i < count; ++i) {
+        const RawsharkEntry* entry = &RawsharkMngr.entries[i];
+        if (!entry->filter.filterText[0]) continue;  // no process behind it
+        if (entry->ReaderState.load(std::memory_order_acquire) != ReaderRunning) return 0;
+    }
+    return 1;
+}
+
+int RawsharkMngrDecidedThrough(int64_t bin, uint64_t stored) {
+    int count = RawsharkMngr.count.load(std::memory_order_acquire);
+    for (int i = 0; i < count; ++i) {
+        const RawsharkEntry* entry = &RawsharkMngr.entries[i];
+        if (entry->ReaderState.load(std::memory_order_acquire) == ReaderEnded) continue;  // decides nothing more
+        // lastBin before cursor: a reader that moved the cursor on moved lastBin first
+        if (entry->counter.lastBin.load(std::memory_order_acquire) > bin) continue;
+        if (entry->counter.cursor.load(std::memory_order_acquire) < stored) return 0;
+    }
+    return 1;
+}
+
 int RawsharkMngrLastMessage(int index, char* dest) {
     RawsharkEntry* entry = RawsharkMngrEntry(index);
     if (!entry) {

@@ -89,6 +89,21 @@ int RawsharkMngrCount();
 int RawsharkMngrReadBytes(int n, int64_t now, uint64_t* out, int bins, char* message);
 int RawsharkMngrReadPackets(int n, int64_t now, uint64_t* out, int bins, char* message);
 
+// Live: entry n's matched packets and wire bytes since its counter started
+// (they only grow until the next list). Returns 1, or 0 when there is no
+// entry n. Any thread.
+int RawsharkMngrTotals(int n, uint64_t* packets, uint64_t* bytes);
+
+// 1 while every judging process of the list runs (its reader has not seen
+// it end), also for a list without one. Any thread.
+int RawsharkMngrJudgesRunning();
+
+// Live: 1 when every entry still judging has judged every packet of bin
+// `bin` and before: it judged a packet of a later bin, or all `stored`
+// packets of the ring (an entry whose process ended decides nothing more).
+// Any thread.
+int RawsharkMngrDecidedThrough(int64_t bin, uint64_t stored);
+
 // Offline: 1 when every entry has decided packetCount packets or its reader
 // has ended (a dead rawshark decides nothing more), or the list is empty;
 // else 0.
