@@ -133,7 +133,9 @@ echo
 echo "0 filters beside tcpdump -r FILE -w /dev/null: ${ours0}s / ${dump}s = $(ratio "$ours0" "$dump")"
 
 # Memory: the peak resident size of an export of BIG_PACKETS small packets,
-# less that of a one-packet file, per packet.
+# less that of a one-packet file, per packet. Read per filter with no
+# filter, so no judging process runs: the size is lumo_offline's own (a
+# waited-for lumo_judge would count with it).
 small="$work/small.pcap"
 "$bin/capgen" --small --packets 1 "$small"
 "$bin/capgen" --small --packets "$big" --mean-gap-us 10 "$work/big.pcap"
@@ -141,7 +143,7 @@ rss() {
     /usr/bin/time -f "%M" -o "$work/rss" "$@" >/dev/null 2>&1 || true
     tail -n 1 "$work/rss"
 }
-base=$(rss "$bin/lumo_offline" --filter-set "$work/set0.fs" --interval 1000000 --export-csv /dev/null "$small")
-peak=$(rss "$bin/lumo_offline" --filter-set "$work/set0.fs" --interval 1000000 --export-csv /dev/null "$work/big.pcap")
+base=$(rss "$bin/lumo_offline" --per-filter --filter-set "$work/set0.fs" --interval 1000000 --export-csv /dev/null "$small")
+peak=$(rss "$bin/lumo_offline" --per-filter --filter-set "$work/set0.fs" --interval 1000000 --export-csv /dev/null "$work/big.pcap")
 echo
 awk "BEGIN{ printf \"peak memory for %d packets: %d KiB (base %d KiB): %.2f bytes per stored packet (item 16 bytes: ratio %.2f)\n\", $big, $peak, $base, ($peak - $base) * 1024 / $big, ($peak - $base) * 1024 / $big / 16 }"

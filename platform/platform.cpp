@@ -174,10 +174,13 @@ static FILE* AtomicOpen(AtomicFile* file, const char* path) {
         return nullptr;
     }
     int haveOld = stat(target, &st) == 0;
-    if (haveOld && !S_ISREG(st.st_mode)) {
-        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    if (haveOld && S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
         return nullptr;
     }
+    // A device or a pipe (/dev/null, /dev/stdout, a FIFO) cannot be
+    // replaced, only written to.
+    if (haveOld && !S_ISREG(st.st_mode)) return OpenInPlace(file, target);
 
     const char* slash = strrchr(target, '/');
     std::string folder = slash ? std::string(target, static_cast<size_t>(slash - target) + 1) : std::string();

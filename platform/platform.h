@@ -95,7 +95,8 @@ struct AtomicFile {
 };
 
 // Opens the new file beside path (or path itself when no file can be created
-// beside it). Returns the stream to write, or null (nothing was created) with
+// beside it, or when it is a device or a pipe such as /dev/null, which cannot
+// be replaced; a folder is refused). Returns the stream to write, or null (nothing was created) with
 // the system's reason in err as for FileWriteAtomic.
 FILE* FileAtomicOpen(AtomicFile* file, const char* path, char* err);
 

@@ -160,6 +160,8 @@ TEST(PlatformFiles, AtomicWriteReplacesWholeAndLeavesNothingBeside) {
     EXPECT_EQ(0, system(("test $(ls -A '" + dir + "' | wc -l) -eq 1").c_str()));
     EXPECT_EQ(0, FileWriteAtomic((dir + "/nofolder/x").c_str(), "x", 1, nullptr));
     EXPECT_EQ(0, FileWriteAtomic(dir.c_str(), "x", 1, nullptr));  // a folder is not replaced
+    // fault: an export to /dev/null was refused; a device is written to, not replaced
+    EXPECT_EQ(1, FileWriteAtomic("/dev/null", "x", 1, nullptr));
 }
 
 class RawsharkSearch : public testing::Test {
