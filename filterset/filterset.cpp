@@ -33,6 +33,29 @@ const char* FilterUnitKeyword(int32_t unit) {
     }
 }
 
+const char* FilterCalcKeyword(int32_t calc) {
+    switch (calc) {
+        case CalcSum: return "sum";
+        case CalcMin: return "min";
+        case CalcMax: return "max";
+        case CalcAvg: return "avg";
+        case CalcCount: return "count";
+        default: return "";
+    }
+}
+
+const char* FilterStyleKeyword(int32_t style) {
+    switch (style) {
+        case StyleImpulse: return "impulse";
+        case StyleBar: return "bar";
+        case StyleStep: return "step";
+        case StyleDots: return "dots";
+        default: return "line";
+    }
+}
+
+int FilterNeedsJudge(const FilterEntry* entry) { return entry->filterText[0] != '\0' || entry->calc != CalcNone; }
+
 void ResetFilterEntries(FilterEntry* entries, int n) {
     for (int i = 0; i < n; ++i) {
         FilterEntry& e = entries[i];
@@ -99,6 +122,36 @@ int32_t UnitOfField(const char* p) {
     return UnitBps;
 }
 
+// A calculation "avg(FIELD)" at p (the keyword without case, the field up
+// to ')', ',' or the end, blanks trimmed) into e. Returns 1 when p holds one.
+int CalcOfField(const char* p, FilterEntry* e) {
+    for (int calc = CalcSum; calc <= CalcCount; ++calc) {
+        const char* word = FilterCalcKeyword(calc);
+        size_t n = strlen(word);
+        if (strncasecmp(p, word, n) != 0) continue;
+        const char* open = SkipBlanks(p + n);
+        if (*open != '(') continue;
+        open = SkipBlanks(open + 1);
+        size_t len = strcspn(open, "),#\r\n");
+        while (len > 0 && IsBlank(open[len - 1])) --len;
+        if (len > sizeof e->calcField - 1) len = sizeof e->calcField - 1;
+        memcpy(e->calcField, open, len);
+        e->calcField[len] = '\0';
+        e->calc = calc;
+        return 1;
+    }
+    return 0;
+}
+
+// The style whose keyword begins the field; the line when none does.
+int32_t StyleOfField(const char* p) {
+    for (int style = StyleImpulse; style <= StyleDots; ++style) {
+        const char* word = FilterStyleKeyword(style);
+        if (strncasecmp(p, word, strlen(word)) == 0) return style;
+    }
+    return StyleLine;
+}
+
 // Hexadecimal digits after "0x" up to the first other character, as an
 // unsigned 32-bit number that saturates at 0xFFFFFFFF.
 uint32_t ParseHexColor(const char* p) {
@@ -155,6 +208,7 @@ int ParsePiece(const char* piece, int lineNo, FilterEntry* e) {
     }
     unitField = SkipBlanks(unitField);
     e->unit = UnitOfField(unitField);
+    CalcOfField(unitField, e);
     const char* unitText = FilterUnitKeyword(e->unit);
 
     // Scale: searched from the beginning of the unit field.
@@ -190,6 +244,8 @@ int ParsePiece(const char* piece, int lineNo, FilterEntry* e) {
         return 1;
     }
     colorField = SkipBlanks(colorField);
+    const char* styleField = NextField(colorField);
+    if (styleField) e->style = StyleOfField(SkipBlanks(styleField));
     if (colorField[0] == '0' && colorField[1] == 'x') {
         e->autoColor = 0;
         e->color = ParseHexColor(colorField + 2) & 0xffffffu;
@@ -236,10 +292,19 @@ int FilterSetSaveFilterSet(const char* path, const FilterEntry* entries, int cou
         char color[16] = "";
         if (!e.autoScale) snprintf(scale, sizeof scale, "%" PRId64, e.scale);
         if (!e.autoColor) ColorToText(e.color, color);
+        char unit[sizeof e.calcField + 16];
+        if (e.calc != CalcNone) {
+            snprintf(unit, sizeof unit, "%s(%.*s)", FilterCalcKeyword(e.calc), static_cast<int>(sizeof e.calcField - 1),
+                     e.calcField);
+        } else {
+            snprintf(unit, sizeof unit, "%s", FilterUnitKeyword(e.unit));
+        }
+        char style[16] = "";
+        if (e.style != StyleLine) snprintf(style, sizeof style, ",%s", FilterStyleKeyword(e.style));
         // A text that fills its whole buffer is cut where a reader would cut it.
-        char line[sizeof e.filterText + 64];
-        snprintf(line, sizeof line, "\"%.*s\",%s,%s,%s\r\n", static_cast<int>(sizeof e.filterText - 1), e.filterText,
-                 FilterUnitKeyword(e.unit), scale, color);
+        char line[sizeof e.filterText + sizeof unit + 96];
+        snprintf(line, sizeof line, "\"%.*s\",%s,%s,%s%s\r\n", static_cast<int>(sizeof e.filterText - 1), e.filterText,
+                 unit, scale, color, style);
         text += line;
     }
     // Replacing the file whole keeps the old set when the new one cannot be

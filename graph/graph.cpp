@@ -10,7 +10,9 @@
 //   frame               GraphDraw: the rows handed in, in drawing order
 #include "graph/graph.h"
 
+#include <algorithm>
 #include <cinttypes>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +30,10 @@ static char LegendLabels[FilterSetMax][kLegendLabelSize];
 
 namespace {
 
+// Every trace of a frame: the filters and all traffic, each with a second
+// trace for the fill of bars.
+constexpr int kMaxTraces = 2 * (FilterSetMax + 1);
+
 struct GraphModule {
     int32_t sampleWidth;  // columns the span rows are made for
     // The frame's traces waiting to be painted, in drawing order: trace k
@@ -35,13 +41,17 @@ struct GraphModule {
     int32_t* spanTop;
     int32_t* spanBottom;
     uint64_t* spanCovered;  // PaintSpans: per column, the band's rows a later trace took
-    uint32_t spanColor[FilterSetMax + 1];
-    int32_t spanFirstRow[FilterSetMax + 1];  // rows trace k touches at all
-    int32_t spanLastRow[FilterSetMax + 1];
+    uint32_t spanColor[kMaxTraces];
+    int32_t spanFirstRow[kMaxTraces];  // rows trace k touches at all
+    int32_t spanLastRow[kMaxTraces];
     int32_t spanCount;
+    double* values;    // a row's plotted values per column (the general path)
+    uint8_t* has;      // 0: no value in that column (a gap)
+    double* averaged;  // the moving average's output
+    int32_t* rowsOf;   // the rows of the values, INT32_MIN for a gap
     GraphFrame frame;  // GraphLastFrame
     // What each legend row's number is, for its tool tip (kept with LegendLabels).
-    char legendScale[FilterSetMax][32];
+    char legendScale[FilterSetMax][64];
     int32_t legendUnit[FilterSetMax];
 };
 GraphModule Graph;
@@ -52,8 +62,15 @@ void FreeBuffers() {
     free(Graph.spanTop);
     free(Graph.spanBottom);
     free(Graph.spanCovered);
+    free(Graph.values);
+    free(Graph.has);
+    free(Graph.averaged);
+    free(Graph.rowsOf);
+    Graph.rowsOf = nullptr;
     Graph.spanTop = Graph.spanBottom = nullptr;
     Graph.spanCovered = nullptr;
+    Graph.values = Graph.averaged = nullptr;
+    Graph.has = nullptr;
     Graph.sampleWidth = 0;
 }
 
@@ -63,11 +80,16 @@ int EnsureSpanBuffers(int width) {
     if (Graph.spanTop && Graph.sampleWidth == width) return 1;
     FreeBuffers();
     size_t w = static_cast<size_t>(width);
-    size_t traces = FilterSetMax + 1;
+    size_t traces = kMaxTraces;
     Graph.spanTop = static_cast<int32_t*>(malloc(w * traces * sizeof(int32_t)));
     Graph.spanBottom = static_cast<int32_t*>(malloc(w * traces * sizeof(int32_t)));
     Graph.spanCovered = static_cast<uint64_t*>(malloc(w * sizeof(uint64_t)));
-    if (!Graph.spanTop || !Graph.spanBottom || !Graph.spanCovered) {
+    Graph.values = static_cast<double*>(malloc(w * sizeof(double)));
+    Graph.averaged = static_cast<double*>(malloc(w * sizeof(double)));
+    Graph.has = static_cast<uint8_t*>(malloc(w));
+    Graph.rowsOf = static_cast<int32_t*>(malloc(w * sizeof(int32_t)));
+    if (!Graph.spanTop || !Graph.spanBottom || !Graph.spanCovered || !Graph.values || !Graph.averaged || !Graph.has ||
+        !Graph.rowsOf) {
         DEBUG_LOG("GraphDraw() err,malloc() failed,width=%d", width);
         FreeBuffers();
         return 0;
@@ -110,6 +132,8 @@ const char* UnitWord(int32_t unit) {
 // double precision (a maximum on a series value may take the next one as the
 // rounding of log10 falls). Fixed: the stored scale, drawn as 1 when it is 0
 // or less so that no division by zero or sign flip reaches the trace.
+double ScaleOfMax(int64_t m, char* text, size_t size);
+
 double FullScale(const uint64_t* buffer, int W, int64_t interval, const FilterEntry* entry, char* text, size_t size) {
     if (!entry->autoScale) {
         snprintf(text, size, "%" PRId64, entry->scale);
@@ -120,7 +144,11 @@ double FullScale(const uint64_t* buffer, int W, int64_t interval, const FilterEn
         int64_t v = static_cast<int64_t>(buffer[j]);
         if (v > maxRaw) maxRaw = v;
     }
-    int64_t m = ToUnit(static_cast<uint64_t>(maxRaw), entry->unit, interval);
+    return ScaleOfMax(ToUnit(static_cast<uint64_t>(maxRaw), entry->unit, interval), text, size);
+}
+
+// The 1-2-5 full scale at or above a maximum m, and its text ("50K").
+double ScaleOfMax(int64_t m, char* text, size_t size) {
     double d = m > 0 ? static_cast<double>(m) : 1.0;
     double lg = log10(d);
     double e = floor(lg);
@@ -256,7 +284,7 @@ void QueueTrace(DrawSurface* surface, const uint64_t* buffer, const FilterEntry*
                 const char* errorText, int visible, int64_t interval) {
     int W = surface->width;
     double fullScale = TraceLabel(buffer, W, interval, entry, index, errorText);
-    if (!visible || Graph.spanCount > FilterSetMax) return;
+    if (!visible || Graph.spanCount >= kMaxTraces) return;
     size_t row = static_cast<size_t>(Graph.spanCount) * static_cast<size_t>(W);
     int32_t* top = Graph.spanTop + row;
     int32_t* bottom = Graph.spanBottom + row;
@@ -274,6 +302,237 @@ void QueueTrace(DrawSurface* surface, const uint64_t* buffer, const FilterEntry*
     Graph.spanColor[Graph.spanCount++] = entry->color;
 }
 
+// ---------------------------------------------------------------- values
+
+// The general path: a trace of plotted values (doubles, with gaps), for a
+// calculation, a log scale, a moving average or a style other than the
+// line. The designed trace above stays the line of plain counts.
+
+// A value of a calculation's field with its unit: time in s, ms, us or ns
+// by its size, other values with K, M, G, T below 1000 of them, three
+// significant digits.
+}  // namespace
+
+void GraphFieldValueText(double v, int32_t kind, char* out, size_t size) {
+    if (kind == CalcKindTime) {
+        static const struct {
+            double at;
+            const char* unit;
+        } kTime[] = {{1.0, "s"}, {1e-3, "ms"}, {1e-6, "\xc2\xb5s"}, {1e-9, "ns"}};
+        for (const auto& t : kTime) {
+            if (fabs(v) >= t.at || t.at == 1e-9) {
+                snprintf(out, size, "%.3g %s", v / t.at, t.unit);
+                return;
+            }
+        }
+    }
+    static const char kPrefixes[] = " KMGTPE";
+    int k = 0;
+    while (fabs(v) >= 999.5 && k < 6) {
+        v /= 1000.0;
+        ++k;
+    }
+    if (k == 0) {
+        snprintf(out, size, "%.3g", v);
+    } else {
+        snprintf(out, size, "%.3g%c", v, kPrefixes[k]);
+    }
+}
+
+namespace {
+
+// The row's plotted values per column into Graph.values / Graph.has.
+void RowValues(const GraphRow* row, int W, int64_t interval) {
+    const FilterEntry* e = &row->entry;
+    if (e->calc == CalcNone) {
+        const uint64_t* counts = e->unit == UnitPacket || e->unit == UnitPps ? row->packets : row->bytes;
+        for (int j = 0; j < W; ++j) {
+            Graph.values[j] = static_cast<double>(ToUnit(counts[j], e->unit, interval));
+            Graph.has[j] = 1;
+        }
+        return;
+    }
+    for (int j = 0; j < W; ++j) {
+        long double v;
+        Graph.has[j] = static_cast<uint8_t>(CalcValue(&row->calc[j], e->calc, &v));
+        Graph.values[j] = Graph.has[j] ? CalcPlotted(v, row->calcKind) : 0.0;
+    }
+}
+
+// Each column the mean of its value and the n - 1 older ones that have one.
+void MovingAverage(int W, int n) {
+    double sum = 0;
+    int have = 0;
+    // from the oldest column to the newest, a window sliding over j .. j+n-1
+    for (int j = W - 1; j >= 0; --j) {
+        if (Graph.has[j]) {
+            sum += Graph.values[j];
+            ++have;
+        }
+        int leaving = j + n;
+        if (leaving < W && Graph.has[leaving]) {
+            sum -= Graph.values[leaving];
+            --have;
+        }
+        Graph.averaged[j] = have ? sum / have : 0.0;
+    }
+    for (int j = 0; j < W; ++j) {
+        // a column the window reaches holds a value
+        int any = 0;
+        for (int k = j; k < j + n && k < W && !any; ++k) any = Graph.has[k];
+        Graph.values[j] = Graph.averaged[j];
+        Graph.averaged[j] = any;
+    }
+    for (int j = 0; j < W; ++j) Graph.has[j] = Graph.averaged[j] != 0.0;
+}
+
+// The full scale of the values and its text with the row's unit word
+// ("50K bps", "20 ms").
+double ValuesScale(const GraphRow* row, int W, char* text, size_t size) {
+    const FilterEntry* e = &row->entry;
+    if (!e->autoScale) {
+        snprintf(text, size, "%" PRId64 "%s%s", e->scale, e->calc == CalcNone && UnitWord(e->unit)[0] ? " " : "",
+                 e->calc == CalcNone ? UnitWord(e->unit) : "");
+        return e->scale > 0 ? static_cast<double>(e->scale) : 1.0;
+    }
+    double m = 0;
+    for (int j = 0; j < W; ++j) {
+        if (Graph.has[j] && Graph.values[j] > m) m = Graph.values[j];
+    }
+    if (e->calc == CalcNone) {
+        char digits[32];
+        double scale = ScaleOfMax(static_cast<int64_t>(ceil(m)), digits, sizeof digits);
+        snprintf(text, size, "%s %s", digits, UnitWord(e->unit));
+        return scale;
+    }
+    if (m <= 0) m = 1e-300;
+    double lg = floor(log10(m));
+    double base = pow(10.0, lg);
+    double f = m / base;
+    double scale = (f <= 1.0 ? 1.0 : f <= 2.0 ? 2.0 : f <= 5.0 ? 5.0 : 10.0) * base;
+    if (m == 1e-300) scale = 1.0;
+    GraphFieldValueText(scale, row->calcKind, text, size);
+    return scale;
+}
+
+// Row of a plotted value, linear or logarithmic (five decades under the
+// full scale; zero and below on the bottom row), pulled into -1 .. H as
+// RowOf does.
+int RowOfValue(double v, double fullScale, int H, int logScale) {
+    double q;
+    if (logScale) {
+        double lo = fullScale / 1e5;
+        q = v <= lo ? 0.0 : (log10(v) - log10(lo)) / (log10(fullScale) - log10(lo));
+    } else {
+        q = v / fullScale;
+    }
+    q *= static_cast<double>(H - 1);
+    if (q > static_cast<double>(H)) q = static_cast<double>(H);
+    if (q < -1.0) q = -1.0;
+    return H - 1 - static_cast<int>(q);
+}
+
+// The columns' runs of a trace of values in a style. rows[j] is column j's
+// row, or INT32_MIN for no value. emit(x, top, bottom) as TraceSpans.
+template <typename Emit>
+void ValueSpans(const int32_t* rows, int W, int H, int32_t style, Emit emit) {
+    const int32_t none = INT32_MIN;
+    for (int j = 0; j < W; ++j) {
+        int x = W - 1 - j;
+        int y = rows[j];
+        if (y == none) {
+            emit(x, 1, 0);
+            continue;
+        }
+        int top = y, bottom = y;
+        switch (style) {
+            case StyleImpulse:
+            case StyleBar: bottom = H - 1; break;
+            case StyleDots: bottom = y + 1; break;
+            case StyleStep:
+                // the join to the older point stands in this (the newer) column
+                if (j + 1 < W && rows[j + 1] != none) {
+                    top = y < rows[j + 1] ? y : rows[j + 1];
+                    bottom = y > rows[j + 1] ? y : rows[j + 1];
+                }
+                break;
+            default: {
+                // the designed joins: each in the column of the higher point
+                int older = j + 1 < W ? rows[j + 1] : none;
+                int newer = j > 0 ? rows[j - 1] : none;
+                if (newer != none && newer > bottom) bottom = newer;
+                if (older != none && older > bottom) bottom = older;
+                break;
+            }
+        }
+        if (top > bottom) std::swap(top, bottom);
+        emit(x, top < 0 ? 0 : top, bottom > H - 1 ? H - 1 : bottom);
+    }
+}
+
+// A trace in the frame's queue from spans computed by fill(top, bottom).
+template <typename Fill>
+void QueueSpans(DrawSurface* surface, uint32_t color, Fill fill) {
+    if (Graph.spanCount >= kMaxTraces) return;
+    int W = surface->width;
+    size_t base = static_cast<size_t>(Graph.spanCount) * static_cast<size_t>(W);
+    int32_t* top = Graph.spanTop + base;
+    int32_t* bottom = Graph.spanBottom + base;
+    int firstRow = surface->height, lastRow = -1;
+    fill([&](int x, int lo, int hi) {
+        top[x] = lo;
+        bottom[x] = hi;
+        if (lo > hi) return;
+        if (lo < firstRow) firstRow = lo;
+        if (hi > lastRow) lastRow = hi;
+    });
+    Graph.spanFirstRow[Graph.spanCount] = firstRow;
+    Graph.spanLastRow[Graph.spanCount] = lastRow;
+    Graph.spanColor[Graph.spanCount++] = color;
+}
+
+// The general trace of a row and its legend label.
+void QueueValueTrace(DrawSurface* surface, const GraphStyle* style, const GraphRow* row, int index, int64_t interval) {
+    const int W = surface->width, H = surface->height;
+    const FilterEntry* e = &row->entry;
+    RowValues(row, W, interval);
+    if (style->movingAverage > 1) MovingAverage(W, style->movingAverage);
+    char scaleText[64];
+    double fullScale = ValuesScale(row, W, scaleText, sizeof scaleText);
+    char label[kLegendLabelSize];
+    if (row->message[0]) {
+        snprintf(label, sizeof label, "error: %.255s", row->message);
+    } else if (e->calc != CalcNone) {
+        snprintf(label, sizeof label, "%s %.127s%s%.255s : %s", FilterCalcKeyword(e->calc), e->calcField,
+                 e->filterText[0] ? " of " : "", e->filterText, scaleText);
+    } else {
+        snprintf(label, sizeof label, "%s : %.255s", scaleText, e->filterText);
+    }
+    if (index >= 0 && index < FilterSetMax) {
+        memcpy(LegendLabels[index], label, strlen(label) + 1);
+        snprintf(Graph.legendScale[index], sizeof Graph.legendScale[index], "%s", scaleText);
+        Graph.legendUnit[index] = -1;  // the unit is in the scale's text
+    }
+    if (!row->visible) return;
+    int32_t* rows = Graph.rowsOf;
+    for (int j = 0; j < W; ++j) {
+        rows[j] = Graph.has[j] ? RowOfValue(Graph.values[j], fullScale, H, style->logScale) : INT32_MIN;
+    }
+    if (e->style == StyleBar) {
+        // a dimmed fill under the points in the full colour
+        uint32_t dim = (e->color >> 1) & 0x7f7f7f;
+        QueueSpans(surface, dim, [&](auto emit) { ValueSpans(rows, W, H, StyleBar, emit); });
+        QueueSpans(surface, e->color, [&](auto emit) { ValueSpans(rows, W, H, StyleDots, emit); });
+        return;
+    }
+    QueueSpans(surface, e->color, [&](auto emit) { ValueSpans(rows, W, H, e->style, emit); });
+}
+
+// 1 when a row needs the general path.
+int GeneralPath(const GraphStyle* style, const GraphRow* row) {
+    return row->entry.calc != CalcNone || row->entry.style != StyleLine || style->logScale || style->movingAverage > 1;
+}
+
 // ---------------------------------------------------------------- frame
 
 // A row's counts as its trace plots them: packets for the packet units,
@@ -282,18 +541,26 @@ const uint64_t* RowCounts(const GraphRow* row) {
     return row->entry.unit == UnitPacket || row->entry.unit == UnitPps ? row->packets : row->bytes;
 }
 
-void DrawRow(DrawSurface* surface, const GraphView* view, const GraphRows* rows, int i) {
+void DrawRow(DrawSurface* surface, const GraphStyle* style, const GraphView* view, const GraphRows* rows, int i) {
     const GraphRow* row = &rows->filter[i];
     if (!row->present) return;
+    if (GeneralPath(style, row)) {
+        QueueValueTrace(surface, style, row, i, view->columnTime);
+        return;
+    }
     QueueTrace(surface, RowCounts(row), &row->entry, i, row->message, row->visible, view->columnTime);
 }
 
 // The trace of all traffic alone; its legend row gets a rectangle of its
 // own so the window's rectangles stay as they were.
-void DrawAll(DrawSurface* surface, const GraphView* view, const GraphRows* rows) {
+void DrawAll(DrawSurface* surface, const GraphStyle* style, const GraphView* view, const GraphRows* rows) {
     static const int kVisible[1] = {1};
     const GraphRow* all = &rows->all;
-    QueueTrace(surface, all->bytes, &all->entry, 0, all->message, 1, view->columnTime);
+    if (GeneralPath(style, all)) {
+        QueueValueTrace(surface, style, all, 0, view->columnTime);
+    } else {
+        QueueTrace(surface, all->bytes, &all->entry, 0, all->message, 1, view->columnTime);
+    }
     PaintSpans(surface);
     Graph.frame.allTraffic = 1;
     GraphDrawLegend(surface, &all->entry, 1, -1, &Graph.frame.allRect, kVisible);
@@ -379,16 +646,16 @@ int GraphDraw(DrawSurface* surface, const GraphStyle* style, const GraphView* vi
     if (rows->width >= W && rows->storage && EnsureSpanBuffers(W)) {
         Graph.frame.width = W;
         if (rows->allOnly) {
-            DrawAll(surface, view, rows);
+            DrawAll(surface, style, view, rows);
         } else {
             int count = rows->count;
             int selected = rows->selected >= 0 && rows->selected < count ? rows->selected : -1;
             // last to first, so that lower-numbered filters lie on top; the
             // selected one last of all
             for (int i = count - 1; i >= 0; --i) {
-                if (i != selected) DrawRow(surface, view, rows, i);
+                if (i != selected) DrawRow(surface, style, view, rows, i);
             }
-            if (selected >= 0) DrawRow(surface, view, rows, selected);
+            if (selected >= 0) DrawRow(surface, style, view, rows, selected);
             PaintSpans(surface);
             int visible[FilterSetMax];
             FilterEntry entries[FilterSetMax];

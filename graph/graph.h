@@ -119,6 +119,11 @@ int64_t GraphLocalMicros(int64_t epochMicros);
 // unknown units give 0.
 int64_t GraphToUnit(uint64_t raw, int32_t unit, int64_t interval);
 
+// A value of a calculation's field with its unit (kind: CalcKind): time
+// (in seconds) as "1.2 s", "20 ms", "45 µs", "3 ns"; other values to three
+// significant digits with K, M, G, T, P, E ("1.52M").
+void GraphFieldValueText(double v, int32_t kind, char* out, size_t size);
+
 // The unit's word in labels: "bytes", "bps", "packets", "pps", or "".
 const char* GraphUnitWord(int32_t unit);
 

@@ -30,6 +30,13 @@ void GraphCsvWriteHeader(FILE* out, const GraphRows* rows, int clockColumn) {
         fputc(',', out);
         snprintf(name, sizeof name, "%s bytes", rows->filter[i].entry.filterText);
         CsvWriteField(out, name);
+        const FilterEntry* e = &rows->filter[i].entry;
+        if (e->calc != CalcNone) {
+            char column[sizeof e->filterText + sizeof e->calcField + 16];
+            snprintf(column, sizeof column, "%s %s(%s)", e->filterText, FilterCalcKeyword(e->calc), e->calcField);
+            fputc(',', out);
+            CsvWriteField(out, column);
+        }
     }
     if (rows->droppedKnown) fputs(",dropped_packets", out);
     fputc('\n', out);
@@ -41,7 +48,7 @@ void GraphCsvWriteColumns(FILE* out, const GraphView* view, const GraphRows* row
     if (oldest >= rows->width) oldest = rows->width - 1;
     for (int j = oldest; j >= newest; j--) {
         int64_t start = GraphViewColumnStart(view, j);
-        char line[96 + (FilterSetMax + 1) * 42];
+        char line[96 + (FilterSetMax + 1) * 42 + FilterSetMax * 48];
         int n = 0;
         if (clockColumn) {
             GraphCsvIsoTime(view->clockBase + start, line, 48);
@@ -58,6 +65,15 @@ void GraphCsvWriteColumns(FILE* out, const GraphView* view, const GraphRows* row
             uint64_t packets = row->present ? row->packets[j] : 0;
             uint64_t bytes = row->present ? row->bytes[j] : 0;
             n += snprintf(line + n, sizeof line - n, ",%" PRIu64 ",%" PRIu64, packets, bytes);
+            if (row->entry.calc != CalcNone) {
+                // empty where min, max or avg have no value
+                char value[48] = "";
+                long double v;
+                if (row->present && CalcValue(&row->calc[j], row->entry.calc, &v)) {
+                    CalcValueText(v, row->calcKind, row->entry.calc, value, sizeof value);
+                }
+                n += snprintf(line + n, sizeof line - n, ",%s", value);
+            }
         }
         if (rows->droppedKnown) n += snprintf(line + n, sizeof line - n, ",%" PRIu64, rows->dropped[j]);
         line[n++] = '\n';

@@ -4,10 +4,13 @@
 // graph drew from the same rows.
 //
 //   header  [interval_start_time,]interval_start_us,all_packets,all_bytes,
-//           then "TEXT packets","TEXT bytes" for each filter row,
+//           then "TEXT packets","TEXT bytes" for each filter row, and
+//           "TEXT CALC(FIELD)" after them for a row with a calculation,
 //           [,dropped_packets]
 //   line    [ISO 8601 local time,]start in microseconds since time 0,
-//           packets and bytes of all traffic, then of each filter row,
+//           packets and bytes of all traffic, then of each filter row
+//           (and the calculation's value: integers whole, time in seconds
+//           with nanosecond digits, empty where min, max or avg have none),
 //           [then the packets the capture missed in the interval]
 //
 // The clock column (lumo's) holds the interval's start as local time with

@@ -22,6 +22,7 @@ void PointRows(GraphRows* rows) {
         GraphRow* row = k < FilterSetMax ? &rows->filter[k] : &rows->all;
         row->bytes = rows->storage ? rows->storage + 2 * static_cast<size_t>(k) * w : nullptr;
         row->packets = rows->storage ? row->bytes + w : nullptr;
+        row->calc = rows->calcStorage ? rows->calcStorage + static_cast<size_t>(k) * w : nullptr;
     }
     rows->dropped = rows->storage ? rows->storage + 2 * static_cast<size_t>(kRowSlots) * w : nullptr;
 }
@@ -42,7 +43,10 @@ int GraphRowsReset(GraphRows* rows, int width) {
         if (width > 0) {
             size_t cells = kArrays * static_cast<size_t>(width);
             rows->storage = static_cast<uint64_t*>(malloc(cells * sizeof(uint64_t)));
-            if (!rows->storage) {
+            rows->calcStorage = static_cast<CalcCell*>(
+                malloc(static_cast<size_t>(kRowSlots) * static_cast<size_t>(width) * sizeof(CalcCell)));
+            if (!rows->storage || !rows->calcStorage) {
+                GraphRowsFree(rows);
                 DEBUG_LOG("GraphRowsReset() err,malloc() failed,width=%d", width);
                 return 0;
             }
@@ -52,6 +56,8 @@ int GraphRowsReset(GraphRows* rows, int width) {
     }
     if (rows->storage) {
         memset(rows->storage, 0, kArrays * static_cast<size_t>(width) * sizeof(uint64_t));
+        memset(static_cast<void*>(rows->calcStorage), 0,
+               static_cast<size_t>(kRowSlots) * static_cast<size_t>(width) * sizeof(CalcCell));
     }
     rows->known = width;
     rows->droppedKnown = 0;
@@ -74,7 +80,9 @@ int GraphRowsReset(GraphRows* rows, int width) {
 
 void GraphRowsFree(GraphRows* rows) {
     free(rows->storage);
+    free(rows->calcStorage);
     rows->storage = nullptr;
+    rows->calcStorage = nullptr;
     rows->width = 0;
     rows->known = 0;
     PointRows(rows);
@@ -91,17 +99,22 @@ void GraphRowsSetFilters(GraphRows* rows, const FilterEntry* entries, int count,
         row->present = 1;
         row->visible = visible ? (visible[i] != 0) : 1;
         row->message[0] = '\0';
+        row->calcKind = CalcKindNone;
     }
 }
 
 int GraphRowsCopy(GraphRows* dst, const GraphRows* src) {
     if (!GraphRowsReset(dst, src->width)) return 0;
     uint64_t* storage = dst->storage;
+    CalcCell* calcStorage = dst->calcStorage;
     *dst = *src;
     dst->storage = storage;
+    dst->calcStorage = calcStorage;
     PointRows(dst);
     if (storage) {
         memcpy(storage, src->storage, kArrays * static_cast<size_t>(src->width) * sizeof(uint64_t));
+        memcpy(static_cast<void*>(calcStorage), src->calcStorage,
+               static_cast<size_t>(kRowSlots) * static_cast<size_t>(src->width) * sizeof(CalcCell));
     }
     return 1;
 }

@@ -18,6 +18,7 @@
 #include <cstdint>
 
 #include "filterset/filterset.h"
+#include "platform/calc.h"
 
 constexpr int kGraphMessageSize = 256;  // a row's message, NUL included
 
@@ -45,6 +46,10 @@ struct GraphRow {
     char message[kGraphMessageSize];  // its judge's last message, "" when none: the legend shows it instead
     uint64_t* bytes;                  // wire bytes per column, newest first (width values)
     uint64_t* packets;                // packets per column, newest first
+    // A filter with a calculation (entry.calc): its sums per column and the
+    // kind of its field (CalcKind; none until its judge named it).
+    CalcCell* calc;
+    int32_t calcKind;
 };
 
 struct GraphRows {
@@ -63,6 +68,7 @@ struct GraphRows {
     char notice[96];
     char noticeTip[320];
     uint64_t* storage;  // the rows' values, made for width
+    CalcCell* calcStorage;
 };
 
 // The axis time at which column j starts: (rightEdge / columnTime - j) *

@@ -92,6 +92,23 @@ int BuildLines(const GraphView* view, const GraphRows* rows, const GraphStyle* s
         const GraphRow* row = &rows->filter[i];
         if (!row->present || !row->visible) continue;
         const FilterEntry* e = &row->entry;
+        if (e->calc != CalcNone) {
+            char name[kReadoutNameMax + 8];
+            char value[48] = "no value";
+            long double v;
+            if (CalcValue(&row->calc[j], e->calc, &v)) {
+                if (e->calc == CalcCount) {
+                    snprintf(value, sizeof value, "%.0Lf", v);
+                } else {
+                    GraphFieldValueText(CalcPlotted(v, row->calcKind), row->calcKind, value, sizeof value);
+                }
+            }
+            NameText(e->filterText, name, sizeof name);
+            snprintf(lines[n].text, sizeof lines[n].text, "%s  %s %.40s %s", name, FilterCalcKeyword(e->calc),
+                     e->calcField, value);
+            lines[n++].color = e->color;
+            continue;
+        }
         uint64_t raw = e->unit == UnitPacket || e->unit == UnitPps ? row->packets[j] : row->bytes[j];
         ValueLine(&lines[n++], e->filterText, raw, e->unit, view->columnTime, e->color);
     }

@@ -27,6 +27,7 @@
 
 #include "capture/pcaprecord.h"
 #include "pipeline/childconsole.h"
+#include "pipeline/calcstore.h"
 #include "pipeline/packetstore.h"
 #include "pipeline/packetsummary.h"
 #include "pipeline/rawsharkmngr.h"
@@ -72,6 +73,7 @@ int CaptureFileReadStart(CaptureFileJob* job) {
     // readers mark the store: both the new list and the reset wait for it.
     WaitForReaderEnd();
     PacketSummaryReset();
+    CalcStoreReset();
     PacketStoreReset();
     job->state.store(CaptureFileQueued, std::memory_order_release);
     try {
@@ -90,6 +92,7 @@ int CaptureFileReadFinish(CaptureFileJob* job) {
     int state = job->state.load(std::memory_order_acquire);
     if (state == CaptureFileFailed) {
         PacketSummaryReset();
+        CalcStoreReset();
         PacketStoreReset();
     }
     return state;
@@ -182,6 +185,7 @@ static void KeepPart(CaptureFileJob* job, int cutShort, const char* reason, int6
 // then is the run finished, so the window never draws from a store that
 // changes under it.
 static void FinishRun(CaptureFileJob* job) {
+    CalcStoreSort();
     if (!PacketStoreSortByTime()) {
         DEBUG_LOG("PacketStoreSortByTime() err,out of memory");
     } else if (!PacketSummaryBuild(job->filterCount)) {
@@ -328,13 +332,25 @@ static int ParseNumber(const char** p, const char* end, int64_t* out) {
 // One record line "SECS NSECS LEN VERDICTS": the packet into the store with
 // the bits of the filters that matched. Returns 0 when the line is not one.
 static int TakeRecord(JudgeRun* run, const char* line, const char* end) {
+    CaptureFileJob* job = run->job;
     int64_t secs, nsecs, length;
     const char* p = line;
     if (!ParseNumber(&p, end, &secs) || p >= end || *p++ != ' ') return 0;
     if (!ParseNumber(&p, end, &nsecs) || p >= end || *p++ != ' ') return 0;
     if (!ParseNumber(&p, end, &length) || length < 0 || length > UINT32_MAX || p >= end || *p++ != ' ') return 0;
-    if (end - p != run->servedCount) return 0;
-    CaptureFileJob* job = run->job;
+    const char* verdicts = p;
+    if (end - p < run->servedCount) return 0;
+    p += run->servedCount;
+    // a word for each judged filter with a calculation
+    CalcCell cells[FilterSetMax];
+    for (int i = 0; i < run->servedCount; ++i) {
+        if (job->entries[run->served[i]].calc == CalcNone) continue;
+        if (p >= end || *p != ' ') return 0;
+        const char* word = ++p;
+        while (p < end && *p != ' ') ++p;
+        if (!CalcCellParse(word, static_cast<int>(p - word), &cells[i])) return 0;
+    }
+    if (p != end) return 0;
     int64_t stamp;
     if (__builtin_mul_overflow(secs, int64_t{1000000000}, &stamp) || __builtin_add_overflow(stamp, nsecs, &stamp)) {
         // a stamp beyond the year 2262 ends the reading like damage does
@@ -346,14 +362,22 @@ static int TakeRecord(JudgeRun* run, const char* line, const char* end) {
         run->baseNs = stamp;
         PacketStoreSetBaseTime(EpochMicros(stamp));
     }
-    if (!PacketStoreAdd(OffsetMicros(stamp, run->baseNs), static_cast<uint32_t>(length))) {
+    const int64_t time = OffsetMicros(stamp, run->baseNs);
+    if (!PacketStoreAdd(time, static_cast<uint32_t>(length))) {
         Fail(job, "malloc() error");
         run->failed = 1;
         return -1;
     }
     uint16_t bits = run->alwaysBits;
     for (int i = 0; i < run->servedCount; ++i) {
-        if (p[i] == '1') bits |= static_cast<uint16_t>(1u << run->served[i]);
+        if (verdicts[i] != '1') continue;
+        bits |= static_cast<uint16_t>(1u << run->served[i]);
+        if (job->entries[run->served[i]].calc != CalcNone && cells[i].count &&
+            !CalcStoreAdd(run->served[i], time, &cells[i])) {
+            Fail(job, "malloc() error");
+            run->failed = 1;
+            return -1;
+        }
     }
     if (bits) {
         for (int i = 0; i < FilterSetMax; ++i) {
@@ -389,6 +413,21 @@ static int TakeLine(JudgeRun* run, const char* line, const char* end) {
         if (ParseNumber(&p, end, &position) && position >= 1 && position <= run->servedCount) {
             int f = run->served[position - 1];
             snprintf(job->lastMessages[f], sizeof job->lastMessages[f], "%.*s", static_cast<int>(end - line), line);
+        }
+        return 1;
+    }
+    if (After(line, end, "lumo_judge: field ", text, sizeof text) ||
+        After(line, end, "lumo_judge: kind ", text, sizeof text)) {
+        const int kind = line[12] == 'k';
+        const char* p = line + (kind ? 17 : 18);
+        int64_t position;
+        if (ParseNumber(&p, end, &position) && position >= 1 && position <= run->servedCount) {
+            int f = run->served[position - 1];
+            if (kind && p < end && *p == ' ') {
+                CalcStoreSetKind(f, CalcKindOfName(p + 1, static_cast<int>(end - p - 1)));
+            } else if (!kind) {
+                snprintf(job->lastMessages[f], sizeof job->lastMessages[f], "%.*s", static_cast<int>(end - line), line);
+            }
         }
         return 1;
     }
@@ -447,7 +486,7 @@ static void ReadWithJudge(CaptureFileJob* job) {
     } else {
         run->job = job;
         for (int i = 0; i < job->filterCount && i < FilterSetMax; ++i) {
-            if (job->entries[i].filterText[0]) {
+            if (FilterNeedsJudge(&job->entries[i])) {
                 run->served[run->servedCount++] = i;
             } else {
                 run->alwaysBits |= static_cast<uint16_t>(1u << i);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "pipeline/calcstore.h"
 #include "pipeline/packetstore.h"
 #include "pipeline/packetsummary.h"
 
@@ -41,5 +42,11 @@ int OfflineRowsFill(GraphRows* rows, const GraphView* view, const FilterEntry* e
         out.packets[1 + i] = rows->filter[i].packets;
     }
     PacketSummaryFold(view->rightEdge, view->columnTime, view->width, &out);
+    for (int i = 0; i < rows->count; ++i) {
+        GraphRow* row = &rows->filter[i];
+        if (row->entry.calc == CalcNone) continue;
+        CalcStoreFold(i, view->rightEdge, view->columnTime, view->width, row->calc);
+        row->calcKind = CalcStoreKind(i);
+    }
     return 1;
 }

@@ -153,6 +153,8 @@ int SampleCounterInit(SampleCounter* counter, uint32_t size) {
 }
 
 void SampleCounterFree(SampleCounter* counter) {
+    delete[] counter->calc;
+    counter->calc = nullptr;
     delete[] counter->bytes;
     delete[] counter->packets;
     counter->bytes = nullptr;
@@ -160,7 +162,22 @@ void SampleCounterFree(SampleCounter* counter) {
     counter->size = 0;
 }
 
-void SampleCounterAdvance(SampleCounter* counter, int matched) {
+int SampleCounterInitCalc(SampleCounter* counter) {
+    delete[] counter->calc;
+    counter->calc = new (std::nothrow) CalcAtom[counter->size]();
+    return counter->calc != nullptr;
+}
+
+void SampleCounterAdvance(SampleCounter* counter, int matched) { SampleCounterAdvanceCalc(counter, matched, nullptr); }
+
+static void ClearCalc(CalcAtom* a) {
+    a->count.store(0, std::memory_order_relaxed);
+    a->sum.store(0, std::memory_order_relaxed);
+    a->min.store(0, std::memory_order_relaxed);
+    a->max.store(0, std::memory_order_relaxed);
+}
+
+void SampleCounterAdvanceCalc(SampleCounter* counter, int matched, const CalcCell* cell) {
     uint64_t c = counter->cursor.load(std::memory_order_relaxed);
     // A verdict for a packet that is not stored (a stray line) would read a
     // slot the capture thread may be writing; it is dropped instead.
@@ -182,6 +199,7 @@ void SampleCounterAdvance(SampleCounter* counter, int matched) {
                     uint64_t i = static_cast<uint64_t>(previous + static_cast<int64_t>(s)) & mask;
                     packets[i].store(0, std::memory_order_relaxed);
                     bytes[i].store(0, std::memory_order_relaxed);
+                    if (counter->calc) ClearCalc(&counter->calc[i]);
                 }
             }
         }
@@ -190,6 +208,18 @@ void SampleCounterAdvance(SampleCounter* counter, int matched) {
             // One writer per counter: load and store, no read-modify-write.
             bytes[i].store(bytes[i].load(std::memory_order_relaxed) + slot->header.orig_len, std::memory_order_relaxed);
             packets[i].store(packets[i].load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+            if (counter->calc && cell && cell->count) {
+                CalcAtom* a = &counter->calc[i];
+                uint64_t had = a->count.load(std::memory_order_relaxed);
+                double lo = static_cast<double>(cell->min), hi = static_cast<double>(cell->max);
+                if (had == 0 || lo < a->min.load(std::memory_order_relaxed))
+                    a->min.store(lo, std::memory_order_relaxed);
+                if (had == 0 || hi > a->max.load(std::memory_order_relaxed))
+                    a->max.store(hi, std::memory_order_relaxed);
+                a->sum.store(a->sum.load(std::memory_order_relaxed) + static_cast<double>(cell->sum),
+                             std::memory_order_relaxed);
+                a->count.store(had + cell->count, std::memory_order_relaxed);
+            }
         }
     }
     if (matched) {
@@ -231,6 +261,26 @@ static void ReadRing(const SampleCounter* counter, const std::atomic<T>* ring, i
         } else {
             out[j] = ring[static_cast<uint64_t>(bin) & mask].load(std::memory_order_relaxed);
         }
+    }
+}
+
+void SampleCounterReadCalc(const SampleCounter* counter, int64_t now, CalcCell* out, int n) {
+    for (int j = 0; j < n; ++j) out[j] = CalcCell{};
+    if (n <= 0 || !counter->calc || counter->cursor.load(std::memory_order_acquire) == 0) return;
+    int64_t nowBin = PacketRingBinAt(now);
+    int64_t size = counter->size;
+    uint64_t mask = static_cast<uint64_t>(size) - 1;
+    int j = 0;
+    while (j < n && j < nowBin - counter->lastBin.load(std::memory_order_acquire)) ++j;  // no data there yet
+    int64_t lastBin = counter->lastBin.load(std::memory_order_acquire);
+    for (; j < n; ++j) {
+        int64_t bin = nowBin - j;
+        if (j > nowBin || bin <= lastBin - size) continue;
+        const CalcAtom* a = &counter->calc[static_cast<uint64_t>(bin) & mask];
+        out[j].count = a->count.load(std::memory_order_relaxed);
+        out[j].sum = a->sum.load(std::memory_order_relaxed);
+        out[j].min = a->min.load(std::memory_order_relaxed);
+        out[j].max = a->max.load(std::memory_order_relaxed);
     }
 }
 

@@ -18,9 +18,19 @@
 #include <atomic>
 #include <cstdint>
 
+#include "platform/calc.h"
 #include "pipeline/record.h"
 
 constexpr uint64_t kPacketRingSlots = 0x40000;  // 262144 slots, packet k in slot k & 0x3FFFF
+
+// One bin of a calculation: the sums of a field's occurrences (doubles, so
+// each word is atomic; time in nanoseconds).
+struct CalcAtom {
+    std::atomic<uint64_t> count;
+    std::atomic<double> sum;
+    std::atomic<double> min;
+    std::atomic<double> max;
+};
 
 struct SampleCounter {
     std::atomic<uint64_t> cursor;          // ring number of the next packet to consume
@@ -32,6 +42,7 @@ struct SampleCounter {
     std::atomic<uint32_t>* packets;        // size values, bin b at b & (size - 1)
     std::atomic<uint64_t>* bytes;          // size values, same indexing
     uint32_t size;                         // bins per ring, a power of two
+    CalcAtom* calc;                        // a filter with a calculation: size bins, else null
 };
 
 // ---------------------------------------------------------------- ring
@@ -72,14 +83,26 @@ uint64_t PacketRingCount();
 // of two), zero-filled. Returns 1, or 0 with both rings null.
 int SampleCounterInit(SampleCounter* counter, uint32_t size);
 
-// Frees both rings if present and nulls them.
+// Frees every ring if present and nulls them.
 void SampleCounterFree(SampleCounter* counter);
+
+// Adds the calculation's ring (size bins of empty sums) to an initialised
+// counter. Returns 1, or 0 when it cannot be allocated.
+int SampleCounterInitCalc(SampleCounter* counter);
 
 // Consumes ring packet `cursor`: clears the bins skipped since the previous
 // packet, adds the packet's wire length and one packet to its bin when
 // matched, advances the cursor. Does nothing when packet `cursor` is not
 // stored yet (a stray verdict). Only the counter's one writer thread.
 void SampleCounterAdvance(SampleCounter* counter, int matched);
+
+// The same for a counter with a calculation: a matched packet's sums (null
+// for none) go into its bin's.
+void SampleCounterAdvanceCalc(SampleCounter* counter, int matched, const CalcCell* cell);
+
+// The calculation's bins as SampleCounterRead reads (out[j] empty where the
+// rule reads zero, or when the counter has no calculation). Any thread.
+void SampleCounterReadCalc(const SampleCounter* counter, int64_t now, CalcCell* out, int n);
 
 // Fills each non-null output with n values, element j the bin j intervals
 // before the bin of `now` (a PerfCounter reading). Bins a full ring or more

@@ -109,9 +109,13 @@ static int BuildJudge(const RawsharkBlock* rawshark, const char* judgePath, int 
     if (!ok) return 0;
     RawsharkCommandAppendPreferences(command);
     for (int i = 0; ok && i < count; ++i) {
+        if (!FilterNeedsJudge(&entries[i])) continue;
         const char* text = entries[i].filterText;
-        if (!text[0]) continue;
         ok = AddText(command, "-R \"%s\" ", text) && AddArg(command, "-R") && AddArg(command, text);
+        if (ok && entries[i].calc != CalcNone) {
+            const char* field = entries[i].calcField;
+            ok = AddText(command, "-F \"%s\" ", field) && AddArg(command, "-F") && AddArg(command, field);
+        }
     }
     return ok;
 }

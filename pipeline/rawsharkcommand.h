@@ -35,9 +35,10 @@ struct RawsharkCommand {
 int RawsharkCommandBuild(const RawsharkBlock* rawshark, int linkType, const char* filterText, RawsharkCommand* command);
 
 // Builds the lumo_judge command of a one-pass list: text
-//   JUDGE -d encap:N -n [-N LETTERS] [-o "PREF"]... -R "F1" -R "F2" ...
-// (the preferences read from the data folder; one -R per non-empty filter of
-// entries[0..count), in order) and argv to match. Returns 1, or 0 when it
+//   JUDGE -d encap:N -n [-N LETTERS] [-o "PREF"]... -R "F1" [-F "FIELD"] ...
+// (the preferences read from the data folder; one -R per filter of
+// entries[0..count) that needs a judge (FilterNeedsJudge), in order, with
+// -F and its field after it when it has a calculation) and argv to match. Returns 1, or 0 when it
 // does not fit.
 int RawsharkCommandBuildJudge(const RawsharkBlock* rawshark, const char* judgePath, int linkType, int count,
                               const FilterEntry* entries, RawsharkCommand* command);

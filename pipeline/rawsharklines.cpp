@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "filterset/filterset.h"
+#include "platform/calc.h"
 
 namespace {
 
@@ -13,6 +14,10 @@ constexpr int kMessagePrefixLength = sizeof kMessagePrefix - 1;
 constexpr int kJudgePrefixLength = sizeof kRawsharkLinesJudgePrefix - 1;
 constexpr char kJudgeFilterPrefix[] = "lumo_judge: filter ";
 constexpr int kJudgeFilterPrefixLength = sizeof kJudgeFilterPrefix - 1;
+constexpr char kJudgeFieldPrefix[] = "lumo_judge: field ";
+constexpr int kJudgeFieldPrefixLength = sizeof kJudgeFieldPrefix - 1;
+constexpr char kJudgeKindPrefix[] = "lumo_judge: kind ";
+constexpr int kJudgeKindPrefixLength = sizeof kJudgeKindPrefix - 1;
 
 // What a line longer than the buffer keeps of its end: enough for the
 // verdict rule, which looks at the last three characters (and a CR).
@@ -22,16 +27,35 @@ bool StartsWith(const char* line, int size, const char* prefix, int prefixLength
     return size >= prefixLength && memcmp(line, prefix, static_cast<size_t>(prefixLength)) == 0;
 }
 
-// A "lumo_judge: filter I: ..." line is the message of position I-1; any
-// other "lumo_judge:" line is the judge's own.
+// The position I of "PREFIX I" at the start of a line, with the character
+// after it in *after; 0 when there is none or it is out of range.
+int PositionAfter(const RawsharkLinesHandler* handler, const char* line, int size, const char* prefix, int prefixLength,
+                  int* after) {
+    if (!StartsWith(line, size, prefix, prefixLength)) return 0;
+    int n = 0, at = prefixLength;
+    while (at < size && line[at] >= '0' && line[at] <= '9' && n <= FilterSetMax) n = n * 10 + (line[at++] - '0');
+    if (at >= size || n < 1 || n > handler->verdicts) return 0;
+    *after = at;
+    return n;
+}
+
+// "lumo_judge: filter I: ..." and "lumo_judge: field I: ..." are the
+// message of position I-1, "lumo_judge: kind I NAME" the kind of its field;
+// any other "lumo_judge:" line is the judge's own.
 void JudgeMessage(const RawsharkLinesHandler* handler, const char* line, int size) {
-    if (StartsWith(line, size, kJudgeFilterPrefix, kJudgeFilterPrefixLength)) {
-        int n = 0, at = kJudgeFilterPrefixLength;
-        while (at < size && line[at] >= '0' && line[at] <= '9' && n <= FilterSetMax) n = n * 10 + (line[at++] - '0');
-        if (at < size && line[at] == ':' && n >= 1 && n <= handler->verdicts) {
-            handler->message(handler->context, n - 1, line, size);
-            return;
-        }
+    int at = 0, n;
+    if ((n = PositionAfter(handler, line, size, kJudgeFilterPrefix, kJudgeFilterPrefixLength, &at)) &&
+        line[at] == ':') {
+        handler->message(handler->context, n - 1, line, size);
+        return;
+    }
+    if ((n = PositionAfter(handler, line, size, kJudgeFieldPrefix, kJudgeFieldPrefixLength, &at)) && line[at] == ':') {
+        handler->message(handler->context, n - 1, line, size);
+        return;
+    }
+    if ((n = PositionAfter(handler, line, size, kJudgeKindPrefix, kJudgeKindPrefixLength, &at)) && line[at] == ' ') {
+        if (handler->kind) handler->kind(handler->context, n - 1, CalcKindOfName(line + at + 1, size - at - 1));
+        return;
     }
     handler->message(handler->context, -1, line, size);
 }
@@ -45,11 +69,24 @@ void JudgeLine(const RawsharkLinesHandler* handler, const char* line, int size, 
         return;
     }
     int k = handler->verdicts;
-    if (size != k) return;
+    if (size < k) return;
     for (int p = 0; p < k; ++p) {
         if (line[p] != '0' && line[p] != '1') return;
     }
-    for (int p = 0; p < k; ++p) handler->verdict(handler->context, p, line[p] == '1');
+    // then one word for each position with a field, in order
+    CalcCell cells[FilterSetMax];
+    int at = k;
+    for (int p = 0; p < k; ++p) {
+        if (!(handler->calcMask & (1u << p))) continue;
+        if (at >= size || line[at] != ' ') return;
+        int start = ++at;
+        while (at < size && line[at] != ' ') ++at;
+        if (!CalcCellParse(line + start, at - start, &cells[p])) return;
+    }
+    if (at != size) return;
+    for (int p = 0; p < k; ++p) {
+        handler->verdict(handler->context, p, line[p] == '1', (handler->calcMask & (1u << p)) ? &cells[p] : nullptr);
+    }
 }
 
 }  // namespace
@@ -78,7 +115,7 @@ int RawsharkLinesParse(RawsharkLines* lines, const char* buffer, int length, con
         if (!longLine && StartsWith(line, size, kMessagePrefix, kMessagePrefixLength)) {
             handler->message(handler->context, -1, line, size);
         } else if (size >= 5 && line[size - 1] == '-') {
-            handler->verdict(handler->context, 0, line[size - 3] == '1');
+            handler->verdict(handler->context, 0, line[size - 3] == '1', nullptr);
         }
     }
     return consumed;

@@ -6,12 +6,15 @@
 //                character two before it is the verdict ('1' matched).
 //                A line beginning "rawshark:" is a message, never a verdict
 //                (an error text may end in '-'). Other lines are ignored.
-//   lumo_judge   one line per packet of exactly N characters '0'/'1', the
-//                verdict of position p (the p-th judged filter) at p.
-//                "lumo_judge: filter I: ..." is the message of position I-1
-//                (1 <= I <= N), any other "lumo_judge:" line the judge's own
-//                message. Other lines, and lines of another length, are
-//                ignored.
+//   lumo_judge   one line per packet of N characters '0'/'1', the verdict
+//                of position p (the p-th judged filter) at p, then a word
+//                " N:SUM:MIN:MAX" or " 0" for each position with a field
+//                (calcMask), in order (pipeline/calc.h).
+//                "lumo_judge: filter I: ..." and "lumo_judge: field I: ..."
+//                are the message of position I-1 (1 <= I <= N),
+//                "lumo_judge: kind I NAME" the kind of its field, any other
+//                "lumo_judge:" line the judge's own message. Other lines, and
+//                lines of another shape, are ignored.
 //
 // Lines end at LF, a CR before it dropped. A line longer than the buffer is
 // followed to its end without being held, so it never stalls the verdicts
@@ -25,7 +28,9 @@
 
 #include <cstdint>
 
-constexpr int kRawsharkBufferSize = 1024;       // bytes held of lines not yet complete
+#include "platform/calc.h"
+
+constexpr int kRawsharkBufferSize = 8192;       // bytes held of lines not yet complete
 constexpr int kRawsharkLinesMessageKeep = 255;  // what an over-long message line keeps of its start
 
 // What begins every message line of lumo_judge.
@@ -44,13 +49,17 @@ struct RawsharkLines {
 // What the lines are and where what they say goes; called on the reader's
 // thread, in the order of the lines.
 struct RawsharkLinesHandler {
-    int32_t verdicts;  // 0: rawshark's lines; N > 0: lumo_judge's lines of N verdicts
-    void* context;     // handed to both calls
-    // One packet's verdict: position 0 for rawshark, p for lumo_judge.
-    void (*verdict)(void* context, int position, int matched);
+    int32_t verdicts;   // 0: rawshark's lines; N > 0: lumo_judge's lines of N verdicts
+    uint32_t calcMask;  // lumo_judge: the positions with a field
+    void* context;      // handed to every call
+    // One packet's verdict: position 0 for rawshark, p for lumo_judge, with
+    // the sums of its field when the position has one (else nullptr).
+    void (*verdict)(void* context, int position, int matched, const CalcCell* cell);
     // A message line (text[0..length), no line end, not NUL-terminated):
     // position -1 for the process's own, else the position it names.
     void (*message)(void* context, int position, const char* text, int length);
+    // The kind of a position's field (CalcKind); may be null.
+    void (*kind)(void* context, int position, int kind);
 };
 
 // Hands on the complete lines of buffer[0..length) (buffer need not be

@@ -89,9 +89,9 @@ void RawsharkMessageLoad(const RawsharkMessage* message, char* dest) {
 // ---------------------------------------------------------------- reader
 
 // What one verdict does: the only difference between the two programs.
-static void ApplyVerdict(RawsharkEntry* entry, int matched) {
+static void ApplyVerdict(RawsharkEntry* entry, int matched, const CalcCell* cell = nullptr) {
     if (entry->mode == RawsharkMngrLive) {
-        SampleCounterAdvance(&entry->counter, matched);
+        SampleCounterAdvanceCalc(&entry->counter, matched, cell);
         return;
     }
     int64_t k = entry->cursor.load(std::memory_order_relaxed);
@@ -109,8 +109,12 @@ static RawsharkEntry* LineTarget(RawsharkEntry* entry, int position) {
     return &RawsharkMngr.entries[entry->served[position]];
 }
 
-static void LineVerdict(void* context, int position, int matched) {
-    ApplyVerdict(LineTarget(static_cast<RawsharkEntry*>(context), position), matched);
+static void LineVerdict(void* context, int position, int matched, const CalcCell* cell) {
+    ApplyVerdict(LineTarget(static_cast<RawsharkEntry*>(context), position), matched, cell);
+}
+
+static void LineKind(void* context, int position, int kind) {
+    LineTarget(static_cast<RawsharkEntry*>(context), position)->calcKind.store(kind, std::memory_order_relaxed);
 }
 
 static void LineMessage(void* context, int position, const char* text, int length) {
@@ -119,7 +123,12 @@ static void LineMessage(void* context, int position, const char* text, int lengt
 
 // rawshark's protocol for a rawshark, lumo_judge's for the judge.
 static RawsharkLinesHandler LinesHandler(RawsharkEntry* entry) {
-    return RawsharkLinesHandler{IsJudge(entry) ? entry->servedCount : 0, entry, LineVerdict, LineMessage};
+    uint32_t calcMask = 0;
+    for (int p = 0; p < entry->servedCount; ++p) {
+        if (RawsharkMngr.entries[entry->served[p]].filter.calc != CalcNone) calcMask |= 1u << p;
+    }
+    return RawsharkLinesHandler{
+        IsJudge(entry) ? entry->servedCount : 0, calcMask, entry, LineVerdict, LineMessage, LineKind};
 }
 
 int RawsharkMngrParseLines(const char* buffer, int length, RawsharkEntry* entry) {
@@ -225,7 +234,10 @@ static void EntryReset(RawsharkEntry* entry, int mode, int index) {
     entry->counter.lastBin.store(0, std::memory_order_relaxed);
     entry->counter.packets = nullptr;
     entry->counter.bytes = nullptr;
+    entry->counter.calc = nullptr;
     entry->counter.size = 0;
+    entry->byJudge = 0;
+    entry->calcKind.store(CalcKindNone, std::memory_order_relaxed);
     entry->cursor.store(0, std::memory_order_relaxed);
     entry->ReaderState.store(ReaderNotStarted, std::memory_order_relaxed);
     entry->inputState.store(InputOpen, std::memory_order_relaxed);
@@ -313,7 +325,10 @@ static int StartJudge(int mode, const RawsharkBlock* rawshark, int linkType, int
     FilterEntry filters[FilterSetMax];
     for (int i = 0; i < count; ++i) {
         filters[i] = RawsharkMngr.entries[i].filter;  // texts already cut to fit
-        if (filters[i].filterText[0]) judge->served[judge->servedCount++] = i;
+        if (FilterNeedsJudge(&filters[i])) {
+            judge->served[judge->servedCount++] = i;
+            RawsharkMngr.entries[i].byJudge = 1;
+        }
     }
     if (judge->servedCount == 0) return 1;
     char path[kPathMax];
@@ -365,7 +380,18 @@ static int ListBuild(int mode, const RawsharkBlock* rawshark, int linkType, int 
             DEBUG_LOG("SampleCounterInit() err,size=%d", binCount);
             goto fail;
         }
+        if (mode == RawsharkMngrLive && entry->filter.calc != CalcNone && !SampleCounterInitCalc(&entry->counter)) {
+            DEBUG_LOG("SampleCounterInitCalc() err,size=%d", binCount);
+            goto fail;
+        }
         if (onePass) continue;  // the judge, started below, serves this entry
+        if (entry->filter.calc != CalcNone) {
+            // rawshark names no field's values: the packets are counted, the
+            // calculation is not
+            const char kNeedsOnePass[] =
+                "a calculation needs one-pass judging (Judge all filters in one pass, lumo_judge)";
+            RawsharkMessageStore(&entry->LastMessage, kNeedsOnePass, static_cast<int>(sizeof kNeedsOnePass - 1));
+        }
         const char* filterText = entry->filter.filterText;
         if (!RawsharkCommandBuild(rawshark, linkType, filterText, command)) {
             DEBUG_LOG("RawsharkMngrListEdit() err,command line too long");
@@ -467,7 +493,7 @@ void RawsharkMngrWritePacket(const PacketRecordHeader* header, const uint8_t* da
     int count = RawsharkMngr.count.load(std::memory_order_acquire);
     for (int i = 0; i < count; ++i) {
         RawsharkEntry* entry = &RawsharkMngr.entries[i];
-        if (!entry->filter.filterText[0]) {
+        if (!entry->filter.filterText[0] && !entry->byJudge) {
             ApplyVerdict(entry, 1);  // an empty filter matches every packet
             continue;
         }
@@ -541,10 +567,22 @@ int RawsharkMngrAllEnded() {
     int count = RawsharkMngr.count.load(std::memory_order_acquire);
     for (int i = 0; i < count; ++i) {
         const RawsharkEntry* entry = &RawsharkMngr.entries[i];
-        if (!entry->filter.filterText[0]) continue;  // no process behind it
+        if (!entry->filter.filterText[0] && !entry->byJudge) continue;  // no process behind it
         if (entry->ReaderState.load(std::memory_order_acquire) != ReaderEnded) return 0;
     }
     return 1;
+}
+
+int RawsharkMngrReadCalc(int n, int64_t now, CalcCell* out, int bins) {
+    const RawsharkEntry* entry = RawsharkMngrEntry(n);
+    if (!entry) return 0;
+    SampleCounterReadCalc(&entry->counter, now, out, bins);
+    return 1;
+}
+
+int RawsharkMngrCalcKind(int n) {
+    const RawsharkEntry* entry = RawsharkMngrEntry(n);
+    return entry ? entry->calcKind.load(std::memory_order_relaxed) : CalcKindNone;
 }
 
 int RawsharkMngrTotals(int n, uint64_t* packets, uint64_t* bytes) {
@@ -559,7 +597,7 @@ int RawsharkMngrJudgesRunning() {
     int count = RawsharkMngr.count.load(std::memory_order_acquire);
     for (int i = 0; i < count; ++i) {
         const RawsharkEntry* entry = &RawsharkMngr.entries[i];
-        if (!entry->filter.filterText[0]) continue;  // no process behind it
+        if (!entry->filter.filterText[0] && !entry->byJudge) continue;  // no process behind it
         if (entry->ReaderState.load(std::memory_order_acquire) != ReaderRunning) return 0;
     }
     return 1;

@@ -35,6 +35,7 @@
 #include <cstdint>
 
 #include "filterset/filterset.h"
+#include "platform/calc.h"
 #include "pipeline/rawsharkblock.h"
 #include "pipeline/rawsharkcommand.h"
 #include "pipeline/record.h"
@@ -88,6 +89,15 @@ int RawsharkMngrCount();
 // (SampleCounterRead at now) and returns 1; else returns 0 and writes nothing.
 int RawsharkMngrReadBytes(int n, int64_t now, uint64_t* out, int bins, char* message);
 int RawsharkMngrReadPackets(int n, int64_t now, uint64_t* out, int bins, char* message);
+
+// Live: the sums of entry n's calculation per bin, newest first (empty for
+// a filter without one). Returns 1, or 0 when there is no entry n. Any
+// thread that does not build or clear the list.
+int RawsharkMngrReadCalc(int n, int64_t now, CalcCell* out, int bins);
+
+// The kind of entry n's calculation field as its judge named it
+// (CalcKindNone until it did, or when there is no entry n). Any thread.
+int RawsharkMngrCalcKind(int n);
 
 // Live: entry n's matched packets and wire bytes since its counter started
 // (they only grow until the next list). Returns 1, or 0 when there is no

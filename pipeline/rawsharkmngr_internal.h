@@ -58,6 +58,8 @@ struct RawsharkEntry {
     std::atomic<int32_t> inputState;
     // The judge's own holds its last other "lumo_judge:" line.
     RawsharkMessage LastMessage;
+    int32_t byJudge;                // 1: the judge of a one-pass list judges this entry
+    std::atomic<int32_t> calcKind;  // CalcKind of its calculation's field, as the judge named it
 };
 
 // ---------------------------------------------------------------- entries

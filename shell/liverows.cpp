@@ -65,6 +65,10 @@ int LiveRowsFill(GraphRows* rows, const GraphView* view, int64_t now, int binCou
         GraphRow* row = &rows->filter[i];
         row->present = RawsharkMngrReadBytes(i, now, row->bytes, bins, row->message);
         if (row->present) RawsharkMngrReadPackets(i, now, row->packets, bins, row->message);
+        if (row->present && row->entry.calc != CalcNone) {
+            RawsharkMngrReadCalc(i, now, row->calc, bins);
+            row->calcKind = RawsharkMngrCalcKind(i);
+        }
     }
     return 1;
 }

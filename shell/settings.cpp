@@ -72,6 +72,8 @@ const SettingsKey kSettingsKeys[] = {
     // Keys added later go last, so every older key keeps its place in the file.
     {"one_pass", KindInt32, FIELD(rawshark.onePass), 0, 1, nullptr, ForBoth},
     {"time_of_day", KindInt32, FIELD(timeOfDay), 0, 0, nullptr, ForBoth},
+    {"log_scale", KindInt32, FIELD(logScale), 0, 0, nullptr, ForBoth},
+    {"moving_average", KindInt32, FIELD(movingAverage), 0, 0, nullptr, ForBoth},
 };
 
 #undef FIELD
@@ -225,5 +227,7 @@ GraphStyle SettingsGraphStyle(const Settings* settings) {
     style.charColor = settings->charColor;
     style.timeOfDay = settings->timeOfDay;
     style.warnColor = kWarnColor;
+    style.logScale = settings->logScale != 0;
+    style.movingAverage = settings->movingAverage > 1 ? settings->movingAverage : 0;
     return style;
 }

@@ -28,7 +28,9 @@ struct Settings {
     int32_t sizeY;             // "size_y", 0
     CaptureBlock capture;      // lumo only
     RawsharkBlock rawshark;
-    int32_t timeOfDay;  // "time_of_day", 0; 1: the time axis shows local clock time
+    int32_t timeOfDay;      // "time_of_day", 0; 1: the time axis shows local clock time
+    int32_t logScale;       // "log_scale", 0; 1: traces on a logarithmic axis
+    int32_t movingAverage;  // "moving_average", 0; N > 1: each trace the mean of its last N intervals
 };
 
 // Which program's file, section and keys.

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -17,6 +20,7 @@
 #include "tools/capgen/capgen.h"
 #include "pipeline/packetstore.h"
 #include "pipeline/rawsharkmngr.h"
+#include "platform/calc.h"
 #include "platform/platform.h"
 #include "tests/support/testdir.h"
 #include "tests/support/offline_support.h"
@@ -197,6 +201,133 @@ TEST_F(ExportTest, CsvCountsEqualTsharkIoStatInBothModes) {
         }
     }
     PlatformSetProgramFolder(nullptr);
+}
+
+// A value of the CSV or of tshark in the field's own terms: seconds with
+// nine digits as nanoseconds (exactly), other numbers as they are.
+long double CalcNumber(const std::string& text, bool time) {
+    if (!time) return strtold(text.c_str(), nullptr);
+    bool negative = !text.empty() && text[0] == '-';
+    size_t dot = text.find('.');
+    long double whole = strtold(text.substr(negative, dot - negative).c_str(), nullptr);
+    std::string digits = dot == std::string::npos ? "" : text.substr(dot + 1);
+    digits = (digits + "000000000").substr(0, 9);
+    long double ns = whole * 1e9L + strtold(digits.c_str(), nullptr);
+    return negative ? -ns : ns;
+}
+
+// Calculations on fields, exported, against tshark's field output
+// (-E occurrence=a) aggregated per interval by each frame's own time: an
+// integer field, a time field, a field repeated in every packet, and count
+// of a field that is no number.
+TEST_F(ExportTest, CalculationColumnsEqualTsharkFieldsPerInterval) {
+    CapGenMixedParams p;
+    CapGenMixedDefaults(&p);
+    p.packets = 4000;
+    p.seed = 31;
+    p.meanGapNs = 900000;
+    std::string file = dir + "/calc.pcapng";
+    ASSERT_EQ(CapGenMixed(file.c_str(), CapGenPcapng, &p), 1);
+    struct Calc {
+        const char* filter;
+        const char* calc;
+        const char* field;
+        bool time;
+    };
+    const Calc calcs[] = {
+        {"tcp", "sum", "tcp.len", false},
+        {"tcp", "max", "tcp.len", false},
+        {"", "avg", "frame.time_delta", true},
+        {"udp", "min", "frame.time_delta", true},
+        {"tcp", "min", "tcp.port", false},
+        {"", "count", "ip.addr", false},
+        {"frame.len > 1000", "avg", "ip.len", false},
+    };
+    std::string fs = dir + "/calc.fs";
+    {
+        std::ofstream out(fs, std::ios::binary);
+        for (const Calc& c : calcs) out << "\"" << c.filter << "\"," << c.calc << "(" << c.field << "),,\r\n";
+    }
+    PlatformSetProgramFolder(LUMO_BIN_DIR);
+    const int64_t interval = 200000;
+    std::string csv = dir + "/calc.csv";
+    Argv v({"--one-pass", "--filter-set", fs, "--interval", std::to_string(interval), "--export-csv", csv, file});
+    OfflineArgs args;
+    char error[kErrorLen];
+    ASSERT_EQ(OfflineArgsParse(v.argc(), v.argv(), &args, error), 1) << error;
+    ASSERT_EQ(OfflineExportRun(&args, nullptr), 0);
+    PlatformSetProgramFolder(nullptr);
+
+    std::ifstream in(csv);
+    std::vector<std::vector<std::string>> lines;
+    for (std::string line; std::getline(in, line);) {
+        std::vector<std::string> cells;
+        size_t at = 0;
+        for (;;) {
+            size_t comma = line.find(',', at);
+            cells.push_back(line.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
+            if (comma == std::string::npos) break;
+            at = comma + 1;
+        }
+        lines.push_back(cells);
+    }
+    ASSERT_GT(lines.size(), 10u);
+    std::string base;
+    ASSERT_EQ(
+        OfflineRunCommand("tshark -n -r " + OfflineShellQuote(file) + " -c 1 -T fields -e frame.time_epoch", &base), 0);
+    const long double t0 = CalcNumber(base.substr(0, base.find('\n')), true);
+    for (size_t c = 0; c < sizeof calcs / sizeof calcs[0]; ++c) {
+        const Calc& k = calcs[c];
+        SCOPED_TRACE(std::string(k.calc) + "(" + k.field + ") of " + k.filter);
+        const size_t column = 3 + 3 * c + 2;  // after all traffic, each filter: packets, bytes, value
+        std::string heading = std::string(k.filter) + " " + k.calc + "(" + k.field + ")";
+        if (!k.filter[0]) heading = "\"" + heading + "\"";  // a blank at the start is quoted
+        ASSERT_EQ(lines[0][column], heading);
+        std::string out;
+        std::string cmd = "tshark -n -r " + OfflineShellQuote(file);
+        if (k.filter[0]) cmd += " -Y " + OfflineShellQuote(k.filter);
+        cmd += std::string(" -T fields -E occurrence=a -e frame.time_epoch -e ") + k.field + " 2>/dev/null";
+        ASSERT_EQ(OfflineRunCommand(cmd, &out), 0);
+        std::map<int64_t, CalcCell> bins;
+        std::istringstream text(out);
+        for (std::string line; std::getline(text, line);) {
+            size_t tab = line.find('\t');
+            if (tab == std::string::npos || tab + 1 >= line.size()) continue;
+            long double at = CalcNumber(line.substr(0, tab), true) - t0;
+            int64_t bin = static_cast<int64_t>(floorl(at / (interval * 1000.0L)));
+            std::istringstream values(line.substr(tab + 1));
+            for (std::string value; std::getline(values, value, ',');) {
+                CalcCell one{1, 0, 0, 0};
+                long double x = k.time || strcmp(k.calc, "count") ? CalcNumber(value, k.time) : 0;
+                one.sum = one.min = one.max = x;
+                CalcCellAdd(&bins[bin], &one);
+            }
+        }
+        for (size_t r = 1; r < lines.size(); ++r) {
+            const std::string& got = lines[r][column];
+            const int64_t bin = static_cast<int64_t>(r - 1);
+            const CalcCell& want = bins[bin];
+            int32_t calc = !strcmp(k.calc, "sum")   ? CalcSum
+                           : !strcmp(k.calc, "min") ? CalcMin
+                           : !strcmp(k.calc, "max") ? CalcMax
+                           : !strcmp(k.calc, "avg") ? CalcAvg
+                                                    : CalcCount;
+            long double expect;
+            if (!CalcValue(&want, calc, &expect)) {
+                EXPECT_EQ(got, "") << "interval " << r;
+                continue;
+            }
+            ASSERT_FALSE(got.empty()) << "interval " << r;
+            long double have = CalcNumber(got, k.time && calc != CalcCount);
+            if (calc == CalcAvg) {
+                EXPECT_NEAR(static_cast<double>(have), static_cast<double>(expect),
+                            1e-9 * fabs(static_cast<double>(expect)) + 1)
+                    << "interval " << r;
+            } else {
+                EXPECT_EQ(have, expect) << "interval " << r << ": " << got;
+            }
+        }
+    }
 }
 
 TEST_F(ExportTest, OutOfOrderStampsAreBinnedByTheirOwnTime) {

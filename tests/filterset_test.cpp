@@ -369,6 +369,40 @@ TEST_F(FsTest, WriteThenReadKeepsEveryField) {
     EXPECT_EQ(1, entries_[0].autoScale);
 }
 
+// A calculation takes the unit's place ("avg(FIELD)", which an earlier
+// reader takes for bps) and a style comes as a fifth field only when it is
+// not the line, so a set without either keeps its designed bytes.
+TEST_F(FsTest, CalculationAndStyleRoundTripInTheirOwnFields) {
+    FilterEntry out[3];
+    ResetFilterEntries(out, 3);
+    snprintf(out[0].filterText, sizeof out[0].filterText, "tcp");
+    out[0].calc = CalcAvg;
+    snprintf(out[0].calcField, sizeof out[0].calcField, "tcp.analysis.ack_rtt");
+    out[0].style = StyleDots;
+    out[1].calc = CalcCount;  // an empty filter: every packet
+    snprintf(out[1].calcField, sizeof out[1].calcField, "ip.addr");
+    out[2].style = StyleBar;
+    std::string path = dir_ + "/calc.fs";
+    ASSERT_EQ(1, FilterSetSaveFilterSet(path.c_str(), out, 3));
+    EXPECT_EQ(TestFileRead(path),
+              "\"tcp\",avg(tcp.analysis.ack_rtt),,,dots\r\n\"\",count(ip.addr),,\r\n\"\",bps,,,bar\r\n");
+    ASSERT_EQ(3, FilterSetLoadFilterSet(path.c_str(), entries_, FilterSetMax));
+    EXPECT_EQ(entries_[0].calc, CalcAvg);
+    EXPECT_STREQ(entries_[0].calcField, "tcp.analysis.ack_rtt");
+    EXPECT_EQ(entries_[0].style, StyleDots);
+    EXPECT_EQ(entries_[0].unit, UnitBps);
+    EXPECT_EQ(entries_[1].calc, CalcCount);
+    EXPECT_EQ(entries_[2].calc, CalcNone);
+    EXPECT_EQ(entries_[2].style, StyleBar);
+    // a broken field text stays the field's, for the judge to refuse with its reason
+    ASSERT_EQ(2, Load("\"udp\",Max( udp.length ,,0x00ff00\r\n\"x\",sum(,\r\n"));
+    EXPECT_EQ(entries_[0].calc, CalcMax);
+    EXPECT_STREQ(entries_[0].calcField, "udp.length");
+    EXPECT_EQ(entries_[0].color, 0x00ff00u);
+    EXPECT_EQ(entries_[1].calc, CalcSum);
+    EXPECT_STREQ(entries_[1].calcField, "");
+}
+
 // A save that cannot be written in full used to truncate the old file and
 // still report success.
 TEST_F(FsTest, FailedSaveKeepsTheOldFileAndSaysSo) {

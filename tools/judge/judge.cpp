@@ -36,6 +36,16 @@
 //   lumo_judge: cannot open: TEXT     the file cannot be read at all (exit 1)
 // The records before a damaged or cut one are all there.
 //
+// Field values (-F FIELD after a -R, at most one per filter): for such a
+// filter every line above gets, after the verdicts, one word per filter with
+// a field, in filter order: "N:SUM:MIN:MAX" over the field's occurrences in
+// the packet when the filter matched and the field occurs (N of them), "0"
+// otherwise. Integers are written whole, time intervals in nanoseconds,
+// floating values with 17 digits. Before any verdict, once per such field:
+//   lumo_judge: kind I integer|float|time|other   (other: count only)
+//   lumo_judge: field I: MESSAGE    a field that does not exist (its words
+//                                   stay "0")
+//
 // Stream mode in detail:
 // Before any verdict, once for each filter that does not compile:
 //   lumo_judge: filter I: MESSAGE          (I counts the -R options from 1)
@@ -90,6 +100,7 @@ constexpr int kMaxFilters = 16;
 constexpr uint32_t kMaxRecord = 16u << 20;
 constexpr size_t kReadBlock = 256 * 1024;
 constexpr int kHeaderSize = 16;
+constexpr size_t kWordsSize = 4096;  // the field words of one record
 
 // The frames the engine may ask for by number while it dissects: the time
 // reference, the previous displayed and the previous captured frame, as a
@@ -109,6 +120,8 @@ struct JudgeArgs {
     std::string letters;             // -N
     std::vector<std::string> prefs;  // -o, in order
     std::vector<std::string> filters;
+    std::vector<std::string> fields;  // -F of each filter
+    std::vector<bool> hasField;       // the filter has a -F (its name may be empty)
 };
 
 struct JudgeRecord {
@@ -121,6 +134,10 @@ struct JudgeRecord {
     epan_t* session;
     epan_dissect_t edt;
     dfilter_t* codes[kMaxFilters];
+    // -F: the field's registrations (one name may have several) and its kind
+    std::vector<int> fieldIds[kMaxFilters];
+    int fieldKind[kMaxFilters];  // KindNone when the filter has no field
+    int fieldCount;              // filters with a field
     bool compiled[kMaxFilters];
     int filterCount;
     int encap;
@@ -189,7 +206,7 @@ int ParseArgs(int argc, char** argv, JudgeArgs* args) {
             continue;
         }
         if (a == "-l") continue;
-        if (a != "-d" && a != "-N" && a != "-o" && a != "-R" && a != "-r") {
+        if (a != "-d" && a != "-N" && a != "-o" && a != "-R" && a != "-r" && a != "-F") {
             return Usage(("unknown option \"" + a + "\"").c_str());
         }
         if (i + 1 >= argc) return Usage((a + " needs a value").c_str());
@@ -208,11 +225,19 @@ int ParseArgs(int argc, char** argv, JudgeArgs* args) {
             args->prefs.push_back(v);
         } else if (a == "-r") {
             if (v != "-") args->file = v;
+        } else if (a == "-F") {
+            if (args->filters.empty() || args->hasField.back()) {
+                return Usage("-F FIELD follows the -R of its filter, once");
+            }
+            args->fields.back() = v;
+            args->hasField.back() = true;
         } else {
             if (static_cast<int>(args->filters.size()) == kMaxFilters) {
                 return Usage("at most 16 filters (-R)");
             }
             args->filters.push_back(v);
+            args->fields.push_back("");
+            args->hasField.push_back(false);
         }
     }
     if (!args->file.empty() && args->encap != WTAP_ENCAP_UNKNOWN) {
@@ -263,6 +288,100 @@ void CompileFilters(const JudgeArgs* args) {
     }
 }
 
+// ---------------------------------------------------------------- fields
+
+enum FieldKind { KindNone = 0, KindInteger = 1, KindFloat = 2, KindTime = 3, KindOther = 4 };
+
+int KindOf(ftenum_t type) {
+    if (IS_FT_INT(type) || IS_FT_UINT(type)) return KindInteger;
+    if (type == FT_FLOAT || type == FT_DOUBLE) return KindFloat;
+    if (type == FT_RELATIVE_TIME) return KindTime;
+    return KindOther;
+}
+
+// The field of each -F: every registration of its name, its kind, a line
+// that says which; a name that is no field gets its message instead.
+void CompileFields(const JudgeArgs* args) {
+    Judge.fieldCount = 0;
+    for (int i = 0; i < Judge.filterCount; ++i) {
+        Judge.fieldKind[i] = KindNone;
+        Judge.fieldIds[i].clear();
+        if (!args->hasField[static_cast<size_t>(i)]) continue;
+        const std::string& name = args->fields[static_cast<size_t>(i)];
+        Judge.fieldCount++;
+        header_field_info* hfi = name.empty() ? nullptr : proto_registrar_get_byname(name.c_str());
+        if (!hfi) {
+            Judge.fieldKind[i] = KindOther;
+            if (name.empty()) {
+                printf("lumo_judge: field %d: no field name was given\n", i + 1);
+            } else {
+                printf("lumo_judge: field %d: %s is not a field name\n", i + 1, name.c_str());
+            }
+            continue;
+        }
+        while (hfi->same_name_prev_id != -1) hfi = proto_registrar_get_nth(hfi->same_name_prev_id);
+        for (; hfi; hfi = hfi->same_name_next) Judge.fieldIds[i].push_back(hfi->id);
+        Judge.fieldKind[i] = KindOf(proto_registrar_get_ftype(Judge.fieldIds[i][0]));
+        static const char* const kNames[] = {"", "integer", "float", "time", "other"};
+        printf("lumo_judge: kind %d %s\n", i + 1, kNames[Judge.fieldKind[i]]);
+    }
+}
+
+// Appends the words of the fields of the packet just dissected (" " before
+// each) to out; returns the end.
+char* FieldWords(const char* verdicts, char* out, char* end) {
+    for (int i = 0; i < Judge.filterCount; ++i) {
+        if (Judge.fieldKind[i] == KindNone) continue;
+        uint64_t n = 0;
+        long double sum = 0, min = 0, max = 0;
+        if (verdicts[i] == '1') {
+            for (int id : Judge.fieldIds[i]) {
+                GPtrArray* found = proto_get_finfo_ptr_array(Judge.edt.tree, id);
+                if (!found) continue;
+                for (guint k = 0; k < found->len; ++k) {
+                    field_info* fi = static_cast<field_info*>(g_ptr_array_index(found, k));
+                    fvalue_t* fv = &fi->value;
+                    ftenum_t type = fvalue_type_ftenum(fv);
+                    long double v = 0;
+                    if (IS_FT_INT32(type)) {
+                        v = fvalue_get_sinteger(fv);
+                    } else if (IS_FT_INT64(type)) {
+                        v = static_cast<long double>(fvalue_get_sinteger64(fv));
+                    } else if (IS_FT_UINT32(type)) {
+                        v = fvalue_get_uinteger(fv);
+                    } else if (IS_FT_UINT64(type)) {
+                        v = static_cast<long double>(fvalue_get_uinteger64(fv));
+                    } else if (type == FT_FLOAT || type == FT_DOUBLE) {
+                        v = fvalue_get_floating(fv);
+                    } else if (type == FT_RELATIVE_TIME) {
+                        const nstime_t* t = fvalue_get_time(fv);
+                        v = static_cast<long double>(t->secs) * 1000000000.0L + t->nsecs;
+                    }
+                    if (n == 0 || v < min) min = v;
+                    if (n == 0 || v > max) max = v;
+                    sum += v;
+                    ++n;
+                }
+            }
+        }
+        if (n == 0 || Judge.fieldKind[i] == KindOther) {
+            if (n == 0) {
+                out += snprintf(out, static_cast<size_t>(end - out), " 0");
+            } else {
+                out += snprintf(out, static_cast<size_t>(end - out), " %llu:0:0:0", static_cast<unsigned long long>(n));
+            }
+        } else if (Judge.fieldKind[i] == KindFloat) {
+            out += snprintf(out, static_cast<size_t>(end - out), " %llu:%.17Lg:%.17Lg:%.17Lg",
+                            static_cast<unsigned long long>(n), sum, min, max);
+        } else {
+            out += snprintf(out, static_cast<size_t>(end - out), " %llu:%.0Lf:%.0Lf:%.0Lf",
+                            static_cast<unsigned long long>(n), sum, min, max);
+        }
+        if (out > end) out = end;
+    }
+    return out;
+}
+
 // ---------------------------------------------------------------- judging
 
 uint32_t Le32(const unsigned char* p) {
@@ -274,21 +393,24 @@ uint32_t Le32(const unsigned char* p) {
 // when no filter did (every verdict is then '0'). data holds the record's
 // captured bytes; offset is where it lies in the file. Returns the frame's
 // length as the engine counts it (frame.len).
-uint32_t JudgeRecordInto(wtap_rec* rec, const unsigned char* data, gint64 offset, char* line) {
+uint32_t JudgeRecordInto(wtap_rec* rec, const unsigned char* data, gint64 offset, char* line, char* words,
+                         char* wordsEnd) {
     int k = Judge.filterCount;
     Judge.count++;
     frame_data fdata;
     frame_data_init(&fdata, Judge.count, rec, offset, Judge.cumBytes);
     uint32_t length = fdata.pkt_len;
     if (!Judge.dissect) {
-        // no filter needs the tree: only an empty one matches
+        // no filter needs the tree: only an empty one matches, and no field is asked for
         for (int i = 0; i < k; ++i) line[i] = Judge.compiled[i] && !Judge.codes[i] ? '1' : '0';
+        *FieldWords(line, words, wordsEnd) = '\0';
         frame_data_set_after_dissect(&fdata, &Judge.cumBytes);
         frame_data_destroy(&fdata);
         return length;
     }
     for (int i = 0; i < k; ++i) {
         if (Judge.codes[i]) epan_dissect_prime_with_dfilter(&Judge.edt, Judge.codes[i]);
+        for (int id : Judge.fieldIds[i]) epan_dissect_prime_with_hfid(&Judge.edt, id);
     }
     prime_epan_dissect_with_postdissector_wanted_hfids(&Judge.edt);
     frame_data_set_before_dissect(&fdata, &Judge.elapsed, &Judge.provider.ref, Judge.provider.prevDis);
@@ -311,6 +433,7 @@ uint32_t JudgeRecordInto(wtap_rec* rec, const unsigned char* data, gint64 offset
         if (Judge.compiled[i]) passed = Judge.codes[i] ? dfilter_apply_edt(Judge.codes[i], &Judge.edt) : 1;
         line[i] = passed ? '1' : '0';
     }
+    *FieldWords(line, words, wordsEnd) = '\0';
     epan_dissect_reset(&Judge.edt);  // frees the tvb chain
     frame_data_destroy(&fdata);
     return length;
@@ -320,10 +443,13 @@ uint32_t JudgeRecordInto(wtap_rec* rec, const unsigned char* data, gint64 offset
 // data holds caplen bytes (nullptr: judge nothing, every verdict '0').
 void JudgeOne(const unsigned char* header, const unsigned char* data, uint32_t caplen) {
     char line[kMaxFilters + 1];
+    char words[kWordsSize];
+    words[0] = '\0';
     int k = Judge.filterCount;
     if (!data) {
         Judge.count++;
         memset(line, '0', static_cast<size_t>(k));
+        *FieldWords(line, words, words + sizeof words - 1) = '\0';
     } else {
         wtap_rec rec;
         wtap_rec_init(&rec);
@@ -338,11 +464,12 @@ void JudgeOne(const unsigned char* header, const unsigned char* data, uint32_t c
         // What the capture-file library sets for an Ethernet record of a pcap
         // file: the frame check sequence is not known to be there.
         if (Judge.encap == WTAP_ENCAP_ETHERNET) rec.rec_header.packet_header.pseudo_header.eth.fcs_len = -1;
-        JudgeRecordInto(&rec, data, 0, line);
+        JudgeRecordInto(&rec, data, 0, line, words, words + sizeof words - 1);
         wtap_rec_cleanup(&rec);
     }
-    line[k] = '\n';
-    fwrite(line, 1, static_cast<size_t>(k + 1), stdout);
+    fwrite(line, 1, static_cast<size_t>(k), stdout);
+    fputs(words, stdout);
+    fputc('\n', stdout);
 }
 
 // Reads what is there (at least one byte unless at end of input) onto the
@@ -507,8 +634,10 @@ int JudgeFile(const std::string& path) {
     nstime_t lastTime = {0, 0};
     while (wtap_read(file, &rec, &buffer, &err, &info, &offset)) {
         char line[96 + kMaxFilters];
+        char words[kWordsSize];
         char* at = line;
-        uint32_t length = JudgeRecordInto(&rec, ws_buffer_start_ptr(&buffer), offset, at + 64);
+        uint32_t length =
+            JudgeRecordInto(&rec, ws_buffer_start_ptr(&buffer), offset, at + 64, words, words + sizeof words - 1);
         // the record's own time, as the frame's absolute time is taken; a
         // record without one (a simple packet block) stays where the file
         // puts it: at the time of the record before it
@@ -531,8 +660,9 @@ int JudgeFile(const std::string& path) {
         *at++ = ' ';
         memmove(at, line + 64, static_cast<size_t>(k));
         at += k;
-        *at++ = '\n';
         fwrite(line, 1, static_cast<size_t>(at - line), stdout);
+        fputs(words, stdout);
+        fputc('\n', stdout);
         wtap_rec_reset(&rec);
         if (Judge.count % kProgressEvery == 0) Progress();
         if (ferror(stdout)) return 1;
@@ -567,12 +697,15 @@ int main(int argc, char** argv) {
     Judge.encap = args.encap;
     Judge.fileType = wtap_pcap_file_type_subtype();
     CompileFilters(&args);
+    CompileFields(&args);
     if (fflush(stdout) != 0) return 1;
     // The stream is live traffic: every record is dissected as it always
     // was. A file whose filters all failed needs only its frames' times and
     // lengths.
     Judge.dissect = args.file.empty();
-    for (int i = 0; i < Judge.filterCount; ++i) Judge.dissect |= Judge.compiled[i] && Judge.codes[i] != nullptr;
+    for (int i = 0; i < Judge.filterCount; ++i) {
+        Judge.dissect |= Judge.compiled[i] && (Judge.codes[i] != nullptr || !Judge.fieldIds[i].empty());
+    }
 
     EngineQuiet();
     int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
