@@ -157,3 +157,21 @@ void OfflineViewResize(OfflineView* view, int64_t totalDuration, int newWidth) {
     view->viewEndTime = c + (static_cast<int64_t>(newWidth) * view->microsPerPixel) / 2;
     SetRangeKeepingInSync(view, newWidth, OfflineViewPositionFor(view, c, newWidth));
 }
+
+int OfflineViewZoomTo(OfflineView* view, int64_t t0, int64_t t1, int64_t totalDuration, int width) {
+    int64_t span = t1 - t0;
+    int level = kZoomLevels - 1;
+    for (int i = 0; i < kZoomLevels; i++) {
+        if (ZoomTable[i] * width >= span) {
+            level = i;
+            break;
+        }
+    }
+    const int64_t c = t0 + span / 2;
+    view->zoomLevel = level;
+    view->microsPerPixel = ZoomTable[level];
+    OfflineViewComputeShift(view, totalDuration);
+    view->viewEndTime = c + (static_cast<int64_t>(width) * view->microsPerPixel) / 2;
+    SetRangeKeepingInSync(view, width, OfflineViewPositionFor(view, c, width));
+    return 1;
+}

@@ -100,3 +100,7 @@ int OfflineViewWheel(OfflineView* view, int delta, int64_t totalDuration, int wi
 // The client width changed from the last page set to newWidth; the centre
 // time stays where it was.
 void OfflineViewResize(OfflineView* view, int64_t totalDuration, int newWidth);
+
+// Zooms into the time from t0 to t1 (t0 < t1): the finest level whose
+// width shows all of it, centred on it. Returns 1.
+int OfflineViewZoomTo(OfflineView* view, int64_t t0, int64_t t1, int64_t totalDuration, int width);

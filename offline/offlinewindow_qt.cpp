@@ -7,6 +7,8 @@
 //   drops, legend   redraw at once: there is no redraw timer here
 #include "offline/offlinewindow_qt.h"
 
+#include <QAction>
+#include <QKeySequence>
 #include <QMenu>
 #include <algorithm>
 #include <cstdio>
@@ -89,6 +91,7 @@ int OfflineWindow::OnCommand(int id) {
     switch (id) {
         case CmdOpenCaptureFile: OpenCaptureFile(); return 1;
         case CmdReloadCaptureFile: ReloadCaptureFile(); return 1;
+        case CmdFitFile: FitFile(); return 1;
         default: return 0;
     }
 }
@@ -169,6 +172,31 @@ void OfflineWindow::OnSurfaceResize(int width, int height) {
 void OfflineWindow::OnWheel(int delta, int, int) {
     if (!SurfaceValid()) return;
     OfflineViewWheel(&timeView_, delta, PacketStoreLastTime(), Surface()->width);
+    UpdateScrollBar();
+    RedrawNow();
+}
+
+void OfflineWindow::OnDragAcross(int x0, int x1) {
+    if (!SurfaceValid() || PacketStoreCount() == 0) return;
+    const GraphView* view = FrameView();
+    // the columns' starts, and the end of the right one
+    const int W = Surface()->width;
+    int64_t t0 = GraphViewColumnStart(view, W - 1 - x0);
+    int64_t t1 = GraphViewColumnStart(view, W - 1 - x1) + view->columnTime;
+    OfflineViewZoomTo(&timeView_, t0, t1, PacketStoreLastTime(), W);
+    UpdateScrollBar();
+    RedrawNow();
+}
+
+void OfflineWindow::BuildEditMenuTail(QMenu* edit) {
+    QAction* fit = AddCommand(edit, "&Whole File", CmdFitFile);
+    fit->setShortcut(QKeySequence(Qt::Key_Home));
+}
+
+void OfflineWindow::FitFile() {
+    if (!SurfaceValid()) return;
+    OfflineViewSetFirstTime(&timeView_, PacketStoreFirstTime());
+    OfflineViewFitFile(&timeView_, PacketStoreLastTime(), Surface()->width);
     UpdateScrollBar();
     RedrawNow();
 }

@@ -59,6 +59,8 @@ protected:
     void OnSurfaceResize(int width, int height) override;
     void OnWheel(int delta, int x, int y) override;
     void OnLegendClick() override;
+    void OnDragAcross(int x0, int x1) override;
+    void BuildEditMenuTail(QMenu* edit) override;
     void OnConfigurationApplied() override;
     void OnFilterSetApplied() override;
     void OnDroppedFile(const char* path) override;
@@ -69,6 +71,7 @@ protected:
 
 private:
     void ReloadCaptureFile();
+    void FitFile();
     void OpenCaptureFile();
     void UpdateScrollBar();
     void OnScrollValue(int value);

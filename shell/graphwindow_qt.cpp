@@ -6,6 +6,7 @@
 #include "shell/graphwindow_qt.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
@@ -61,6 +62,12 @@ bool GraphSurfaceWidget::event(QEvent* event) {
 void GraphSurfaceWidget::mouseMoveEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
     window_->HandlePointer(p.x(), p.y());
+}
+
+void GraphSurfaceWidget::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) return;
+    const QPoint p = event->position().toPoint();
+    window_->HandleLeftButtonUp(p.x(), p.y());
 }
 
 void GraphSurfaceWidget::leaveEvent(QEvent*) { window_->HandlePointer(-1, -1); }
@@ -157,6 +164,24 @@ void GraphWindow::BuildMenus() {
     QAction* clock = AddCommand(edit, "&Time of Day", CmdTimeOfDay);
     clock->setCheckable(true);
     clock->setChecked(settings_->timeOfDay != 0);
+    QAction* log = AddCommand(edit, "&Log Scale", CmdLogScale);
+    log->setCheckable(true);
+    log->setChecked(settings_->logScale != 0);
+    QMenu* average = edit->addMenu(QStringLiteral("&Moving Average"));
+    average->setObjectName("movingAverageMenu");
+    auto* choices = new QActionGroup(average);
+    for (int k = 0; k < kMovingAverageChoices; ++k) {
+        char text[48];
+        if (kMovingAverages[k] == 0) {
+            snprintf(text, sizeof text, "&None");
+        } else {
+            snprintf(text, sizeof text, "%d intervals", kMovingAverages[k]);
+        }
+        QAction* choice = AddCommand(average, text, CmdMovingAverage + k);
+        choice->setCheckable(true);
+        choice->setActionGroup(choices);
+        choice->setChecked(kMovingAverages[k] == (settings_->movingAverage > 1 ? settings_->movingAverage : 0));
+    }
     BuildEditMenuTail(edit);
     BuildExtraMenus(bar);
 }
@@ -288,9 +313,20 @@ void GraphWindow::RunSharedCommand(int id) {
             if (QAction* action = CommandAction(CmdTimeOfDay)) action->setChecked(settings_->timeOfDay != 0);
             RedrawNow();
             break;
+        case CmdLogScale:
+            settings_->logScale = settings_->logScale ? 0 : 1;
+            if (QAction* action = CommandAction(CmdLogScale)) action->setChecked(settings_->logScale != 0);
+            RedrawNow();
+            break;
         case CmdExportCsv:
         case CmdExportPng: RunExport(id == CmdExportCsv); break;
-        default: break;  // no handler: nothing happens
+        default:
+            if (id >= CmdMovingAverage && id < CmdMovingAverage + kMovingAverageChoices) {
+                settings_->movingAverage = kMovingAverages[id - CmdMovingAverage];
+                if (QAction* action = CommandAction(id)) action->setChecked(true);
+                RedrawNow();
+            }
+            break;  // no other handler: nothing happens
     }
 }
 
@@ -403,8 +439,19 @@ void GraphWindow::HandleResize(int width, int height) {
 
 void GraphWindow::HandleLeftButtonDown(int x, int y) {
     if (!created_ || destroyed_) return;
+    // a press left of the legend's rows is a legend click; elsewhere it may
+    // start a drag across the graph
+    dragFrom_ = MainWndLegendHit(&view_, x, y) ? -1 : x;
     MainWndLeftButtonDown(&view_, x, y);
     OnLegendClick();
+}
+
+void GraphWindow::HandleLeftButtonUp(int x, int) {
+    if (!created_ || destroyed_) return;
+    const int from = dragFrom_;
+    dragFrom_ = -1;
+    // a few pixels are a click, not a drag
+    if (from >= 0 && (x - from > 4 || from - x > 4)) OnDragAcross(from < x ? from : x, from < x ? x : from);
 }
 
 void GraphWindow::HandleLeftDoubleClick(int x, int y) {

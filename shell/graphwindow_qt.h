@@ -36,6 +36,7 @@
 //   OnWheel             wheel turned over the graph (default nothing)
 //   OnLegendClick       after a left click changed the display state (default nothing;
 //                       the live timer shows it, offline redraws at once)
+//   OnDragAcross        the left button dragged across the graph (offline: zoom into it)
 //   RunConfigurationDialog   command 32771's dialog (default: Capture Options of the
 //                            program's form with ConfigurationInterfaces())
 //   ConfigurationInterfaces  interface list for that dialog (default none)
@@ -107,6 +108,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
 
@@ -152,6 +154,7 @@ public:
     // Input from the surface widget.
     void HandleResize(int width, int height);
     void HandleLeftButtonDown(int x, int y);
+    void HandleLeftButtonUp(int x, int y);
     void HandleLeftDoubleClick(int x, int y);
     void HandleWheel(int delta, int x, int y);
     // The pointer moved to (x, y) over the graph, or left it ((-1, -1)).
@@ -186,6 +189,12 @@ protected:
         (void)y;
     }
     virtual void OnLegendClick() {}
+    // The left button was dragged across the graph from column x0 to x1
+    // (x0 < x1; not from the legend). Default nothing.
+    virtual void OnDragAcross(int x0, int x1) {
+        (void)x0;
+        (void)x1;
+    }
     virtual int RunConfigurationDialog();
     virtual const InterfaceInfo* ConfigurationInterfaces(int* count) {
         *count = 0;
@@ -256,6 +265,7 @@ private:
     QVBoxLayout* centralLayout_;
     QMap<int, QAction*> actions_;
     int pointerX_ = -1;  // over the graph, or -1
+    int dragFrom_ = -1;  // column the left button went down on (not the legend), or -1
     int pointerY_ = -1;
     std::vector<uint32_t> frame_;  // the frame under the readout, while one is drawn
     int frameKept_ = 0;            // 1: frame_ holds the surface's frame

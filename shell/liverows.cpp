@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 
 #include <cstdio>
+#include <vector>
 
 static_assert(kGraphMessageSize == kRawsharkMessageSize, "a row holds a whole rawshark message");
 
@@ -68,6 +69,55 @@ int LiveRowsFill(GraphRows* rows, const GraphView* view, int64_t now, int binCou
         if (row->present && row->entry.calc != CalcNone) {
             RawsharkMngrReadCalc(i, now, row->calc, bins);
             row->calcKind = RawsharkMngrCalcKind(i);
+        }
+    }
+    return 1;
+}
+
+int LiveRowsFillFolded(GraphRows* rows, const GraphView* view, int64_t now, int binCount, int zoom,
+                       const FilterEntry* entries, int count, const int* visible, int selected) {
+    if (zoom <= 1) return LiveRowsFill(rows, view, now, binCount, entries, count, visible, selected);
+    if (!GraphRowsReset(rows, view->width)) return 0;
+    GraphRowsSetFilters(rows, entries, count, visible, selected);
+    const int limit = binCount > 0 ? binCount : kDefaultBinCount;
+    const int W = view->width;
+    // column j holds the bins whose group (bin / zoom) is nowBin / zoom - j
+    const int64_t nowBin = PacketRingBinAt(now);
+    const int64_t group = nowBin / zoom;
+    int64_t span = nowBin - (group - W + 1) * zoom + 1;  // bins from the oldest column's first to now's
+    int bins = static_cast<int>(span < limit ? span : limit);
+    std::vector<uint64_t> a(static_cast<size_t>(bins)), b(static_cast<size_t>(bins));
+    std::vector<CalcCell> c(static_cast<size_t>(bins));
+    auto fold = [&](const uint64_t* from, uint64_t* to) {
+        for (int k = 0; k < bins; ++k) {
+            int64_t j = group - (nowBin - k) / zoom;
+            if (j >= 0 && j < W) to[j] += from[k];
+        }
+    };
+    rows->known = static_cast<int>((static_cast<int64_t>(bins) + zoom - 1) / zoom);
+    TotalCounterReadBytes(now, a.data(), bins);
+    TotalCounterReadPackets(now, b.data(), bins);
+    fold(a.data(), rows->all.bytes);
+    fold(b.data(), rows->all.packets);
+    rows->allOnly = RawsharkMngrCount() == 0;
+    PacketRingReadDrops(now, a.data(), bins);
+    fold(a.data(), rows->dropped);
+    rows->droppedKnown = 1;
+    LiveRowsDropNotice(rows);
+    for (int i = 0; i < rows->count; ++i) {
+        GraphRow* row = &rows->filter[i];
+        row->present = RawsharkMngrReadBytes(i, now, a.data(), bins, row->message);
+        if (!row->present) continue;
+        RawsharkMngrReadPackets(i, now, b.data(), bins, row->message);
+        fold(a.data(), row->bytes);
+        fold(b.data(), row->packets);
+        if (row->entry.calc != CalcNone) {
+            RawsharkMngrReadCalc(i, now, c.data(), bins);
+            row->calcKind = RawsharkMngrCalcKind(i);
+            for (int k = 0; k < bins; ++k) {
+                int64_t j = group - (nowBin - k) / zoom;
+                if (j >= 0 && j < W) CalcCellAdd(&row->calc[j], &c[static_cast<size_t>(k)]);
+            }
         }
     }
     return 1;

@@ -31,3 +31,11 @@ int LiveRowsFill(GraphRows* rows, const GraphView* view, int64_t now, int binCou
 // ("dropped 1234 (kernel)", and the interface's when it reports any) with
 // its tip, into rows; both empty when none was missed.
 void LiveRowsDropNotice(GraphRows* rows);
+
+// The same with `zoom` intervals folded into each column (the paused
+// graph's look back through the counters): column j sums the intervals
+// whose number divided by zoom is the present one's divided by zoom, less j;
+// view's column time is zoom sampling intervals. Allocates (UI thread,
+// paused only). zoom 1 is LiveRowsFill.
+int LiveRowsFillFolded(GraphRows* rows, const GraphView* view, int64_t now, int binCount, int zoom,
+                       const FilterEntry* entries, int count, const int* visible, int selected);

@@ -3,6 +3,8 @@
 #include "shell/lumowindow_qt.h"
 
 #include <QAction>
+#include <QScrollBar>
+#include <QVBoxLayout>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTimer>
@@ -17,6 +19,7 @@
 #include "platform/filedialogs_qt.h"
 #include "shell/liveexport.h"
 #include "shell/liverows.h"
+#include "pipeline/packetring.h"
 #include "shell/livewnd.h"
 #include "platform/msgbox_qt.h"
 
@@ -27,6 +30,43 @@ LumoWindow::LumoWindow(Settings* settings) : GraphWindow(kLumoWindowConfig, sett
     redrawTimer_ = new QTimer(this);
     redrawTimer_->setObjectName("redrawTimer");
     connect(redrawTimer_, &QTimer::timeout, this, &LumoWindow::OnRedrawTimer);
+    historyBar_ = new QScrollBar(Qt::Horizontal, this);
+    historyBar_->setObjectName("historyScrollBar");
+    historyBar_->hide();
+    CentralLayout()->addWidget(historyBar_);
+    connect(historyBar_, &QScrollBar::valueChanged, this, [this](int value) {
+        if (updatingBar_ || !paused_) return;
+        LiveHistoryScrollTo(&history_, value, HeldIntervals(), Surface()->width);
+        RedrawNow();
+    });
+}
+
+int64_t LumoWindow::HeldIntervals() {
+    int64_t first = 0;
+    if (!PacketRingFirstStamp(&first)) return 0;
+    int64_t held = PacketRingBinAt(pausedNow_) + 1;
+    int64_t bins = AppSettings() ? AppSettings()->binCount : 0;
+    return held < bins ? held : bins;
+}
+
+void LumoWindow::UpdateHistoryBar() {
+    updatingBar_ = 1;
+    const int64_t held = HeldIntervals();
+    const int width = Surface()->width;
+    int64_t max = LiveHistoryMaxBack(&history_, held, width);
+    historyBar_->setRange(0, static_cast<int>(max));
+    historyBar_->setPageStep(width * history_.zoom);
+    historyBar_->setSingleStep(history_.zoom);
+    historyBar_->setValue(static_cast<int>(LiveHistoryScrollValue(&history_, held, width)));
+    updatingBar_ = 0;
+}
+
+void LumoWindow::OnWheel(int delta, int, int) {
+    if (!paused_) return;
+    if (LiveHistoryWheel(&history_, delta, HeldIntervals(), Surface()->width)) {
+        UpdateHistoryBar();
+        RedrawNow();
+    }
 }
 
 void LumoWindow::BuildExtraMenus(QMenuBar* bar) {
@@ -44,10 +84,13 @@ void LumoWindow::BuildEditMenuTail(QMenu* edit) {
 
 void LumoWindow::SetPaused(int on) {
     paused_ = on ? 1 : 0;
+    LiveHistoryReset(&history_);
     if (paused_) {
         // the moment of the frame on screen, not of the click
         pausedNow_ = GraphLastFrame()->drawn ? frameNow_ : PerfCounter();
+        UpdateHistoryBar();
     }
+    historyBar_->setVisible(paused_ != 0);
     if (QAction* action = CommandAction(CmdPause)) action->setChecked(paused_ != 0);
     setWindowTitle(paused_ ? QStringLiteral("Lumo (paused)") : QString::fromUtf8(Config().title));
 }
@@ -86,10 +129,11 @@ void LumoWindow::OnCreateFailed() { LiveWndTeardown(); }
 void LumoWindow::Render() {
     const MainWndView* view = View();
     const Settings* settings = AppSettings();
-    const int64_t now = paused_ ? pausedNow_ : PerfCounter();
-    LiveViewAt(FrameView(), now, settings->samplingInterval, Surface()->width);
-    LiveRowsFill(FrameRows(), FrameView(), now, settings->binCount, view->filters.entries, view->filters.count,
-                 view->filterVisible, view->selectedFilter);
+    const int64_t now = paused_ ? LiveHistoryNow(&history_, pausedNow_, settings->samplingInterval) : PerfCounter();
+    const int zoom = paused_ ? history_.zoom : 1;
+    LiveViewAt(FrameView(), now, settings->samplingInterval * zoom, Surface()->width);
+    LiveRowsFillFolded(FrameRows(), FrameView(), now, settings->binCount, zoom, view->filters.entries,
+                       view->filters.count, view->filterVisible, view->selectedFilter);
     DrawFrameRows();
     frameNow_ = now;
 }

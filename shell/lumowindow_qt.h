@@ -13,6 +13,9 @@
 // Pause (Edit, Space) holds the graph at the moment shown: frames keep being
 // drawn at that moment's "now" (so the readout works on a peak) while
 // capture, counting and any dump go on; the title reads "Lumo (paused)".
+// While paused a scroll bar and the wheel move back through everything the
+// counters still hold and zoom out (intervals folded per column); Pause
+// again returns to the present.
 // A restart of the pipeline ends the pause (the counters start anew). The
 // exports write what is on screen: the frame as a PNG, its intervals as CSV
 // (shell/liveexport.h).
@@ -21,7 +24,9 @@
 #include <vector>
 
 #include "shell/graphwindow_qt.h"
+#include "shell/livehistory.h"
 
+class QScrollBar;
 class QTimer;
 
 class LumoWindow : public GraphWindow {
@@ -47,6 +52,11 @@ public:
     // The PerfCounter reading the last frame showed.
     int64_t FrameNow() const { return frameNow_; }
 
+    // The paused graph's look back (offset and zoom), and its scroll bar
+    // (shown only while paused).
+    const LiveHistory* History() const { return &history_; }
+    QScrollBar* HistoryBar() { return historyBar_; }
+
 protected:
     int OnCreate() override;
     void OnCreateFailed() override;
@@ -61,10 +71,14 @@ protected:
     int WriteExportCsv(const char* path, char* err) override;
     int WriteExportPng(const char* path, char* err) override;
     void OnClose() override;
+    void OnWheel(int delta, int x, int y) override;
     void OnDestroy() override;
 
 private:
     void OnRedrawTimer();
+    // Intervals the counters hold up to the paused moment.
+    int64_t HeldIntervals();
+    void UpdateHistoryBar();
     void DumpStart();
     void DumpStop();
     int ReportFailedDump();
@@ -74,6 +88,9 @@ private:
     int paused_ = 0;
     int64_t pausedNow_ = 0;  // the PerfCounter reading the paused graph shows
     int64_t frameNow_ = 0;   // the reading the last frame showed
+    LiveHistory history_{1, 0};
+    QScrollBar* historyBar_ = nullptr;
+    int updatingBar_ = 0;
     // What an export writes, kept when the user chose it: the frame's view
     // and rows, and its pixels.
     GraphView exportView_{};

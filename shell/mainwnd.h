@@ -30,7 +30,15 @@ enum MainWndCommand {
     CmdTimeOfDay = 32782,          // Edit "Time of Day"
     CmdPause = 32783,              // Edit "Pause" (lumo)
     CmdReloadCaptureFile = 32784,  // lumo_offline: read the current file again (sent by the window itself)
+    CmdLogScale = 32785,           // Edit "Log Scale"
+    CmdMovingAverage = 32786,      // Edit "Moving Average": 32786 none, then one id per length of kMovingAverages
+    CmdFitFile = 32793,            // lumo_offline: View the whole file again (Home)
 };
+
+// The lengths the Moving Average menu offers, in intervals (0: none); the
+// command of choice k is CmdMovingAverage + k.
+constexpr int kMovingAverages[] = {0, 5, 10, 20, 50, 100};
+constexpr int kMovingAverageChoices = sizeof kMovingAverages / sizeof kMovingAverages[0];
 
 // Where the legend's toggle strip and its cells lie: x in [4, 20), cell i at
 // y in [16 i, 16 i + 16).

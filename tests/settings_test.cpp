@@ -112,7 +112,9 @@ TEST_F(SettingsTest, FreshStartGivesDefaultsAndWritesEveryKeyInOrder) {
             "timeout=10\n"
             "capture_filter=\n"
             "one_pass=1\n"
-            "time_of_day=0\n",
+            "time_of_day=0\n"
+            "log_scale=0\n"
+            "moving_average=0\n",
         TestFileRead(Ini(SettingsLumo)));
 }
 
@@ -271,7 +273,8 @@ TEST_F(SettingsTest, SavingKeepsTheUsersOtherLines) {
     SettingsSave(&s, SettingsLumo);
     std::string text = TestFileRead(Ini(SettingsLumo));
     EXPECT_EQ(0u, text.find("; my capture box\n[Lumo]\nsize_x=6\nmy_own_key=keep\ndebug_mode=0\n"));
-    EXPECT_NE(std::string::npos, text.find("capture_filter=\none_pass=1\ntime_of_day=0\n\n[Extra]\nz=1\n"));
+    EXPECT_NE(std::string::npos,
+              text.find("capture_filter=\none_pass=1\ntime_of_day=0\nlog_scale=0\nmoving_average=0\n\n[Extra]\nz=1\n"));
 }
 
 TEST_F(SettingsTest, TextWithALineEndCannotInjectKeys) {
@@ -321,7 +324,9 @@ TEST_F(SettingsTest, OfflineProgramKeepsItsSubsetInItsOwnSection) {
             "enable_transport_layer_port_number_resolution=0\n"
             "enable_concurrent_asynchronous_DNS_lookups=0\n"
             "one_pass=1\n"
-            "time_of_day=0\n",
+            "time_of_day=0\n"
+            "log_scale=0\n"
+            "moving_average=0\n",
         TestFileRead(Ini(SettingsLumoOffline)));
     EXPECT_FALSE(TestPathExists(Ini(SettingsLumo)));
 }

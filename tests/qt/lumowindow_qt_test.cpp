@@ -198,7 +198,9 @@ TEST_F(LumoWindowTest, FirstRunGivesDefaultWindowAndNormalExitWritesEveryKeyInOr
                                            "timeout",
                                            "capture_filter",
                                            "one_pass",
-                                           "time_of_day"};
+                                           "time_of_day",
+                                           "log_scale",
+                                           "moving_average"};
     EXPECT_EQ(IniKeys(ini), want);
     EXPECT_EQ(IniValue(ini, "size_x"), "320");
     EXPECT_EQ(IniValue(ini, "size_y"), "240");
