@@ -139,6 +139,7 @@ int SampleCounterInit(SampleCounter* counter, uint32_t size) {
     counter->lastBin.store(0, std::memory_order_relaxed);
     counter->packets = nullptr;
     counter->bytes = nullptr;
+    counter->calc = nullptr;  // SampleCounterInitCalc adds it
     counter->size = 0;
     if (size == 0 || (size & (size - 1)) != 0) return 0;  // the rings are indexed by masking
     // () value-initialises: every bin starts at zero.
