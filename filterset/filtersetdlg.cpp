@@ -82,7 +82,11 @@ void FilterListRowTexts(const FilterEntry* entry, FilterListRow* row) {
     } else {
         snprintf(row->scale, sizeof row->scale, "%" PRId64, entry->scale);
     }
-    TextCopy(row->unit, sizeof row->unit, FilterUnitKeyword(entry->unit));
+    if (entry->calc != CalcNone) {
+        snprintf(row->unit, sizeof row->unit, "%s(%s)", FilterCalcKeyword(entry->calc), entry->calcField);
+    } else {
+        TextCopy(row->unit, sizeof row->unit, FilterUnitKeyword(entry->unit));
+    }
     char hex[16];
     ColorToText(entry->color, hex);
     if (entry->autoColor) {
@@ -102,6 +106,23 @@ void FilterConfigOpen(const FilterEntry* entry, FilterConfigForm* form) {
     form->unitIndex = (entry->unit >= 0 && entry->unit <= 3) ? entry->unit : -1;
     ColorToText(entry->color, form->colorText);
     form->autoColor = entry->autoColor ? 1 : 0;
+    form->calcIndex = entry->calc >= CalcNone && entry->calc <= CalcCount ? entry->calc : 0;
+    TextCopy(form->calcField, sizeof form->calcField, entry->calcField);
+    form->styleIndex = entry->style >= StyleLine && entry->style <= StyleDots ? entry->style : 0;
+}
+
+const char* const kFilterCalcItems[6] = {"(count the unit)", "sum", "min", "max", "avg", "count"};
+const char* const kFilterStyleItems[5] = {"line", "impulse", "bar", "step", "dots"};
+
+// A calculation's field as the form holds it, trimmed; 0 when it holds a
+// character no field name has.
+static int FieldNameOf(const char* text, char* out, size_t size) {
+    TextCopy(out, size, text);
+    TrimBlanks(out);
+    for (const char* p = out; *p; ++p) {
+        if (!isalnum(static_cast<unsigned char>(*p)) && *p != '_' && *p != '-' && *p != '.') return 0;
+    }
+    return 1;
 }
 
 int FilterConfigOk(const FilterConfigForm* form, const std::vector<std::string>& history, const char* historyPath,
@@ -110,6 +131,8 @@ int FilterConfigOk(const FilterConfigForm* form, const std::vector<std::string>&
     TextCopy(text, sizeof text, form->filterText);
     TrimBlanks(text);
     if (strchr(text, '"')) return 0;
+    char field[kCalcFieldSize];
+    if (form->calcIndex > 0 && !FieldNameOf(form->calcField, field, sizeof field)) return 0;
 
     if (historyPath) FilterHistoryRecord(historyPath, history, text);
 
@@ -132,7 +155,36 @@ int FilterConfigOk(const FilterConfigForm* form, const std::vector<std::string>&
         case 3: entry->unit = UnitPps; break;
         default: entry->unit = UnitBps; break;
     }
+    entry->calc = form->calcIndex > 0 && form->calcIndex <= CalcCount ? form->calcIndex : CalcNone;
+    TextCopy(entry->calcField, sizeof entry->calcField, entry->calc != CalcNone ? field : "");
+    entry->style = form->styleIndex >= StyleLine && form->styleIndex <= StyleDots ? form->styleIndex : StyleLine;
     return 1;
+}
+
+int FilterConfigCalcFieldColor(const char* field, int calcIndex, char* reason, size_t size) {
+    if (reason && size) reason[0] = '\0';
+    if (calcIndex <= 0) return FieldWhite;
+    char name[kCalcFieldSize];
+    int clean = FieldNameOf(field, name, sizeof name);
+    if (!name[0] || !clean) {
+        snprintf(reason, size, "%s", !name[0] ? "give the field to calculate on" : kFieldNameMessage);
+        return FieldInvalid;
+    }
+    int verdict = 0;
+    if (!DfilterDravik(name, &verdict)) return FieldWhite;
+    if (!verdict) {
+        snprintf(reason, size, "%s is not a field name", name);
+        return FieldInvalid;
+    }
+    if (calcIndex == CalcCount) return FieldValid;
+    char numeric[kCalcFieldSize + 1];
+    snprintf(numeric, sizeof numeric, "#%s", name);
+    if (!DfilterDravik(numeric, &verdict)) return FieldWhite;
+    if (!verdict) {
+        snprintf(reason, size, "%s holds neither numbers nor time intervals (count counts any field)", name);
+        return FieldInvalid;
+    }
+    return FieldValid;
 }
 
 int FilterConfigFieldColor(const char* text) {

@@ -68,7 +68,7 @@ void FilterSetDlgOk(const FilterSet* working, FilterSet* applied);
 struct FilterListRow {
     char filter[256];  // "Filter": the filter text
     char scale[32];    // "Scale": "auto", or the scale in signed decimal
-    char unit[16];     // "Unit": "byte", "bps", "packet" or "pps"
+    char unit[160];    // "Unit": "byte", "bps", "packet" or "pps", or the calculation "avg(FIELD)"
     char color[32];    // "Color(RGB)": "0xrrggbb", or "auto(0xrrggbb)"
 };
 void FilterListRowTexts(const FilterEntry* entry, FilterListRow* row);
@@ -81,13 +81,23 @@ extern const int kFilterListWidths[4];
 
 // The controls of the Filter Configuration dialog.
 struct FilterConfigForm {
-    char filterText[256];  // filter combo box text (at most 255 characters)
-    char scaleText[32];    // scale field (digits only)
-    int autoScale;         // "Auto scale" ticked; the scale field is disabled then
-    int unitIndex;         // unit combo selection 0..3 ("byte", "bps", "packet", "pps"), -1 none
-    char colorText[64];    // colour field, any text
-    int autoColor;         // "Auto color" ticked; the colour field is disabled then
+    char filterText[256];            // filter combo box text (at most 255 characters)
+    char scaleText[32];              // scale field (digits only)
+    int autoScale;                   // "Auto scale" ticked; the scale field is disabled then
+    int unitIndex;                   // unit combo selection 0..3 ("byte", "bps", "packet", "pps"), -1 none
+    char colorText[64];              // colour field, any text
+    int autoColor;                   // "Auto color" ticked; the colour field is disabled then
+    int calcIndex;                   // calculation combo: 0 none (count the unit), then sum, min, max, avg, count
+    char calcField[kCalcFieldSize];  // field box (for a calculation)
+    int styleIndex;                  // style combo 0..4: line, impulse, bar, step, dots
 };
+
+// The calculation and style combo box items in order.
+extern const char* const kFilterCalcItems[6];
+extern const char* const kFilterStyleItems[5];
+
+constexpr const char* kFieldNameMessage =
+    "A field name holds only letters, digits, \"_\", \"-\" and \".\".";  // warning icon
 
 // The unit combo box items in order.
 extern const char* const kFilterUnitItems[4];
@@ -97,7 +107,8 @@ extern const char* const kFilterUnitItems[4];
 void FilterConfigOpen(const FilterEntry* entry, FilterConfigForm* form);
 
 // OK: 0 when the filter text holds a double quote (show kFilterQuoteMessage
-// and stay; entry unchanged). Otherwise records a new text in the history
+// and stay; entry unchanged), or a calculation's field holds anything but a
+// field name's characters (show kFieldNameMessage). Otherwise records a new text in the history
 // (see FilterHistoryRecord; historyPath may be null to skip it), writes the
 // trimmed text, scale, unit and colour into entry and returns 1. A fixed
 // colour is read with automatic base ("0x" hexadecimal, "0" octal, else
@@ -118,3 +129,11 @@ constexpr uint32_t kInvalidColor = 0xffafaf;
 // (whatever the checker says); else valid or invalid as the checker answers.
 // Asks the display-filter checker (DfilterDravik).
 int FilterConfigFieldColor(const char* text);
+
+// The field box's colour for a calculation (calcIndex as the form's) on
+// field, with the reason when it is invalid (reason, size bytes; "" else):
+// white with no calculation, or when the checker gives no verdict; invalid
+// for an empty name, a name that is no field, or (but for count, which
+// counts any field) a field of neither numbers nor time intervals; else
+// valid. Asks the display-filter checker.
+int FilterConfigCalcFieldColor(const char* field, int calcIndex, char* reason, size_t size);

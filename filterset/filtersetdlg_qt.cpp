@@ -97,6 +97,14 @@ FilterConfigDialog::FilterConfigDialog(QWidget* owner, FilterEntry* edited, cons
     colorEdit_->setObjectName("colorEdit");
     autoColorCheck_ = new QCheckBox(QStringLiteral("Auto color"), this);
     autoColorCheck_->setObjectName("autoColorCheck");
+    calcCombo_ = new QComboBox(this);
+    calcCombo_->setObjectName("calcCombo");
+    calcFieldEdit_ = new QLineEdit(this);
+    calcFieldEdit_->setObjectName("calcFieldEdit");
+    calcFieldEdit_->setMaxLength(kCalcFieldSize - 1);
+    calcFieldEdit_->setPlaceholderText(QStringLiteral("field, e.g. tcp.analysis.ack_rtt"));
+    styleCombo_ = new QComboBox(this);
+    styleCombo_->setObjectName("styleCombo");
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName("okButton");
     ok->setDefault(true);
@@ -117,6 +125,11 @@ FilterConfigDialog::FilterConfigDialog(QWidget* owner, FilterEntry* edited, cons
     grid->addWidget(colorEdit_, 3, 1);
     grid->addWidget(autoColorCheck_, 3, 2);
     grid->addWidget(cancel, 3, 3);
+    grid->addWidget(NamedLabel("Calculation", "calcLabel", this), 4, 0);
+    grid->addWidget(calcCombo_, 4, 1);
+    grid->addWidget(calcFieldEdit_, 4, 2, 1, 2);
+    grid->addWidget(NamedLabel("Style", "styleLabel", this), 5, 0);
+    grid->addWidget(styleCombo_, 5, 1);
     grid->setColumnStretch(2, 1);
 
     // Opening. The history fills the filter combo before its text is set,
@@ -139,6 +152,17 @@ FilterConfigDialog::FilterConfigDialog(QWidget* owner, FilterEntry* edited, cons
     scaleEdit_->setText(QString::fromUtf8(form.scaleText));
     colorEdit_->setText(QString::fromUtf8(form.colorText));
     SetFieldColor(filterCombo_, FieldWhite);
+    for (const char* calc : kFilterCalcItems) calcCombo_->addItem(QString::fromUtf8(calc));
+    calcCombo_->setCurrentIndex(form.calcIndex);
+    calcFieldEdit_->setText(QString::fromUtf8(form.calcField));
+    calcFieldEdit_->setEnabled(form.calcIndex > 0);
+    for (const char* style : kFilterStyleItems) styleCombo_->addItem(QString::fromUtf8(style));
+    styleCombo_->setCurrentIndex(form.styleIndex);
+    SetFieldColor(calcFieldEdit_, FieldWhite);
+    connect(calcCombo_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        calcFieldEdit_->setEnabled(index > 0);
+        lastCalcIndex_ = -1;  // check the field again
+    });
 
     connect(autoScaleCheck_, &QCheckBox::toggled, this, [this](bool on) { scaleEdit_->setEnabled(!on); });
     connect(autoColorCheck_, &QCheckBox::toggled, this, [this](bool on) { colorEdit_->setEnabled(!on); });
@@ -160,6 +184,16 @@ void FilterConfigDialog::OnTick() {
         SetFieldColor(filterCombo_, fieldColor_);
     }
     lastFilterText_ = text;
+    const QString field = calcFieldEdit_->text();
+    const int calc = calcCombo_->currentIndex();
+    if (field != lastCalcField_ || calc != lastCalcIndex_) {
+        char reason[256];
+        int color = FilterConfigCalcFieldColor(field.toUtf8().constData(), calc, reason, sizeof reason);
+        SetFieldColor(calcFieldEdit_, color);
+        calcFieldEdit_->setToolTip(QString::fromUtf8(reason));
+    }
+    lastCalcField_ = field;
+    lastCalcIndex_ = calc;
 }
 
 void FilterConfigDialog::ReadForm(FilterConfigForm* form) const {
@@ -170,6 +204,9 @@ void FilterConfigDialog::ReadForm(FilterConfigForm* form) const {
     form->unitIndex = unitCombo_->currentIndex();
     TextCopy(form->colorText, sizeof form->colorText, colorEdit_->text().toUtf8().constData());
     form->autoColor = autoColorCheck_->isChecked() ? 1 : 0;
+    form->calcIndex = calcCombo_->currentIndex();
+    TextCopy(form->calcField, sizeof form->calcField, calcFieldEdit_->text().toUtf8().constData());
+    form->styleIndex = styleCombo_->currentIndex();
 }
 
 void FilterConfigDialog::OnOk() {
@@ -179,7 +216,8 @@ void FilterConfigDialog::OnOk() {
     const char* path =
         FilterHistoryPath(kDisplayFilterHistoryFile, historyPath, sizeof historyPath) ? historyPath : nullptr;
     if (!FilterConfigOk(&form, history_, path, edited_)) {
-        ShowMessageBox(this, kFilterQuoteMessage, caption_.toUtf8().constData(), MsgIconWarning);
+        const char* why = strchr(form.filterText, '"') ? kFilterQuoteMessage : kFieldNameMessage;
+        ShowMessageBox(this, why, caption_.toUtf8().constData(), MsgIconWarning);
         return;
     }
     accept();

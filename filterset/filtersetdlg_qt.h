@@ -80,6 +80,11 @@ private:
     QComboBox* unitCombo_;
     QLineEdit* colorEdit_;
     QCheckBox* autoColorCheck_;
+    QComboBox* calcCombo_;
+    QLineEdit* calcFieldEdit_;
+    QComboBox* styleCombo_;
+    QString lastCalcField_;
+    int lastCalcIndex_ = -1;
     QTimer* timer_;
 };
 

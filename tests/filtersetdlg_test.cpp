@@ -265,6 +265,20 @@ TEST_F(FilterSetDlgTest, OkWritesTheFormAndRefusesADoubleQuote) {
     form.filterText[0] = '\0';
     ASSERT_EQ(FilterConfigOk(&form, history, history_.c_str(), &entry), 1);
     EXPECT_STREQ(entry.filterText, "");
+
+    // a calculation and a style; a field name with a character no field has is refused
+    form.calcIndex = CalcMax;
+    strcpy(form.calcField, " tcp.window_size ");
+    form.styleIndex = StyleStep;
+    ASSERT_EQ(FilterConfigOk(&form, history, nullptr, &entry), 1);
+    EXPECT_EQ(entry.calc, CalcMax);
+    EXPECT_STREQ(entry.calcField, "tcp.window_size");
+    EXPECT_EQ(entry.style, StyleStep);
+    FilterListRowTexts(&entry, &row);
+    EXPECT_STREQ(row.unit, "max(tcp.window_size)");
+    strcpy(form.calcField, "tcp.len),x");
+    EXPECT_EQ(FilterConfigOk(&form, history, nullptr, &entry), 0);
+    EXPECT_STREQ(entry.calcField, "tcp.window_size");
 }
 
 TEST_F(FilterSetDlgTest, HistoryRecordsNewTextsOnceAndNotTheStartOfAnEntry) {
@@ -316,6 +330,21 @@ TEST_F(FilterSetDlgTest, FilterFieldColourFollowsTheRealChecker) {
     EXPECT_EQ(FilterConfigFieldColor("tcp.port =="), FieldInvalid);
     EXPECT_EQ(FilterConfigFieldColor("no_such_field_xyz"), FieldInvalid);
     EXPECT_EQ(FilterConfigFieldColor("http.host == \"a\""), FieldInvalid);  // quote: red whatever the verdict
+
+    // a calculation's field: numbers and time intervals for sum..avg, any field for count
+    char why[256];
+    EXPECT_EQ(FilterConfigCalcFieldColor("tcp.len", 0, why, sizeof why), FieldWhite);  // no calculation
+    EXPECT_EQ(FilterConfigCalcFieldColor(" tcp.analysis.ack_rtt ", CalcAvg, why, sizeof why), FieldValid);
+    EXPECT_EQ(FilterConfigCalcFieldColor("frame.time_delta", CalcMax, why, sizeof why), FieldValid);
+    EXPECT_EQ(FilterConfigCalcFieldColor("http.host", CalcSum, why, sizeof why), FieldInvalid);
+    EXPECT_NE(std::string(why).find("neither numbers nor time"), std::string::npos) << why;
+    EXPECT_EQ(FilterConfigCalcFieldColor("http.host", CalcCount, why, sizeof why), FieldValid);
+    EXPECT_EQ(FilterConfigCalcFieldColor("no.such.field", CalcCount, why, sizeof why), FieldInvalid);
+    EXPECT_STREQ(why, "no.such.field is not a field name");
+    EXPECT_EQ(FilterConfigCalcFieldColor("tcp.len)", CalcSum, why, sizeof why), FieldInvalid);
+    EXPECT_EQ(FilterConfigCalcFieldColor("", CalcMin, why, sizeof why), FieldInvalid);
+    DfilterStopChildProcess();
+    PlatformSetProgramFolder(nullptr);
 }
 
 }  // namespace

@@ -17,6 +17,11 @@
 // requester finds its answer by looking for ="TEXT" after the digit, so the
 // echo must never be altered.
 //
+// A line "#FIELD" ('#' begins no display filter) asks about a field for a
+// calculation: 1 when FIELD names a field whose values are numbers
+// (integers, floating point) or time intervals, 0 otherwise (no such field,
+// or one of another type: text, addresses, protocols).
+//
 // Lines that hold no filter to check are still answered, so that answers
 // stay one per line and in request order:
 //   - an empty or all-blank line is answered 0 (there is no filter in it);
@@ -41,6 +46,7 @@
 #include <glib.h>
 
 #include <epan/dfilter/dfilter.h>
+#include <epan/proto.h>
 
 #include "tools/engine/engine.h"
 
@@ -51,8 +57,17 @@ constexpr size_t kMaxFilterLine = 65536;
 
 // ---------------------------------------------------------------- answers
 
+// 1 when name is a field whose values a calculation can sum.
+static int NumericField(const std::string& name) {
+    header_field_info* hfi = name.empty() ? nullptr : proto_registrar_get_byname(name.c_str());
+    if (!hfi) return 0;
+    ftenum_t type = hfi->type;
+    return IS_FT_INT(type) || IS_FT_UINT(type) || type == FT_FLOAT || type == FT_DOUBLE || type == FT_RELATIVE_TIME;
+}
+
 static int Verdict(const std::string& line) {
     if (line.find('\0') != std::string::npos) return 0;
+    if (!line.empty() && line[0] == '#') return NumericField(line.substr(1));
     dfilter_t* filter = nullptr;
     gchar* error = nullptr;
     gboolean compiled = dfilter_compile(line.c_str(), &filter, &error);
