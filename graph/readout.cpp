@@ -24,7 +24,7 @@ constexpr int64_t kMinute = 60 * kSecond;
 constexpr int64_t kHour = 60 * kMinute;
 
 struct ReadoutLine {
-    char text[112];
+    char text[192];
     uint32_t color;
 };
 
