@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <sstream>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -23,6 +25,7 @@
 #include "shell/liveexport.h"
 #include "shell/liverows.h"
 #include "tests/support/graph_support.h"
+#include "tests/support/offline_support.h"
 #include "tests/support/pipeline_packets.h"
 #include "tests/support/testdir.h"
 #include "tests/support/wait.h"
@@ -287,6 +290,89 @@ TEST_F(LiveFrame, RawsharkCountsAndMessagesReachTheFrame) {
         int bin = 49 - (59 - x);
         EXPECT_EQ(t.RowsIn(x, kRed).front(), 40 - (bin % 4) * 8) << x;
     }
+}
+
+// Calculations live: the one judge's field values go into the counters'
+// bins, and each bin holds what tshark gives for the same packets, written
+// to a capture file, aggregated per interval.
+TEST_F(LiveFrame, CalculationsCountAsTsharkGivesOnTheSamePackets) {
+    std::string home = TestDirNew();
+    setenv("LUMO_HOME", home.c_str(), 1);  // no preferences
+    PlatformSetProgramFolder(LUMO_BIN_DIR);
+    settings.rawshark.onePass = 1;
+    FilterEntry e[3] = {GraphTestEntry("tcp", UnitByte, kRed), GraphTestEntry("", UnitByte, kGreen),
+                        GraphTestEntry("udp", UnitByte, kBlue)};
+    e[0].calc = CalcSum;
+    snprintf(e[0].calcField, sizeof e[0].calcField, "tcp.len");
+    e[1].calc = CalcAvg;
+    snprintf(e[1].calcField, sizeof e[1].calcField, "frame.time_delta");
+    e[2].calc = CalcMax;
+    snprintf(e[2].calcField, sizeof e[2].calcField, "udp.length");
+    Start(65536, 3, e);
+    std::vector<PipelineTestPacket> packets = PipelineTestMakePackets(700, 17);
+    const int64_t t0 = int64_t{packets[0].header.ts_sec} * 1000000 + packets[0].header.ts_usec;
+    int64_t last = 0;
+    for (const PipelineTestPacket& p : packets) {
+        last = int64_t{p.header.ts_sec} * 1000000 + p.header.ts_usec - t0;
+        FakeNow = kBase + last * kTick;
+        PacketRingStore(&p.header, p.data.data());
+        RawsharkMngrWritePacket(&p.header, p.data.data());
+    }
+    ASSERT_TRUE(TestWaitFor(
+        [&] {
+            for (int i = 0; i < 3; ++i) {
+                if (RawsharkMngrEntry(i)->counter.cursor.load() < packets.size()) return false;
+            }
+            return true;
+        },
+        60000))
+        << "the judge did not judge every packet";
+    const int bins = static_cast<int>(last / settings.samplingInterval) + 1;
+    GraphView view;
+    LiveViewAt(&view, FakeNow, settings.samplingInterval, bins);
+    GraphRows rows{};
+    ASSERT_EQ(LiveRowsFill(&rows, &view, FakeNow, settings.binCount, e, 3, nullptr, -1), 1);
+    std::string pcap = home + "/same.pcap";
+    ASSERT_TRUE(PipelineTestWritePcap(pcap, packets));
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(e[i].calcField);
+        EXPECT_EQ(rows.filter[i].calcKind, i == 1 ? CalcKindTime : CalcKindInteger);
+        std::string out;
+        std::string cmd = "tshark -n -r " + OfflineShellQuote(pcap);
+        if (e[i].filterText[0]) cmd += std::string(" -Y ") + e[i].filterText;
+        cmd += std::string(" -T fields -E occurrence=a -e frame.time_epoch -e ") + e[i].calcField + " 2>/dev/null";
+        ASSERT_EQ(OfflineRunCommand(cmd, &out), 0);
+        std::vector<CalcCell> want(static_cast<size_t>(bins));
+        std::istringstream text(out);
+        for (std::string line; std::getline(text, line);) {
+            size_t tab = line.find('\t');
+            if (tab == std::string::npos || tab + 1 >= line.size()) continue;
+            double at = strtod(line.c_str(), nullptr);
+            int64_t usec = static_cast<int64_t>(llround(at * 1e6)) - t0;
+            int64_t bin = usec / settings.samplingInterval;
+            std::istringstream values(line.substr(tab + 1));
+            for (std::string value; std::getline(values, value, ',');) {
+                long double x = strtold(value.c_str(), nullptr);
+                if (i == 1) x = roundl(x * 1e9L);  // seconds as the judge's nanoseconds
+                CalcCell one{1, x, x, x};
+                CalcCellAdd(&want[static_cast<size_t>(bin)], &one);
+            }
+        }
+        for (int b = 0; b < bins; ++b) {
+            const CalcCell& got = rows.filter[i].calc[bins - 1 - b];
+            long double a, w;
+            int hasGot = CalcValue(&got, e[i].calc, &a),
+                hasWant = CalcValue(&want[static_cast<size_t>(b)], e[i].calc, &w);
+            ASSERT_EQ(hasGot, hasWant) << "bin " << b;
+            if (hasWant) {
+                EXPECT_NEAR(static_cast<double>(a), static_cast<double>(w), 1e-6 * fabs(static_cast<double>(w)) + 1e-9)
+                    << "bin " << b;
+            }
+        }
+    }
+    GraphRowsFree(&rows);
+    PlatformSetProgramFolder(nullptr);
+    unsetenv("LUMO_HOME");
 }
 
 // Fault: a readout that names the column's bin from the pointer alone (or
