@@ -7,6 +7,7 @@
 #   filters on the same file (best of RUNS runs each), in one pass (one
 #   lumo_judge) and per filter (one rawshark each; PER_FILTER_RUNS runs)
 #   export with 0 filters / tcpdump -r FILE -w /dev/null
+#   4 filters with a calculation each against the same without
 #   peak memory per stored packet for a capture of 10 million packets
 #
 # Usage: bench/offline_export_bench.sh [BUILD_DIR]   (default build)
@@ -131,6 +132,22 @@ fi
 dump=$(best_time tcpdump -r "$file" -w /dev/null)
 echo
 echo "0 filters beside tcpdump -r FILE -w /dev/null: ${ours0}s / ${dump}s = $(ratio "$ours0" "$dump")"
+
+# Calculations: 4 filters each with a sum of a field against the same 4
+# filters without (goal: at most 1.3x).
+printf '"tcp",sum(tcp.len),,\r\n"udp",max(udp.length),,\r\n"tcp.port == 80",avg(tcp.window_size),,\r\n"frame.len > 1000",count(ip.len),,\r\n' > "$work/calc.fs"
+printf '"tcp",bps,,\r\n"udp",bps,,\r\n"tcp.port == 80",bps,,\r\n"frame.len > 1000",bps,,\r\n' > "$work/plain.fs"
+plain="" calc=""
+i=0
+while [ "$i" -lt "$runs" ]; do
+    plain=$(min_time "$plain" "$(one_time "$bin/lumo_offline" --one-pass --filter-set "$work/plain.fs" \
+        --interval 50000 --export-csv /dev/null "$file")")
+    calc=$(min_time "$calc" "$(one_time "$bin/lumo_offline" --one-pass --filter-set "$work/calc.fs" \
+        --interval 50000 --export-csv /dev/null "$file")")
+    i=$((i + 1))
+done
+echo
+echo "4 filters with calculations / without: ${calc}s / ${plain}s = $(ratio "$calc" "$plain") (goal <= 1.3)"
 
 # Memory: the peak resident size of an export of BIG_PACKETS small packets,
 # less that of a one-packet file, per packet. Read per filter with no
