@@ -424,7 +424,13 @@ static int TakeLine(JudgeRun* run, const char* line, const char* end) {
         if (ParseNumber(&p, end, &position) && position >= 1 && position <= run->servedCount) {
             int f = run->served[position - 1];
             if (kind && p < end && *p == ' ') {
-                CalcStoreSetKind(f, CalcKindOfName(p + 1, static_cast<int>(end - p - 1)));
+                int k = CalcKindOfName(p + 1, static_cast<int>(end - p - 1));
+                CalcStoreSetKind(f, k);
+                if (k == CalcKindOther && job->entries[f].calc != CalcCount) {
+                    snprintf(job->lastMessages[f], sizeof job->lastMessages[f],
+                             "%.120s holds neither numbers nor time intervals: only count works on it",
+                             job->entries[f].calcField);
+                }
             } else if (!kind) {
                 snprintf(job->lastMessages[f], sizeof job->lastMessages[f], "%.*s", static_cast<int>(end - line), line);
             }

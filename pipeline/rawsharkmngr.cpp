@@ -114,7 +114,14 @@ static void LineVerdict(void* context, int position, int matched, const CalcCell
 }
 
 static void LineKind(void* context, int position, int kind) {
-    LineTarget(static_cast<RawsharkEntry*>(context), position)->calcKind.store(kind, std::memory_order_relaxed);
+    RawsharkEntry* entry = LineTarget(static_cast<RawsharkEntry*>(context), position);
+    entry->calcKind.store(kind, std::memory_order_relaxed);
+    if (kind == CalcKindOther && entry->filter.calc != CalcCount) {
+        char text[kRawsharkMessageSize];
+        int n = snprintf(text, sizeof text, "%s holds neither numbers nor time intervals: only count works on it",
+                         entry->filter.calcField);
+        RawsharkMessageStore(&entry->LastMessage, text, n < 0 ? 0 : n);
+    }
 }
 
 static void LineMessage(void* context, int position, const char* text, int length) {
