@@ -16,4 +16,5 @@ struct RawsharkBlock {
     int32_t transportResolution;  // "enable_transport_layer_port_number_resolution"
     int32_t concurrentDns;        // "enable_concurrent_asynchronous_DNS_lookups"
     int32_t onePass;              // "one_pass", 1: one lumo_judge for every filter, 0: one rawshark each
+    int32_t judges;               // "judges", one-pass judges sharing the packets by conversation; 0: automatic
 };

@@ -125,6 +125,13 @@ int RawsharkCommandBuildJudge(const RawsharkBlock* rawshark, const char* judgePa
     return BuildJudge(rawshark, judgePath, linkType, nullptr, count, entries, command);
 }
 
+int RawsharkCommandAppendJudgePart(RawsharkCommand* command, int part, int parts) {
+    if (part == 0) return AddText(command, "-j ") && AddArg(command, "-j");
+    char text[16];
+    snprintf(text, sizeof text, "%d/%d", part, parts);
+    return AddText(command, "-J %s ", text) && AddArg(command, "-J") && AddArg(command, text);
+}
+
 int RawsharkCommandBuildFileJudge(const RawsharkBlock* rawshark, const char* judgePath, const char* capturePath,
                                   int count, const FilterEntry* entries, RawsharkCommand* command) {
     return BuildJudge(rawshark, judgePath, 0, capturePath, count, entries, command);

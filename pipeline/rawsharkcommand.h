@@ -49,6 +49,10 @@ int RawsharkCommandBuildJudge(const RawsharkBlock* rawshark, const char* judgePa
 int RawsharkCommandBuildFileJudge(const RawsharkBlock* rawshark, const char* judgePath, const char* capturePath,
                                   int count, const FilterEntry* entries, RawsharkCommand* command);
 
+// One of several judges: part 0 appends "-j" (a stream of numbered records),
+// part I of parts N appends "-J I/N" (a file). 0 when it does not fit.
+int RawsharkCommandAppendJudgePart(RawsharkCommand* command, int part, int parts);
+
 // Treats one line of the preferences file (cut at CR, LF, "#"; control and
 // non-ASCII bytes blanked; trimmed): a line with a colon and no double quote
 // appends " -o \"LINE\" " to the text and -o, LINE to argv. Returns 1 when

@@ -68,6 +68,14 @@ void JudgeLine(const RawsharkLinesHandler* handler, const char* line, int size, 
         JudgeMessage(handler, line, size);
         return;
     }
+    uint64_t frame = 0;
+    if (handler->numbered) {
+        int at = 0;
+        while (at < size && at < 20 && line[at] >= '0' && line[at] <= '9') frame = frame * 10 + uint64_t(line[at++] - '0');
+        if (at == 0 || at >= size || line[at] != ' ' || frame == 0) return;
+        line += at + 1;
+        size -= at + 1;
+    }
     int k = handler->verdicts;
     if (size < k) return;
     for (int p = 0; p < k; ++p) {
@@ -84,6 +92,10 @@ void JudgeLine(const RawsharkLinesHandler* handler, const char* line, int size, 
         if (!CalcCellParse(line + start, at - start, &cells[p])) return;
     }
     if (at != size) return;
+    if (handler->numbered) {
+        handler->row(handler->context, frame, line, cells);
+        return;
+    }
     for (int p = 0; p < k; ++p) {
         handler->verdict(handler->context, p, line[p] == '1', (handler->calcMask & (1u << p)) ? &cells[p] : nullptr);
     }

@@ -14,7 +14,9 @@
 //                are the message of position I-1 (1 <= I <= N),
 //                "lumo_judge: kind I NAME" the kind of its field, any other
 //                "lumo_judge:" line the judge's own message. Other lines, and
-//                lines of another shape, are ignored.
+//                lines of another shape, are ignored. One of several judges
+//                (numbered) puts the packet's frame number and a blank
+//                before the verdicts.
 //
 // Lines end at LF, a CR before it dropped. A line longer than the buffer is
 // followed to its end without being held, so it never stalls the verdicts
@@ -60,6 +62,11 @@ struct RawsharkLinesHandler {
     void (*message)(void* context, int position, const char* text, int length);
     // The kind of a position's field (CalcKind); may be null.
     void (*kind)(void* context, int position, int kind);
+    // numbered: one of several judges; each verdict line goes to row
+    // instead of verdict: the frame, the N verdict characters, the sums of
+    // each position with a field (cells[p]).
+    int32_t numbered;
+    void (*row)(void* context, uint64_t frame, const char* verdicts, const CalcCell* cells);
 };
 
 // Hands on the complete lines of buffer[0..length) (buffer need not be

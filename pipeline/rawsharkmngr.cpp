@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // rawsharkmngr.cpp - the judging processes of the current filter set (one
-// lumo_judge for every filter, or one rawshark per filter), their reader
-// threads, and what a verdict does in each program.
+// lumo_judge for every filter, several sharing the packets by conversation,
+// or one rawshark per filter), their reader threads, and what a verdict
+// does in each program.
 //
 //   messages      RawsharkMessageStore / Load (the lock-free LastMessage)
 //   reader        the entry's lines through rawsharklines, how an ended
@@ -19,12 +20,14 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <new>
 #include <poll.h>
 #include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "pipeline/judgesplit.h"
 #include "pipeline/packetstore.h"
 #include "pipeline/rawsharkcommand.h"
 #include "platform/platform.h"
@@ -32,24 +35,53 @@
 
 namespace {
 
+// Verdict rows of several judges waiting for the frames before them: frame
+// f in slot f & (kMergeSlots - 1).
+constexpr uint64_t kMergeSlots = 65536;
+
+struct MergeSlot {
+    std::atomic<uint64_t> frame;  // the frame whose row this is; 0: free
+    char verdicts[FilterSetMax];
+};
+
+// Several judges, live: each judge's reader puts its rows in the slots of
+// their frames; whoever holds the lock applies the rows in frame order to
+// the counters, so each counter still advances over the ring packet by
+// packet. A judge that falls behind holds up only the counters.
+struct JudgeMerge {
+    MergeSlot* slots;  // kMergeSlots, allocated with the entries
+    CalcCell* cells;   // kMergeSlots rows of FilterSetMax, when a position has a calculation
+    std::mutex lock;
+    int32_t judges;                 // judges of the list being built or run (2 or more: numbered)
+    uint64_t next;                  // the next frame to apply (under lock)
+    std::atomic<int32_t> broken;    // a judge ended before its input did: every entry has ended
+    std::atomic<int32_t> running;   // judge readers not yet ended
+    uint64_t written;               // packet source: frames handed to the judges
+    PacketRecordHeader first;       // packet source: the capture's first packet
+    int32_t linkType;
+};
+
 struct RawsharkMngrRecord {
-    // FilterSetMax entries and the judge's after them, allocated by the
+    // FilterSetMax entries and the judges' after them, allocated by the
     // first build and kept for the life of the process, so a late reader
     // never meets freed memory.
     RawsharkEntry* entries;
     std::atomic<int32_t> count;        // entries of the current list
-    std::atomic<int32_t> judgeActive;  // 1: entries[FilterSetMax] is the list's lumo_judge
+    std::atomic<int32_t> judgeActive;  // judges of the list, entries[FilterSetMax + j]; 0: none
     std::atomic<int32_t> clearing;     // 1 while a teardown kills the processes
     // The command of the process being started; a record this large stays
     // off the stack, and the builds that use it run one at a time.
     RawsharkCommand command;
+    JudgeMerge merge;
 };
 
 RawsharkMngrRecord RawsharkMngr;  // constant-initialised, all zero
 
 constexpr char kJudgeName[] = "lumo_judge";
 
-RawsharkEntry* JudgeEntry() { return &RawsharkMngr.entries[FilterSetMax]; }
+RawsharkEntry* JudgeEntry(int j = 0) { return &RawsharkMngr.entries[FilterSetMax + j]; }
+
+int JudgeCount() { return RawsharkMngr.judgeActive.load(std::memory_order_acquire); }
 
 bool IsJudge(const RawsharkEntry* entry) { return entry->servedCount > 0; }
 
@@ -128,14 +160,55 @@ static void LineMessage(void* context, int position, const char* text, int lengt
     RawsharkMessageStore(&LineTarget(static_cast<RawsharkEntry*>(context), position)->LastMessage, text, length);
 }
 
-// rawshark's protocol for a rawshark, lumo_judge's for the judge.
+// Applies the rows of the frames that are complete, in frame order. Under
+// the merge lock.
+static void MergeApply(const RawsharkEntry* judge) {
+    JudgeMerge* m = &RawsharkMngr.merge;
+    for (;;) {
+        MergeSlot* slot = &m->slots[m->next & (kMergeSlots - 1)];
+        if (slot->frame.load(std::memory_order_acquire) != m->next) return;
+        const CalcCell* cells = m->cells ? &m->cells[(m->next & (kMergeSlots - 1)) * FilterSetMax] : nullptr;
+        for (int p = 0; p < judge->servedCount; ++p) {
+            RawsharkEntry* entry = &RawsharkMngr.entries[judge->served[p]];
+            ApplyVerdict(entry, slot->verdicts[p] == '1', cells && entry->filter.calc != CalcNone ? &cells[p] : nullptr);
+        }
+        slot->frame.store(0, std::memory_order_release);
+        m->next++;
+    }
+}
+
+// One verdict line of one of several judges: into its frame's slot (once
+// the frame kMergeSlots before has been applied), then every complete frame
+// applied.
+static void LineRow(void* context, uint64_t frame, const char* verdicts, const CalcCell* cells) {
+    const RawsharkEntry* judge = static_cast<RawsharkEntry*>(context);
+    JudgeMerge* m = &RawsharkMngr.merge;
+    MergeSlot* slot = &m->slots[frame & (kMergeSlots - 1)];
+    while (slot->frame.load(std::memory_order_acquire) != 0) {
+        if (m->broken.load(std::memory_order_acquire) || RawsharkMngr.clearing.load(std::memory_order_acquire)) return;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    memcpy(slot->verdicts, verdicts, static_cast<size_t>(judge->servedCount));
+    if (m->cells) {
+        memcpy(&m->cells[(frame & (kMergeSlots - 1)) * FilterSetMax], cells,
+               sizeof(CalcCell) * static_cast<size_t>(judge->servedCount));
+    }
+    slot->frame.store(frame, std::memory_order_release);
+    std::lock_guard<std::mutex> hold(m->lock);
+    MergeApply(judge);
+}
+
+// rawshark's protocol for a rawshark, lumo_judge's for a judge (numbered
+// when there are several).
 static RawsharkLinesHandler LinesHandler(RawsharkEntry* entry) {
     uint32_t calcMask = 0;
     for (int p = 0; p < entry->servedCount; ++p) {
         if (RawsharkMngr.entries[entry->served[p]].filter.calc != CalcNone) calcMask |= 1u << p;
     }
+    int numbered = IsJudge(entry) && RawsharkMngr.merge.judges > 1;
     return RawsharkLinesHandler{
-        IsJudge(entry) ? entry->servedCount : 0, calcMask, entry, LineVerdict, LineMessage, LineKind};
+        IsJudge(entry) ? entry->servedCount : 0, calcMask, entry, LineVerdict, LineMessage, LineKind, numbered,
+        LineRow};
 }
 
 int RawsharkMngrParseLines(const char* buffer, int length, RawsharkEntry* entry) {
@@ -152,12 +225,22 @@ void RawsharkMngrTakeRead(RawsharkEntry* entry, int got) {
 // unless a teardown ended it: a process the packet source stopped says so
 // (its own entry, or every entry the judge served); a judge that ended by
 // itself says how, with its last note; a rawshark that ended by itself
-// keeps its last "rawshark:" line. Reader thread, before ReaderEnded.
-static void TellEnd(RawsharkEntry* entry) {
-    if (RawsharkMngr.clearing.load(std::memory_order_acquire)) return;
+// keeps its last "rawshark:" line. Of several judges only the first that
+// ends this way speaks. Returns 1 when a judge ended before its input did
+// (every entry it served has ended). Reader thread, before ReaderEnded.
+static int TellEnd(RawsharkEntry* entry) {
+    if (RawsharkMngr.clearing.load(std::memory_order_acquire)) return 0;
     bool judge = IsJudge(entry);
     char text[kRawsharkMessageSize];
     int input = entry->inputState.load(std::memory_order_acquire);
+    if (judge) {
+        int status = 0;
+        bool clean = input == InputEnded && ChildConsoleEndStatus(&entry->console, 1000, &status) &&
+                     WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        // The normal end of a judge whose input was closed says nothing.
+        if (clean) return 0;
+        if (RawsharkMngr.merge.broken.exchange(1, std::memory_order_acq_rel)) return 1;  // another said it
+    }
     if (input == InputStalled) {
         snprintf(text, sizeof text, "%s not responding for %d s, stopped", judge ? kJudgeName : "rawshark",
                  kRawsharkStallMs / 1000);
@@ -165,8 +248,6 @@ static void TellEnd(RawsharkEntry* entry) {
         int status = 0;
         char how[32] = "";  // at most " (killed by signal N)", so the note's 200 characters fit
         if (ChildConsoleEndStatus(&entry->console, 1000, &status)) {
-            // The normal end of a judge whose input was closed says nothing.
-            if (input == InputEnded && WIFEXITED(status) && WEXITSTATUS(status) == 0) return;
             if (WIFEXITED(status)) {
                 snprintf(how, sizeof how, " (exit code %d)", WEXITSTATUS(status));
             } else if (WIFSIGNALED(status)) {
@@ -179,15 +260,16 @@ static void TellEnd(RawsharkEntry* entry) {
         while (*detail == ' ') ++detail;
         snprintf(text, sizeof text, "%s ended%s%s%.200s", kJudgeName, how, detail[0] ? ": " : "", detail);
     } else {
-        return;
+        return 0;
     }
     if (!judge) {
         RawsharkMessageStore(&entry->LastMessage, text, static_cast<int>(strlen(text)));
-        return;
+        return 0;
     }
     for (int p = 0; p < entry->servedCount; ++p) {
         RawsharkMessageStore(&RawsharkMngr.entries[entry->served[p]].LastMessage, text, static_cast<int>(strlen(text)));
     }
+    return 1;
 }
 
 // The judge stands for its served entries: they run and end with its reader.
@@ -219,8 +301,11 @@ void RawsharkMngrReadThread(RawsharkEntry* entry) {
         }
         RawsharkMngrTakeRead(entry, static_cast<int>(got));
     }
-    TellEnd(entry);
-    SetServedState(entry, ReaderEnded);
+    // The entries a judge served end with it; of several judges, with the
+    // first that ended early, or else with the last.
+    int early = TellEnd(entry);
+    int last = IsJudge(entry) && RawsharkMngr.merge.running.fetch_sub(1, std::memory_order_acq_rel) == 1;
+    if (IsJudge(entry) && (early || last)) SetServedState(entry, ReaderEnded);
     // Nothing of the entry is touched after this store.
     entry->ReaderState.store(ReaderEnded, std::memory_order_release);
 }
@@ -265,21 +350,22 @@ static void JoinReader(RawsharkEntry* entry) {
 
 void RawsharkMngrListClear() {
     int count = RawsharkMngr.count.load(std::memory_order_relaxed);
-    bool judge = RawsharkMngr.judgeActive.load(std::memory_order_relaxed) != 0;
+    int judges = RawsharkMngr.judgeActive.load(std::memory_order_relaxed);
     RawsharkMngr.clearing.store(1, std::memory_order_release);
     // Readers of the list stop looking at the entries first.
     RawsharkMngr.count.store(0, std::memory_order_release);
     RawsharkMngr.judgeActive.store(0, std::memory_order_release);
     RawsharkEntry* entries = RawsharkMngr.entries;
     // Kill every process first, so their readers see end of file together.
-    for (int i = 0; i <= FilterSetMax; ++i) {
-        if (i >= count && !(i == FilterSetMax && judge)) continue;
+    for (int i = 0; i < FilterSetMax + judges; ++i) {
+        if (i >= count && i < FilterSetMax) continue;
         if (entries[i].console.process && !ChildConsoleKill(&entries[i].console)) {
             DEBUG_LOG("RawsharkMngrListClear() err,kill failed,index=%d", i);
         }
     }
-    // The judge's reader writes into the entries it serves: it ends first.
-    if (judge) JoinReader(JudgeEntry());
+    // The judges' readers write into the entries they serve: they end first.
+    for (int j = 0; j < judges; ++j) JoinReader(JudgeEntry(j));
+    RawsharkMngr.merge.judges = 0;
     for (int i = 0; i < count; ++i) {
         JoinReader(&entries[i]);
         SampleCounterFree(&entries[i].counter);
@@ -323,30 +409,79 @@ int RawsharkMngrFileJudgeCommand(const RawsharkBlock* rawshark, const char* capt
     return RawsharkCommandBuildFileJudge(rawshark, path, capturePath, count, entries, command);
 }
 
-// The one-pass half of a build: one judge for every non-empty filter.
-// Returns 1 (also when every filter is empty: there is nothing to judge), or
-// 0 with nothing of the judge left running.
-static int StartJudge(int mode, const RawsharkBlock* rawshark, int linkType, int count) {
-    RawsharkEntry* judge = JudgeEntry();
-    EntryReset(judge, mode, -1);
+// How many judges a live list gets: the setting's, or one when a filter
+// needs every packet in one process (the log says why).
+static int JudgesFor(int mode, const RawsharkBlock* rawshark, int count) {
+    if (mode != RawsharkMngrLive) return 1;
+    int judges = JudgeCountOf(rawshark->judges);
+    char why[320];
     FilterEntry filters[FilterSetMax];
+    for (int i = 0; i < count; ++i) filters[i] = RawsharkMngr.entries[i].filter;
+    if (judges > 1 && JudgeSplitBlocked(filters, count, why, sizeof why)) {
+        DEBUG_LOG("RawsharkMngrListEdit() info,one judge: %s", why);
+        return 1;
+    }
+    return judges;
+}
+
+// The merge of several judges' rows: its slots (and cells when a filter has
+// a calculation) allocated once, emptied for the list. Returns 1, or 0.
+static int MergeReset(int judges, bool calc) {
+    JudgeMerge* m = &RawsharkMngr.merge;
+    if (!m->slots) m->slots = new (std::nothrow) MergeSlot[kMergeSlots]();
+    if (calc && !m->cells) m->cells = new (std::nothrow) CalcCell[kMergeSlots * FilterSetMax]();
+    if (!m->slots || (calc && !m->cells)) return 0;
+    for (uint64_t k = 0; k < kMergeSlots; ++k) m->slots[k].frame.store(0, std::memory_order_relaxed);
+    m->next = 1;
+    m->written = 0;
+    m->broken.store(0, std::memory_order_relaxed);
+    m->running.store(judges, std::memory_order_release);
+    m->judges = judges;
+    return 1;
+}
+
+// The one-pass half of a build: the judges of every non-empty filter, each
+// serving all of them (several share the packets by conversation).
+// Returns 1 (also when every filter is empty: there is nothing to judge), or
+// 0 with what was started left for the teardown.
+static int StartJudge(int mode, const RawsharkBlock* rawshark, int linkType, int count) {
+    int judges = JudgesFor(mode, rawshark, count);
+    RawsharkEntry* first = JudgeEntry();
+    EntryReset(first, mode, -1);
+    FilterEntry filters[FilterSetMax];
+    bool calc = false;
     for (int i = 0; i < count; ++i) {
         filters[i] = RawsharkMngr.entries[i].filter;  // texts already cut to fit
         if (FilterNeedsJudge(&filters[i])) {
-            judge->served[judge->servedCount++] = i;
+            first->served[first->servedCount++] = i;
             RawsharkMngr.entries[i].byJudge = 1;
+            calc |= filters[i].calc != CalcNone;
         }
     }
-    if (judge->servedCount == 0) return 1;
+    if (first->servedCount == 0) return 1;
+    if (!MergeReset(judges, judges > 1 && calc)) {
+        DEBUG_LOG("StartJudge() err,malloc");
+        return 0;
+    }
+    RawsharkMngr.merge.linkType = linkType;
     char path[kPathMax];
     RawsharkCommand* command = &RawsharkMngr.command;
     if (!ProgramFilePath(kJudgeName, path, sizeof path) ||
-        !RawsharkCommandBuildJudge(rawshark, path, linkType, count, filters, command)) {
+        !RawsharkCommandBuildJudge(rawshark, path, linkType, count, filters, command) ||
+        (judges > 1 && !RawsharkCommandAppendJudgePart(command, 0, judges))) {
         DEBUG_LOG("StartJudge() err,command line too long");
         return 0;
     }
-    if (!StartChild(judge, command)) return 0;
-    RawsharkMngr.judgeActive.store(1, std::memory_order_release);
+    for (int j = 0; j < judges; ++j) {
+        RawsharkEntry* judge = JudgeEntry(j);
+        if (j > 0) {
+            EntryReset(judge, mode, -1);
+            judge->servedCount = first->servedCount;
+            memcpy(judge->served, first->served, sizeof judge->served);
+        }
+        if (!StartChild(judge, command)) return 0;
+        RawsharkMngr.judgeActive.store(j + 1, std::memory_order_release);
+    }
     return 1;
 }
 
@@ -366,7 +501,7 @@ static int ListBuild(int mode, const RawsharkBlock* rawshark, int linkType, int 
         return 0;
     }
     if (!RawsharkMngr.entries) {
-        RawsharkMngr.entries = new (std::nothrow) RawsharkEntry[FilterSetMax + 1]();
+        RawsharkMngr.entries = new (std::nothrow) RawsharkEntry[FilterSetMax + kJudgesMax]();
         if (!RawsharkMngr.entries) {
             DEBUG_LOG("RawsharkMngrListEdit() err,malloc");
             return 0;
@@ -411,7 +546,7 @@ static int ListBuild(int mode, const RawsharkBlock* rawshark, int linkType, int 
     if (onePass && !StartJudge(mode, rawshark, linkType, count)) goto fail;
     // Every reader runs before the first packet is written, so no packet is
     // skipped for an entry whose reader has not started yet.
-    for (int i = 0; i <= FilterSetMax; ++i) {
+    for (int i = 0; i < FilterSetMax + kJudgesMax; ++i) {
         RawsharkEntry* entry = &RawsharkMngr.entries[i];
         if (!entry->thread.joinable()) continue;
         while (entry->ReaderState.load(std::memory_order_acquire) == ReaderNotStarted) {
@@ -440,11 +575,14 @@ int RawsharkMngrListEditOffline(const RawsharkBlock* rawshark, int linkType, int
 // in the pipe as long as the process takes something at least every
 // kRawsharkStallMs. 0, ETIMEDOUT when it took nothing for that long, or
 // another errno.
-static int WriteRecord(int fd, const PacketRecordHeader* header, const uint8_t* data) {
-    iovec parts[2] = {{const_cast<PacketRecordHeader*>(header), sizeof *header},
-                      {const_cast<uint8_t*>(data), header->incl_len}};
+// numbered: the 16 bytes one of several judges takes after the header.
+static int WriteRecord(int fd, const PacketRecordHeader* header, const uint8_t* data, const uint8_t* numbered) {
+    iovec parts[3];
+    int left = 0;
+    parts[left++] = {const_cast<PacketRecordHeader*>(header), sizeof *header};
+    if (numbered) parts[left++] = {const_cast<uint8_t*>(numbered), 16};
+    if (header->incl_len && data) parts[left++] = {const_cast<uint8_t*>(data), header->incl_len};
     iovec* part = parts;
-    int left = (header->incl_len && data) ? 2 : 1;
     // Steady time, not the performance counter: tests replace that one.
     auto deadline = std::chrono::steady_clock::time_point::max();
     while (left > 0) {
@@ -479,12 +617,13 @@ static int WriteRecord(int fd, const PacketRecordHeader* header, const uint8_t* 
 
 // Writes the record to the process of entry (a rawshark or the judge) while
 // its reader runs; stops a process that takes nothing.
-static void WriteToChild(RawsharkEntry* entry, const PacketRecordHeader* header, const uint8_t* data) {
+static void WriteToChild(RawsharkEntry* entry, const PacketRecordHeader* header, const uint8_t* data,
+                         const uint8_t* numbered = nullptr) {
     if (entry->ReaderState.load(std::memory_order_acquire) != ReaderRunning || entry->console.input == 0 ||
         entry->inputState.load(std::memory_order_relaxed) != InputOpen) {
         return;  // process not running, already ended or stopped
     }
-    int error = WriteRecord(entry->console.input, header, data);
+    int error = WriteRecord(entry->console.input, header, data, numbered);
     if (error == ETIMEDOUT) {
         DEBUG_LOG("WriteFile() err,not responding for %d ms,process=%d", kRawsharkStallMs,
                   static_cast<int>(entry->console.process));
@@ -506,7 +645,24 @@ void RawsharkMngrWritePacket(const PacketRecordHeader* header, const uint8_t* da
         }
         if (entry->console.process) WriteToChild(entry, header, data);  // per filter: its own rawshark
     }
-    if (RawsharkMngr.judgeActive.load(std::memory_order_acquire)) WriteToChild(JudgeEntry(), header, data);
+    int judges = JudgeCount();
+    if (judges == 1) WriteToChild(JudgeEntry(), header, data);
+    if (judges < 2) return;
+    // Several judges: the packet goes to its conversation's, numbered as
+    // in the ring, with the capture's first time; after one ended early
+    // none gets more.
+    JudgeMerge* m = &RawsharkMngr.merge;
+    uint64_t frame = ++m->written;
+    if (frame == 1) m->first = *header;
+    if (m->broken.load(std::memory_order_acquire)) return;
+    uint8_t numbered[16];
+    for (int b = 0; b < 8; ++b) numbered[b] = static_cast<uint8_t>(frame >> (8 * b));
+    for (int b = 0; b < 4; ++b) {
+        numbered[8 + b] = static_cast<uint8_t>(m->first.ts_sec >> (8 * b));
+        numbered[12 + b] = static_cast<uint8_t>(m->first.ts_usec >> (8 * b));
+    }
+    int j = JudgeOfPacket(m->linkType, data, data ? header->incl_len : 0, judges);
+    WriteToChild(JudgeEntry(j), header, data, numbered);
 }
 
 static void EndInput(RawsharkEntry* entry) {
@@ -521,15 +677,15 @@ static void EndInput(RawsharkEntry* entry) {
 void RawsharkMngrEndInput() {
     int count = RawsharkMngr.count.load(std::memory_order_acquire);
     for (int i = 0; i < count; ++i) EndInput(&RawsharkMngr.entries[i]);
-    if (RawsharkMngr.judgeActive.load(std::memory_order_acquire)) EndInput(JudgeEntry());
+    for (int j = 0; j < JudgeCount(); ++j) EndInput(JudgeEntry(j));
 }
 
 // ---------------------------------------------------------------- reading
 
 int RawsharkMngrCount() { return RawsharkMngr.count.load(std::memory_order_acquire); }
 
-RawsharkEntry* RawsharkMngrJudge() {
-    return RawsharkMngr.judgeActive.load(std::memory_order_acquire) ? JudgeEntry() : nullptr;
+RawsharkEntry* RawsharkMngrJudge(int j) {
+    return j >= 0 && j < JudgeCount() ? JudgeEntry(j) : nullptr;
 }
 
 RawsharkEntry* RawsharkMngrEntry(int n) {

@@ -67,9 +67,10 @@ struct RawsharkEntry {
 // Entry n of the list, or nullptr. For tests and diagnostics.
 RawsharkEntry* RawsharkMngrEntry(int n);
 
-// The lumo_judge entry of a one-pass list, or nullptr (per-filter list, or
-// no non-empty filter). For tests and diagnostics.
-RawsharkEntry* RawsharkMngrJudge();
+// Judge j's entry of a one-pass list (each of several serves every
+// non-empty filter), or nullptr (per-filter list, no non-empty filter, or
+// fewer judges). For tests and diagnostics.
+RawsharkEntry* RawsharkMngrJudge(int j = 0);
 
 // ---------------------------------------------------------------- reader
 

@@ -74,6 +74,7 @@ const SettingsKey kSettingsKeys[] = {
     {"time_of_day", KindInt32, FIELD(timeOfDay), 0, 0, nullptr, ForBoth},
     {"log_scale", KindInt32, FIELD(logScale), 0, 0, nullptr, ForBoth},
     {"moving_average", KindInt32, FIELD(movingAverage), 0, 0, nullptr, ForBoth},
+    {"judges", KindInt32, FIELD(rawshark.judges), 0, 0, nullptr, ForBoth},
 };
 
 #undef FIELD

@@ -7,7 +7,8 @@
 //   processes    counts against tshark (live and offline), rejected and
 //                killed filters, missing executable, teardown bookkeeping
 //   one pass     judge lines, one lumo_judge against tshark, a killed and a
-//                stopped judge, a stopped rawshark in the per-filter mode
+//                stopped judge, a stopped rawshark in the per-filter mode;
+//                several judges against tshark, one killed, one stopped
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -567,9 +568,10 @@ TEST_F(RawsharkMngrTest, TeardownUnderLoadLeavesNothingBehind) {
 
 // ---------------------------------------------------------------- one pass
 
-RawsharkBlock OnePass() {
+RawsharkBlock OnePass(int judges = 1) {
     RawsharkBlock b = Rawshark();
     b.onePass = 1;
+    b.judges = judges;
     PlatformSetProgramFolder(LUMO_BIN_DIR);  // where lumo_judge is built
     return b;
 }
@@ -713,6 +715,93 @@ TEST_F(RawsharkMngrTest, StoppedRawsharkStopsAloneWhileTheOtherCounts) {
     ASSERT_TRUE(TestWaitFor([] { return RawsharkMngrEntry(0)->ReaderState.load() == ReaderEnded; }, 30000));
     EXPECT_EQ(Message(0), "rawshark not responding for 2 s, stopped");
     EXPECT_EQ(Message(1), "");
+}
+
+// Several judges share real conversations (TCP analysis, DNS matching, IP
+// fragments, frame numbers and times since the first packet): every
+// counter advances over every packet and counts what tshark counts, as one
+// judge does; a set that names tcp.stream gets one judge.
+TEST_F(RawsharkMngrTest, SeveralJudgesCountAsTsharkAndTcpStreamKeepsOne) {
+    std::vector<PipelineTestPacket> packets = PipelineTestMakeConversations(400, 41);
+    const uint64_t kPackets = packets.size();
+    std::string pcap = home_ + "/conversations.pcap";
+    ASSERT_TRUE(PipelineTestWritePcap(pcap, packets));
+    const std::vector<std::string> texts = {"tcp.analysis.retransmission",
+                                            "tcp.analysis.duplicate_ack",
+                                            "dns.response_to",
+                                            "dns.time > 0.001",
+                                            "udp.port == 7000",
+                                            "ip.flags.mf == 1",
+                                            "frame.number > 1500 && tcp",
+                                            "frame.time_relative >= 2",
+                                            ""};
+    for (int judges : {2, 3}) {
+        SCOPED_TRACE(judges);
+        FilterEntry filters[FilterSetMax];
+        for (size_t n = 0; n < texts.size(); ++n) filters[n] = Filter(texts[n].c_str());
+        RawsharkBlock b = OnePass(judges);
+        PacketRingReset();
+        ASSERT_EQ(RawsharkMngrListEdit(&b, 1, static_cast<int>(texts.size()), filters, 65536), 1);
+        ASSERT_NE(RawsharkMngrJudge(judges - 1), nullptr);
+        Feed(packets, 0, packets.size(), true);
+        ASSERT_TRUE(TestWaitFor(
+            [&] {
+                for (size_t n = 0; n < texts.size(); ++n) {
+                    if (RawsharkMngrEntry(static_cast<int>(n))->counter.cursor.load() != kPackets) return false;
+                }
+                return true;
+            },
+            120000));
+        for (size_t n = 0; n < texts.size(); ++n) {
+            Expected e = Reference(pcap, texts[n], UsecOf(packets[0].header), 50000);
+            EXPECT_GT(e.packets, 0u) << texts[n];
+            EXPECT_EQ(RawsharkMngrEntry(static_cast<int>(n))->counter.matchedPackets.load(), e.packets) << texts[n];
+            EXPECT_EQ(RawsharkMngrEntry(static_cast<int>(n))->counter.matchedBytes.load(), e.bytes) << texts[n];
+            EXPECT_EQ(Message(static_cast<int>(n)), "") << texts[n];
+        }
+        RawsharkMngrListClear();
+    }
+    FilterEntry stream[2] = {Filter("tcp.stream == 3"), Filter("udp")};
+    RawsharkBlock b = OnePass(3);
+    PacketRingReset();
+    ASSERT_EQ(RawsharkMngrListEdit(&b, 1, 2, stream, 65536), 1);
+    EXPECT_NE(RawsharkMngrJudge(0), nullptr);
+    EXPECT_EQ(RawsharkMngrJudge(1), nullptr);
+    Feed(packets, 0, packets.size(), true);
+    ASSERT_TRUE(TestWaitFor([&] { return RawsharkMngrEntry(0)->counter.cursor.load() == kPackets; }, 120000));
+    EXPECT_EQ(RawsharkMngrEntry(0)->counter.matchedPackets.load(),
+              Reference(pcap, "tcp.stream == 3", UsecOf(packets[0].header), 50000).packets);
+}
+
+// Of several judges, one killed or one stopped ends every filter they
+// served, once, saying how; the empty filter counts on.
+TEST_F(RawsharkMngrTest, AKilledOrStoppedJudgeAmongSeveralEndsEveryEntry) {
+    std::vector<PipelineTestPacket> packets = PipelineTestMakePackets(3000, 43);
+    for (int signal : {SIGKILL, SIGSTOP}) {
+        SCOPED_TRACE(signal);
+        FilterEntry filters[3] = {Filter("udp"), Filter(""), Filter("tcp")};
+        RawsharkBlock b = OnePass(3);
+        PacketRingReset();
+        ASSERT_EQ(RawsharkMngrListEdit(&b, 1, 3, filters, 65536), 1);
+        Feed(packets, 0, 1000, true);
+        ASSERT_TRUE(TestWaitFor([] { return RawsharkMngrEntry(2)->counter.cursor.load() == 1000; }, 60000));
+        ASSERT_EQ(kill(RawsharkMngrJudge(1)->console.process, signal), 0);
+        Feed(packets, 1000, packets.size(), true);
+        ASSERT_TRUE(TestWaitFor(
+            [] {
+                return RawsharkMngrEntry(0)->ReaderState.load() == ReaderEnded &&
+                       RawsharkMngrEntry(2)->ReaderState.load() == ReaderEnded;
+            },
+            30000));
+        const char* said =
+            signal == SIGKILL ? "lumo_judge ended (killed by signal 9)" : "lumo_judge not responding for 2 s, stopped";
+        for (int n : {0, 2}) {
+            EXPECT_EQ(Message(n), said);
+            EXPECT_LT(RawsharkMngrEntry(n)->counter.cursor.load(), 3000u);
+        }
+        EXPECT_EQ(RawsharkMngrEntry(1)->counter.matchedPackets.load(), 3000u);
+        RawsharkMngrListClear();
+    }
 }
 
 }  // namespace

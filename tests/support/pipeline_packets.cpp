@@ -8,7 +8,9 @@
 #include <cstring>
 #include <dirent.h>
 #include <filesystem>
+#include <algorithm>
 #include <random>
+#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -70,6 +72,78 @@ std::vector<uint8_t> ArpFrame() {
     return f;
 }
 
+// Ethernet + IPv4 around an L4 part: id, fragment field (flags and offset
+// in 8-byte units), protocol; the MACs follow the addresses.
+std::vector<uint8_t> Ip4(uint32_t src, uint32_t dst, int proto, uint16_t id, uint16_t fragment,
+                         const std::vector<uint8_t>& l4) {
+    std::vector<uint8_t> f(34 + l4.size(), 0);
+    const uint8_t macs[12] = {0x02, 0, 0, 0, static_cast<uint8_t>(dst >> 8), static_cast<uint8_t>(dst),
+                              0x02, 0, 0, 0, static_cast<uint8_t>(src >> 8), static_cast<uint8_t>(src)};
+    memcpy(f.data(), macs, 12);
+    Put16(f, 12, 0x0800);
+    f[14] = 0x45;
+    Put16(f, 16, static_cast<uint16_t>(20 + l4.size()));
+    Put16(f, 18, id);
+    Put16(f, 20, fragment);
+    f[22] = 64;
+    f[23] = static_cast<uint8_t>(proto);
+    for (int i = 0; i < 4; ++i) {
+        f[26 + i] = static_cast<uint8_t>(src >> (24 - 8 * i));
+        f[30 + i] = static_cast<uint8_t>(dst >> (24 - 8 * i));
+    }
+    uint32_t sum = 0;
+    for (int i = 14; i < 34; i += 2) sum += (f[i] << 8) | f[i + 1];
+    while (sum >> 16) sum = (sum & 0xffff) + (sum >> 16);
+    Put16(f, 24, static_cast<uint16_t>(~sum));
+    memcpy(f.data() + 34, l4.data(), l4.size());
+    return f;
+}
+
+std::vector<uint8_t> Tcp(uint16_t sp, uint16_t dp, uint32_t seq, uint32_t ack, uint8_t flags, uint32_t payload) {
+    std::vector<uint8_t> t(20 + payload, 0);
+    Put16(t, 0, sp);
+    Put16(t, 2, dp);
+    for (int i = 0; i < 4; ++i) {
+        t[4 + i] = static_cast<uint8_t>(seq >> (24 - 8 * i));
+        t[8 + i] = static_cast<uint8_t>(ack >> (24 - 8 * i));
+    }
+    t[12] = 0x50;
+    t[13] = flags;
+    Put16(t, 14, 65535);
+    for (uint32_t i = 0; i < payload; ++i) t[20 + i] = static_cast<uint8_t>('a' + (seq + i) % 26);
+    return t;
+}
+
+std::vector<uint8_t> Udp(uint16_t sp, uint16_t dp, const std::vector<uint8_t>& payload, uint32_t length = 0) {
+    std::vector<uint8_t> u(8 + payload.size(), 0);
+    Put16(u, 0, sp);
+    Put16(u, 2, dp);
+    Put16(u, 4, static_cast<uint16_t>(length ? length : 8 + payload.size()));
+    memcpy(u.data() + 8, payload.data(), payload.size());
+    return u;
+}
+
+// A DNS query for hN.example (A, IN), or its answer with one address.
+std::vector<uint8_t> Dns(uint16_t id, int n, bool response) {
+    std::vector<uint8_t> d(12, 0);
+    Put16(d, 0, id);
+    Put16(d, 2, response ? 0x8180 : 0x0100);
+    Put16(d, 4, 1);
+    Put16(d, 6, response ? 1 : 0);
+    std::string label = "h" + std::to_string(n);
+    d.push_back(static_cast<uint8_t>(label.size()));
+    d.insert(d.end(), label.begin(), label.end());
+    const char example[] = "\x07" "example";
+    d.insert(d.end(), example, example + 8);
+    d.push_back(0);
+    for (uint8_t b : {0, 1, 0, 1}) d.push_back(b);
+    if (response) {
+        for (uint8_t b : {0xc0, 0x0c, 0, 1, 0, 1, 0, 0, 0, 60, 0, 4, 192, 0, 2, 1}) d.push_back(b);
+        d.back() = static_cast<uint8_t>(n);
+    }
+    return d;
+}
+
 }  // namespace
 
 std::vector<PipelineTestPacket> PipelineTestMakePackets(int count, uint32_t seed) {
@@ -106,6 +180,76 @@ std::vector<PipelineTestPacket> PipelineTestMakePackets(int count, uint32_t seed
         out.push_back(std::move(p));
         // mostly dense traffic, now and then a pause
         t += rng() % 50 == 0 ? 100000 + rng() % 150000 : rng() % 2000;
+    }
+    return out;
+}
+
+std::vector<PipelineTestPacket> PipelineTestMakeConversations(int conversations, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<std::pair<int64_t, std::vector<uint8_t>>> timeline;  // microseconds, frame
+    uint16_t ipId = 1;
+    for (int c = 0; c < conversations; ++c) {
+        uint32_t client = 0x0a010001 + rng() % 12, server = 0x0a020001 + rng() % 4;
+        int64_t t = 1000LL * 1000000 + static_cast<int64_t>(rng() % 4000000);
+        auto at = [&](uint32_t from, uint32_t to, int proto, uint16_t fragment, const std::vector<uint8_t>& l4) {
+            timeline.push_back({t, Ip4(from, to, proto, ipId++, fragment, l4)});
+            t += 200 + rng() % 3000;
+        };
+        int kind = static_cast<int>(rng() % 3);
+        if (kind == 0) {  // a TCP connection: handshake, data with a resend and a duplicate ack, close
+            uint16_t port = static_cast<uint16_t>(40000 + rng() % 20000), sport = (rng() & 1) ? 80 : 443;
+            uint32_t cs = rng(), ss = rng();
+            at(client, server, 6, 0x4000, Tcp(port, sport, cs, 0, 0x02, 0));
+            at(server, client, 6, 0x4000, Tcp(sport, port, ss, cs + 1, 0x12, 0));
+            at(client, server, 6, 0x4000, Tcp(port, sport, cs + 1, ss + 1, 0x10, 0));
+            uint32_t seq = cs + 1;
+            int segments = 3 + static_cast<int>(rng() % 8);
+            for (int k = 0; k < segments; ++k) {
+                uint32_t len = 100 + rng() % 1300;
+                at(client, server, 6, 0x4000, Tcp(port, sport, seq, ss + 1, 0x18, len));
+                if (rng() % 4 == 0) at(client, server, 6, 0x4000, Tcp(port, sport, seq, ss + 1, 0x18, len));
+                seq += len;
+                at(server, client, 6, 0x4000, Tcp(sport, port, ss + 1, seq, 0x10, 0));
+                if (rng() % 5 == 0) at(server, client, 6, 0x4000, Tcp(sport, port, ss + 1, seq, 0x10, 0));
+            }
+            at(client, server, 6, 0x4000, Tcp(port, sport, seq, ss + 1, 0x11, 0));
+            at(server, client, 6, 0x4000, Tcp(sport, port, ss + 1, seq + 1, 0x11, 0));
+            at(client, server, 6, 0x4000, Tcp(port, sport, seq + 1, ss + 2, 0x10, 0));
+        } else if (kind == 1) {  // DNS queries, most answered
+            uint16_t port = static_cast<uint16_t>(30000 + rng() % 20000);
+            for (int q = 0; q < 2 + static_cast<int>(rng() % 3); ++q) {
+                uint16_t id = static_cast<uint16_t>(rng());
+                int n = static_cast<int>(rng() % 200);
+                at(client, server, 17, 0, Udp(port, 53, Dns(id, n, false)));
+                if (rng() % 5 != 0) at(server, client, 17, 0, Udp(53, port, Dns(id, n, true)));
+            }
+        } else {  // a 3000-byte datagram in three fragments, now and then the last first
+            std::vector<uint8_t> payload(3000 - 8);
+            for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i);
+            std::vector<uint8_t> whole = Udp(static_cast<uint16_t>(20000 + rng() % 1000), 7000, payload);
+            uint16_t id = ipId++;
+            std::vector<uint8_t> parts[3] = {std::vector<uint8_t>(whole.begin(), whole.begin() + 1480),
+                                             std::vector<uint8_t>(whole.begin() + 1480, whole.begin() + 2960),
+                                             std::vector<uint8_t>(whole.begin() + 2960, whole.end())};
+            bool swap = rng() % 3 == 0;
+            for (int k = 0; k < 3; ++k) {
+                int part = swap ? 2 - k : k;
+                uint16_t fragment = static_cast<uint16_t>((part < 2 ? 0x2000 : 0) | (part * 1480 / 8));
+                timeline.push_back({t, Ip4(client, server, 17, id, fragment, parts[part])});
+                t += 100 + rng() % 500;
+            }
+        }
+    }
+    std::stable_sort(timeline.begin(), timeline.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<PipelineTestPacket> out;
+    for (auto& [t, frame] : timeline) {
+        PipelineTestPacket p;
+        uint32_t length = static_cast<uint32_t>(frame.size() < 60 ? 60 : frame.size());
+        frame.resize(length, 0);
+        p.header = {static_cast<uint32_t>(t / 1000000), static_cast<uint32_t>(t % 1000000), length, length};
+        p.data = std::move(frame);
+        out.push_back(std::move(p));
     }
     return out;
 }

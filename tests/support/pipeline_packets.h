@@ -21,6 +21,13 @@ struct PipelineTestPacket {
 // gaps of up to ~0.2 s. The same seed gives the same packets.
 std::vector<PipelineTestPacket> PipelineTestMakePackets(int count, uint32_t seed);
 
+// Traffic of real conversations between 12 clients and 4 servers,
+// interleaved in time: TCP connections (handshake, data with resent
+// segments and duplicate acks, close), DNS queries mostly answered, UDP
+// datagrams in three IP fragments (some out of order). The same seed gives
+// the same packets.
+std::vector<PipelineTestPacket> PipelineTestMakeConversations(int conversations, uint32_t seed);
+
 // A frame of `wire` bytes on the wire carrying `payload` in a UDP datagram
 // to port 9 (captured whole when wire allows).
 PipelineTestPacket PipelineTestUdpPacket(uint32_t tsSec, uint32_t tsUsec, const std::string& payload);

@@ -4,6 +4,8 @@
 //
 //   lumo_judge -d encap:N -n [-N LETTERS] [-o NAME:VALUE]... -R "F1" -R "F2" ...
 //   lumo_judge -r FILE -n [-N LETTERS] [-o NAME:VALUE]... -R "F1" -R "F2" ...
+//   lumo_judge -j -d encap:N ...        one of several judges of a stream
+//   lumo_judge -J I/N -r FILE ...       judge I of N judges of a file
 //
 // Options as rawshark takes them: -d encap:N gives the link-layer type of
 // every record, -n turns name resolution off before -N turns the chosen kinds
@@ -63,6 +65,25 @@
 // record, after bad usage or a failed start, or when the output cannot be
 // written (the requester has gone).
 //
+// Several judges (pipeline/judgesplit.h places a packet by its
+// conversation):
+//   -j      the stream's record header is 32 bytes: the 16 above, then the
+//           packet's frame number in the whole capture (64 bits) and the
+//           capture time of the capture's first packet (seconds,
+//           microseconds), so frame.number and frame.time_relative judge as
+//           with one judge. Each verdict line begins with the frame number
+//           and a blank.
+//   -J I/N  the judge reads every record of the file and judges those of
+//           its conversations. Judge 1 writes every record's line as above
+//           (all '0' and words "0" for the records of other judges); the
+//           others write "=FRAME VERDICTS WORDS" for theirs.
+// With either, a filter or field that refers to a field whose value
+// depends on other conversations (judgesplit's list) gives, before any
+// verdict:
+//   lumo_judge: alone FIELD: REASON
+// and with -J judge 1 then judges every record while the others judge none
+// (they end at once, after that line).
+//
 // Standard error joins standard output in the requester's pipe, so once
 // judging starts it is pointed at /dev/null: a library message must never
 // land inside a verdict line.
@@ -92,6 +113,7 @@
 #include <wiretap/wtap.h>
 #include <wsutil/buffer.h>
 
+#include "pipeline/judgesplit.h"
 #include "tools/engine/engine.h"
 
 constexpr int kMaxFilters = 16;
@@ -100,6 +122,7 @@ constexpr int kMaxFilters = 16;
 constexpr uint32_t kMaxRecord = 16u << 20;
 constexpr size_t kReadBlock = 256 * 1024;
 constexpr int kHeaderSize = 16;
+constexpr int kNumberedHeaderSize = 32;  // -j: frame number and the first packet's time after it
 constexpr size_t kWordsSize = 4096;  // the field words of one record
 
 // The frames the engine may ask for by number while it dissects: the time
@@ -122,6 +145,8 @@ struct JudgeArgs {
     std::vector<std::string> filters;
     std::vector<std::string> fields;  // -F of each filter
     std::vector<bool> hasField;       // the filter has a -F (its name may be empty)
+    bool numbered;                    // -j
+    int part, parts;                  // -J I/N; 1/1 without it
 };
 
 struct JudgeRecord {
@@ -145,6 +170,10 @@ struct JudgeRecord {
     wtap* file;                        // file mode: the capture file
     std::vector<unsigned char> input;  // bytes read and not yet judged, from `start`
     size_t start;
+    // several judges: -j, -J I/N, and whether the filters keep every packet on judge 1
+    bool numbered;
+    int part, parts;
+    bool alone;
 };
 
 JudgeRecord Judge;
@@ -199,6 +228,7 @@ int Usage(const char* what) {
 // Parses the command line; the engine is up already (-d needs wiretap).
 int ParseArgs(int argc, char** argv, JudgeArgs* args) {
     args->encap = WTAP_ENCAP_UNKNOWN;
+    args->part = args->parts = 1;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "-n") {
@@ -206,7 +236,11 @@ int ParseArgs(int argc, char** argv, JudgeArgs* args) {
             continue;
         }
         if (a == "-l") continue;
-        if (a != "-d" && a != "-N" && a != "-o" && a != "-R" && a != "-r" && a != "-F") {
+        if (a == "-j") {
+            args->numbered = true;
+            continue;
+        }
+        if (a != "-d" && a != "-N" && a != "-o" && a != "-R" && a != "-r" && a != "-F" && a != "-J") {
             return Usage(("unknown option \"" + a + "\"").c_str());
         }
         if (i + 1 >= argc) return Usage((a + " needs a value").c_str());
@@ -225,6 +259,15 @@ int ParseArgs(int argc, char** argv, JudgeArgs* args) {
             args->prefs.push_back(v);
         } else if (a == "-r") {
             if (v != "-") args->file = v;
+        } else if (a == "-J") {
+            int part = 0, parts = 0;
+            char extra = 0;
+            if (sscanf(v.c_str(), "%d/%d%c", &part, &parts, &extra) != 2 || parts < 1 || parts > kJudgesMax ||
+                part < 1 || part > parts) {
+                return Usage(("invalid judge \"" + v + "\" (I/N, 1 <= I <= N <= 16)").c_str());
+            }
+            args->part = part;
+            args->parts = parts;
         } else if (a == "-F") {
             if (args->filters.empty() || args->hasField.back()) {
                 return Usage("-F FIELD follows the -R of its filter, once");
@@ -244,6 +287,8 @@ int ParseArgs(int argc, char** argv, JudgeArgs* args) {
         return Usage("-r FILE and -d encap:N exclude each other");
     }
     if (args->file.empty() && args->encap == WTAP_ENCAP_UNKNOWN) return Usage("-d encap:N is required");
+    if (args->numbered && !args->file.empty()) return Usage("-j is for a stream (-d), -J I/N for a file");
+    if (args->parts > 1 && args->file.empty()) return Usage("-J I/N needs -r FILE");
     return 1;
 }
 
@@ -382,6 +427,40 @@ char* FieldWords(const char* verdicts, char* out, char* end) {
     return out;
 }
 
+// ---------------------------------------------------------------- several judges
+
+// Whether a filter or a field refers to a field whose values depend on
+// other conversations: the compiled filters' fields (through the tree they
+// prime) and the -F names, against judgesplit's list. Writes the line that
+// says which. The engine's dissection record is up.
+bool FindAlone(const JudgeArgs* args) {
+    const char* name = nullptr;
+    const char* reason = nullptr;
+    // a dissection record of its own: primed, read, freed, never run
+    epan_dissect_t* edt = epan_dissect_new(Judge.session, TRUE, FALSE);
+    for (int i = 0; i < Judge.filterCount && !reason; ++i) {
+        if (Judge.codes[i]) epan_dissect_prime_with_dfilter(edt, Judge.codes[i]);
+        if (!Judge.fieldIds[i].empty()) {
+            name = args->fields[static_cast<size_t>(i)].c_str();
+            reason = JudgeSplitFieldReason(name);
+        }
+    }
+    GHashTable* primed = edt->tree ? edt->tree->tree_data->interesting_hfids : nullptr;
+    if (primed && !reason) {
+        GHashTableIter it;
+        gpointer key, value;
+        g_hash_table_iter_init(&it, primed);
+        while (!reason && g_hash_table_iter_next(&it, &key, &value)) {
+            header_field_info* hfi = proto_registrar_get_nth(static_cast<guint>(GPOINTER_TO_INT(key)));
+            if (hfi && (reason = JudgeSplitFieldReason(hfi->abbrev))) name = hfi->abbrev;
+        }
+    }
+    epan_dissect_free(edt);
+    if (!reason) return false;
+    printf("lumo_judge: alone %s: %s\n", name, reason);
+    return true;
+}
+
 // ---------------------------------------------------------------- judging
 
 uint32_t Le32(const unsigned char* p) {
@@ -394,15 +473,16 @@ uint32_t Le32(const unsigned char* p) {
 // captured bytes; offset is where it lies in the file. Returns the frame's
 // length as the engine counts it (frame.len).
 uint32_t JudgeRecordInto(wtap_rec* rec, const unsigned char* data, gint64 offset, char* line, char* words,
-                         char* wordsEnd) {
+                         char* wordsEnd, bool skip = false) {
     int k = Judge.filterCount;
     Judge.count++;
     frame_data fdata;
     frame_data_init(&fdata, Judge.count, rec, offset, Judge.cumBytes);
     uint32_t length = fdata.pkt_len;
-    if (!Judge.dissect) {
+    if (!Judge.dissect || skip) {
+        // skip: another judge's record; nothing matches here
         // no filter needs the tree: only an empty one matches, and no field is asked for
-        for (int i = 0; i < k; ++i) line[i] = Judge.compiled[i] && !Judge.codes[i] ? '1' : '0';
+        for (int i = 0; i < k; ++i) line[i] = !skip && Judge.compiled[i] && !Judge.codes[i] ? '1' : '0';
         *FieldWords(line, words, wordsEnd) = '\0';
         frame_data_set_after_dissect(&fdata, &Judge.cumBytes);
         frame_data_destroy(&fdata);
@@ -439,6 +519,25 @@ uint32_t JudgeRecordInto(wtap_rec* rec, const unsigned char* data, gint64 offset
     return length;
 }
 
+// The pcap link type of a record's encapsulation, among those whose
+// conversations judgesplit reads (-1 for any other: judge 1 takes it).
+int LinkTypeOf(int encap) {
+    for (int dlt : {0, 1, 12, 14, 101, 108, 113, 228, 229, 276}) {
+        if (wtap_pcap_encap_to_wtap_encap(dlt) == encap) return dlt;
+    }
+    return -1;
+}
+
+// With several judges every frame's time is taken from the capture's first
+// packet, which this judge may never see: a frame of that time stands in.
+void SetFirstFrame(const nstime_t* first) {
+    if (Judge.provider.ref) return;
+    memset(&Judge.refFrame, 0, sizeof Judge.refFrame);
+    Judge.refFrame.num = 1;
+    Judge.refFrame.abs_ts = *first;
+    Judge.provider.ref = &Judge.refFrame;
+}
+
 // Stream mode: judges one record of the stream and writes its verdict line.
 // data holds caplen bytes (nullptr: judge nothing, every verdict '0').
 void JudgeOne(const unsigned char* header, const unsigned char* data, uint32_t caplen) {
@@ -446,6 +545,14 @@ void JudgeOne(const unsigned char* header, const unsigned char* data, uint32_t c
     char words[kWordsSize];
     words[0] = '\0';
     int k = Judge.filterCount;
+    if (Judge.numbered) {
+        // -j: this record's frame number and the capture's first time
+        uint64_t frame = uint64_t{Le32(header + 16)} | uint64_t{Le32(header + 20)} << 32;
+        Judge.count = static_cast<guint32>(frame - 1);
+        nstime_t first = {static_cast<time_t>(Le32(header + 24)), static_cast<int>(Le32(header + 28) * 1000u)};
+        SetFirstFrame(&first);
+        printf("%llu ", static_cast<unsigned long long>(frame));
+    }
     if (!data) {
         Judge.count++;
         memset(line, '0', static_cast<size_t>(k));
@@ -532,19 +639,20 @@ int Skip(uint64_t count) {
 int JudgeStream() {
     Judge.input.reserve(2 * kReadBlock);
     Judge.start = 0;
+    const int headerSize = Judge.numbered ? kNumberedHeaderSize : kHeaderSize;
     for (;;) {
-        int r = Fill(kHeaderSize);
+        int r = Fill(static_cast<size_t>(headerSize));
         size_t held = Judge.input.size() - Judge.start;
         if (r < 0) return 1;
         if (r == 0) {
             if (held == 0) break;  // end of input between records: the normal end
-            printf("lumo_judge: input ends inside a record header (%zu of 16 bytes)\n", held);
+            printf("lumo_judge: input ends inside a record header (%zu of %d bytes)\n", held, headerSize);
             fflush(stdout);
             return 1;
         }
-        unsigned char header[kHeaderSize];
-        memcpy(header, Judge.input.data() + Judge.start, kHeaderSize);
-        Judge.start += kHeaderSize;
+        unsigned char header[kNumberedHeaderSize];
+        memcpy(header, Judge.input.data() + Judge.start, static_cast<size_t>(headerSize));
+        Judge.start += static_cast<size_t>(headerSize);
         uint32_t caplen = Le32(header + 8);
         if (caplen > kMaxRecord) {
             printf("lumo_judge: record %u holds %u bytes, more than %u: not judged\n", Judge.count + 1, caplen,
@@ -636,8 +744,36 @@ int JudgeFile(const std::string& path) {
         char line[96 + kMaxFilters];
         char words[kWordsSize];
         char* at = line;
-        uint32_t length =
-            JudgeRecordInto(&rec, ws_buffer_start_ptr(&buffer), offset, at + 64, words, words + sizeof words - 1);
+        const unsigned char* data = ws_buffer_start_ptr(&buffer);
+        // several judges: this judge's records are those of its conversations
+        bool mine = true;
+        if (Judge.parts > 1) {
+            if (Judge.count == 0 && (rec.presence_flags & WTAP_HAS_TS)) SetFirstFrame(&rec.ts);
+            int judge = 0;
+            if (!Judge.alone && rec.rec_type == REC_TYPE_PACKET) {
+                judge = JudgeOfPacket(LinkTypeOf(rec.rec_header.packet_header.pkt_encap), data,
+                                      rec.rec_header.packet_header.caplen, Judge.parts);
+            }
+            mine = judge == Judge.part - 1;
+        }
+        uint32_t length = JudgeRecordInto(&rec, data, offset, at + 64, words, words + sizeof words - 1, !mine);
+        if (Judge.part > 1) {
+            // the others' lines: only their own records, by frame number
+            if (mine) {
+                *at++ = '=';
+                at = PutDecimal(at, Judge.count);
+                *at++ = ' ';
+                memmove(at, line + 64, static_cast<size_t>(k));
+                at += k;
+                fwrite(line, 1, static_cast<size_t>(at - line), stdout);
+                fputs(words, stdout);
+                fputc('\n', stdout);
+            }
+            wtap_rec_reset(&rec);
+            if (Judge.count % kProgressEvery == 0) Progress();
+            if (ferror(stdout)) return 1;
+            continue;
+        }
         // the record's own time, as the frame's absolute time is taken; a
         // record without one (a simple packet block) stays where the file
         // puts it: at the time of the record before it
@@ -715,6 +851,15 @@ int main(int argc, char** argv) {
     }
     Judge.session = epan_new(&Judge.provider, &kProviderFuncs);
     epan_dissect_init(&Judge.edt, Judge.session, TRUE, FALSE);
+    Judge.numbered = args.numbered;
+    Judge.part = args.part;
+    Judge.parts = args.parts;
+    if (args.numbered || args.parts > 1) Judge.alone = FindAlone(&args);
+    if (Judge.alone && Judge.part > 1) {
+        // judge 1 judges every record: nothing is left for this one
+        printf("lumo_judge: end 0\n");
+        return fflush(stdout) != 0 ? 1 : 0;
+    }
     // The engine is not torn down at the end: the process ends right after,
     // and a teardown would only delay the exit of a judge being replaced.
     return args.file.empty() ? JudgeStream() : JudgeFile(args.file);
