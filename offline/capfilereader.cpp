@@ -11,6 +11,7 @@
 #include <pcap/pcap.h>
 #include <sys/stat.h>
 
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,6 +29,7 @@
 #include "capture/pcaprecord.h"
 #include "pipeline/childconsole.h"
 #include "pipeline/calcstore.h"
+#include "pipeline/judgesplit.h"
 #include "pipeline/packetstore.h"
 #include "pipeline/packetsummary.h"
 #include "pipeline/rawsharkmngr.h"
@@ -309,6 +311,17 @@ struct JudgeRun {
     char cannotOpen[256];             // "cannot open: TEXT"
     char note[kRawsharkMessageSize];  // its last other "lumo_judge:" line
     int failed;                       // the run failed (malloc)
+    int firstEnded;                   // the first judge's output has ended
+};
+
+// One judge of a run and what it has said; the first writes every record,
+// the others the marks of theirs.
+struct RunJudge {
+    ChildConsole console;
+    std::vector<char> buffer;
+    size_t fill;
+    int open;   // its output has not ended
+    int whole;  // it said end, cut short, damaged or that the first judges alone
 };
 
 // Reads a decimal number at *p (an optional minus first), moving *p past
@@ -386,6 +399,44 @@ static int TakeRecord(JudgeRun* run, const char* line, const char* end) {
     }
     run->count++;
     job->packetCount.store(run->count, std::memory_order_relaxed);
+    return 1;
+}
+
+// One line "=FRAME VERDICTS WORDS" of a judge after the first: the marks of
+// a record the first judge has stored (its item is FRAME - 1). Returns 1
+// when taken (or not such a line), 0 when the item is not stored yet (the
+// line waits), -1 when the run failed.
+static int TakeMark(JudgeRun* run, const char* line, const char* end) {
+    CaptureFileJob* job = run->job;
+    int64_t frame;
+    const char* p = line + 1;
+    if (end - line < 2 || *line != '=' || !ParseNumber(&p, end, &frame) || frame < 1 || p >= end || *p++ != ' ') {
+        return 1;
+    }
+    if (frame > run->count) return run->firstEnded ? 1 : 0;  // a frame the first judge never stored is dropped
+    const char* verdicts = p;
+    if (end - p < run->servedCount) return 1;
+    p += run->servedCount;
+    CalcCell cells[FilterSetMax];
+    for (int i = 0; i < run->servedCount; ++i) {
+        if (job->entries[run->served[i]].calc == CalcNone) continue;
+        if (p >= end || *p != ' ') return 1;
+        const char* word = ++p;
+        while (p < end && *p != ' ') ++p;
+        if (!CalcCellParse(word, static_cast<int>(p - word), &cells[i])) return 1;
+    }
+    if (p != end) return 1;
+    const int64_t k = frame - 1;
+    for (int i = 0; i < run->servedCount; ++i) {
+        if (verdicts[i] != '1') continue;
+        PacketStoreMark(k, run->served[i]);
+        if (job->entries[run->served[i]].calc != CalcNone && cells[i].count &&
+            !CalcStoreAdd(run->served[i], PacketStoreItem(k)->time, &cells[i])) {
+            Fail(job, "malloc() error");
+            run->failed = 1;
+            return -1;
+        }
+    }
     return 1;
 }
 
@@ -470,24 +521,82 @@ static int TakeLine(JudgeRun* run, const char* line, const char* end) {
     return 1;
 }
 
-// The one-pass way: one lumo_judge reads the file itself (every format
-// tshark reads, each record with its own link type) and hands over each
-// record's time, length and verdicts; no packet byte crosses a pipe.
+// The lines of judge j held in its buffer: taken in order, up to a mark
+// whose record the first judge has not stored yet. Returns 0 to stop
+// reading (the run failed, or a strict run met a refused filter).
+static int TakeLines(JudgeRun* run, RunJudge* judges, int j) {
+    RunJudge* judge = &judges[j];
+    char* start = judge->buffer.data();
+    char* end = start + judge->fill;
+    char* lf;
+    int going = 1;
+    while (going && (lf = static_cast<char*>(memchr(start, '\n', static_cast<size_t>(end - start))))) {
+        if (j == 0) {
+            going = TakeLine(run, start, lf);
+        } else if (*start == '=') {
+            int r = TakeMark(run, start, lf);
+            if (r == 0) break;  // waits for the first judge
+            going = r > 0;
+        } else if (After(start, lf, "lumo_judge: end ", nullptr, 0) ||
+                   After(start, lf, "lumo_judge: cut short: ", nullptr, 0) ||
+                   After(start, lf, "lumo_judge: damaged: ", nullptr, 0)) {
+            judge->whole = 1;
+        } else if (After(start, lf, "lumo_judge: alone ", nullptr, 0)) {
+            DEBUG_LOG("CaptureFileReadThread() info,one judge: %.*s", static_cast<int>(lf - start), start);
+        }
+        start = lf + 1;
+    }
+    judge->fill = static_cast<size_t>(end - start);
+    if (judge->fill == judge->buffer.size()) judge->fill = 0;  // a line longer than the buffer is no line of the judge's
+    memmove(judge->buffer.data(), start, judge->fill);
+    return going;
+}
+
+// How the judges of a run are started: every one with the filters, several
+// with their share ("-J I/N"). Returns the judges started, 0 on a failure
+// (those started are released).
+static int StartJudges(CaptureFileJob* job, RawsharkCommand* command, RunJudge* judges, int count) {
+    for (int j = 0; j < count; ++j) {
+        char err[kErrorLen];
+        if (!RawsharkMngrFileJudgeCommand(job->rawshark, job->path, job->filterCount, job->entries, command) ||
+            (count > 1 && !RawsharkCommandAppendJudgePart(command, j + 1, count)) ||
+            !ChildConsoleNewArgv(command->text, command->argv, &judges[j].console, err)) {
+            DEBUG_LOG("CaptureFileReadThread() err,lumo_judge,%s", command->text);
+            for (int k = 0; k < j; ++k) ChildConsoleRelease(&judges[k].console);
+            return 0;
+        }
+        // the judge reads the file, not its input
+        close(judges[j].console.input);
+        judges[j].console.input = 0;
+        judges[j].open = 1;
+    }
+    return count;
+}
+
+// The one-pass way: lumo_judge reads the file itself (every format tshark
+// reads, each record with its own link type) and hands over each record's
+// time, length and verdicts; no packet byte crosses a pipe. Several judges
+// each read the file and judge the records of their conversations; the
+// first stores every record, the others mark theirs.
 static void ReadWithJudge(CaptureFileJob* job) {
     JudgeRun* run = new (std::nothrow) JudgeRun{};
     RawsharkCommand* command = new (std::nothrow) RawsharkCommand;
-    std::vector<char> buffer;
-    try {
-        buffer.resize(1 << 20);
-    } catch (const std::bad_alloc&) {
+    int count = JudgeCountOf(job->rawshark->judges);
+    char why[320];
+    if (count > 1 && JudgeSplitBlocked(job->entries, job->filterCount, why, sizeof why)) {
+        DEBUG_LOG("CaptureFileReadThread() info,one judge: %s", why);
+        count = 1;
     }
-    ChildConsole judge{};
-    char err[kErrorLen];
-    if (!run || !command || buffer.empty()) {
+    std::vector<RunJudge> judges;
+    try {
+        judges.resize(static_cast<size_t>(count));
+        for (int j = 0; j < count; ++j) judges[static_cast<size_t>(j)].buffer.resize(j == 0 ? 1 << 20 : 1 << 18);
+    } catch (const std::bad_alloc&) {
+        judges.clear();
+    }
+    if (!run || !command || judges.empty()) {
         Fail(job, "malloc() error");
-    } else if (!RawsharkMngrFileJudgeCommand(job->rawshark, job->path, job->filterCount, job->entries, command) ||
-               !ChildConsoleNewArgv(command->text, command->argv, &judge, err)) {
-        DEBUG_LOG("CaptureFileReadThread() err,lumo_judge,%s", command->text);
+    } else if (!StartJudges(job, command, judges.data(), count)) {
         Fail(job, "RawsharkMngrListEdit() error");
     } else {
         run->job = job;
@@ -498,39 +607,70 @@ static void ReadWithJudge(CaptureFileJob* job) {
                 run->alwaysBits |= static_cast<uint16_t>(1u << i);
             }
         }
-        // the judge reads the file, not its input
-        close(judge.input);
-        judge.input = 0;
-        size_t fill = 0;
         int going = 1;
+        int64_t stored = -1;  // what the first judge had stored when the others last waited
         while (going) {
-            ssize_t got = read(judge.output, buffer.data() + fill, buffer.size() - fill);
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) break;
-            fill += static_cast<size_t>(got);
-            char* start = buffer.data();
-            char* end = start + fill;
-            char* lf;
-            while (going && (lf = static_cast<char*>(memchr(start, '\n', static_cast<size_t>(end - start))))) {
-                going = TakeLine(run, start, lf);
-                start = lf + 1;
+            // a judge whose next mark waits for the first judge is not read
+            pollfd fds[kJudgesMax];
+            int which[kJudgesMax];
+            int n = 0;
+            for (int j = 0; j < count; ++j) {
+                RunJudge* judge = &judges[static_cast<size_t>(j)];
+                if (!judge->open) continue;
+                if (j > 0 && judge->fill == judge->buffer.size()) continue;
+                fds[n] = {judge->console.output, POLLIN, 0};
+                which[n++] = j;
             }
-            fill = static_cast<size_t>(end - start);
-            if (fill == buffer.size()) fill = 0;  // a line longer than the buffer is no line of the judge's
-            memmove(buffer.data(), start, fill);
+            if (n == 0) break;
+            if (poll(fds, static_cast<nfds_t>(n), -1) < 0) {
+                if (errno == EINTR) continue;
+                break;
+            }
+            for (int i = 0; i < n && going; ++i) {
+                if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+                RunJudge* judge = &judges[static_cast<size_t>(which[i])];
+                ssize_t got = read(judge->console.output, judge->buffer.data() + judge->fill,
+                                   judge->buffer.size() - judge->fill);
+                if (got < 0 && errno == EINTR) continue;
+                if (got <= 0) {
+                    judge->open = 0;
+                    if (which[i] == 0) run->firstEnded = 1;
+                    continue;
+                }
+                judge->fill += static_cast<size_t>(got);
+                going = TakeLines(run, judges.data(), which[i]);
+            }
+            // the first judge stored more: the others' waiting marks go on
+            if (going && count > 1 && (run->count != stored || run->firstEnded)) {
+                stored = run->count;
+                for (int j = 1; j < count && going; ++j) going = TakeLines(run, judges.data(), j);
+            }
         }
         int status = 0;
-        int exited = going ? ChildConsoleEndStatus(&judge, 2000, &status) : 0;
-        ChildConsoleRelease(&judge);
+        int exited = going ? ChildConsoleEndStatus(&judges[0].console, 2000, &status) : 0;
+        // of the others, the first that ended before the file did
+        int other = 0, otherStatus = 0, otherExited = 0;
+        for (int j = 1; j < count && going && !run->stopped; ++j) {
+            if (judges[static_cast<size_t>(j)].whole) continue;
+            other = j;
+            otherExited = ChildConsoleEndStatus(&judges[static_cast<size_t>(j)].console, 2000, &otherStatus);
+            break;
+        }
+        for (RunJudge& judge : judges) ChildConsoleRelease(&judge.console);
         if (!run->failed) {
             int whole = run->ended || run->cutShort || run->damaged[0];
-            job->allJudged = whole || run->stopped;
+            job->allJudged = (whole && !other) || run->stopped;
             if (run->cannotOpen[0]) {
                 char text[sizeof job->message];
                 snprintf(text, sizeof text, "\nError opening the input file: %.200s", run->cannotOpen);
                 Fail(job, text);
-            } else if (!whole && !run->stopped) {
-                // the judge ended before the file did: every filter it judged says how
+            } else if ((!whole || other) && !run->stopped) {
+                // a judge ended before the file did: every filter says how
+                if (other) {
+                    exited = otherExited;
+                    status = otherStatus;
+                    run->note[0] = '\0';
+                }
                 char how[32] = "";  // " (killed by signal NN)" at most
                 if (exited && WIFEXITED(status)) snprintf(how, sizeof how, " (exit code %d)", WEXITSTATUS(status));
                 if (exited && WIFSIGNALED(status))

@@ -21,6 +21,7 @@
 #include "graph/graphcsv.h"
 #include "offline/offlinerows.h"
 #include "offline/offlineview.h"
+#include "pipeline/judgesplit.h"
 #include "pipeline/packetstore.h"
 #include "pipeline/rawsharkmngr.h"
 #include "platform/text.h"
@@ -52,6 +53,9 @@ const char* OfflineUsageText() {
            "                          lumo_judge), for this run, whatever one_pass says\n"
            "  --per-filter            one rawshark per filter (the rawshark_path of the\n"
            "                          settings), for this run, whatever one_pass says\n"
+           "  --judges N              one pass with N lumo_judge processes sharing the\n"
+           "                          packets by conversation (0: the processors less\n"
+           "                          one, at most 8), for this run, whatever judges says\n"
            "  --help                  show this text\n"
            "  --version               show the version\n"
            "\n"
@@ -91,6 +95,7 @@ static int ParseSize(const char* text, int32_t* w, int32_t* h) {
 int OfflineArgsParse(int argc, char** argv, OfflineArgs* args, char* err) {
     *args = OfflineArgs{};
     args->onePass = -1;
+    args->judges = -1;
     args->pngWidth = kExportDefaultWidth;
     args->pngHeight = kExportDefaultHeight;
     int sizeGiven = 0;
@@ -115,7 +120,7 @@ int OfflineArgsParse(int argc, char** argv, OfflineArgs* args, char* err) {
             continue;
         }
         int takesValue = !strcmp(a, "--filter-set") || !strcmp(a, "--interval") || !strcmp(a, "--export-csv") ||
-                         !strcmp(a, "--export-png") || !strcmp(a, "--size");
+                         !strcmp(a, "--export-png") || !strcmp(a, "--size") || !strcmp(a, "--judges");
         if (takesValue) {
             if (i + 1 >= argc || !argv[i + 1][0]) {
                 ErrorSet(err, "%s needs a value", a);
@@ -134,6 +139,13 @@ int OfflineArgsParse(int argc, char** argv, OfflineArgs* args, char* err) {
                     ErrorSet(err, "%s: the path is too long", a);
                     return 0;
                 }
+            } else if (!strcmp(a, "--judges")) {
+                int64_t n = 0;
+                if (strcmp(v, "0") != 0 && (!ParsePositive(v, &n) || n > kJudgesMax)) {
+                    ErrorSet(err, "--judges needs a number of judges 0..%d (0: automatic), not \"%s\"", kJudgesMax, v);
+                    return 0;
+                }
+                args->judges = static_cast<int32_t>(n);
             } else if (!strcmp(a, "--interval")) {
                 if (!ParsePositive(v, &args->interval)) {
                     ErrorSet(err, "--interval needs a whole number of microseconds above 0, not \"%s\"", v);
@@ -185,6 +197,7 @@ int OfflineExportRead(OfflineExport* ex, const OfflineArgs* args, char* err) {
     ErrorClear(err);
     SettingsLoad(&ex->settings, SettingsLumoOffline);
     if (args->onePass >= 0) ex->settings.rawshark.onePass = args->onePass;
+    if (args->judges >= 0) ex->settings.rawshark.judges = args->judges;
     if (ex->maxRows <= 0) ex->maxRows = kExportMaxRows;
     ResetFilterEntries(ex->entries, FilterSetMax);
     ex->count = 0;

@@ -33,6 +33,7 @@ struct OfflineArgs {
     int32_t pngHeight;
     char capture[kPathMax];  // CAPTURE, "" when not given
     int32_t onePass;         // --one-pass 1, --per-filter 0, not given -1: "one_pass" of the settings
+    int32_t judges;          // --judges N (0: automatic), not given -1: "judges" of the settings
 };
 
 // Default picture size of --export-png.

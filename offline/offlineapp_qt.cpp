@@ -26,8 +26,11 @@ int LumoOfflineRun(const OfflineArgs* args) {
     // --one-pass / --per-filter hold for this run only: the file keeps its
     // value unless the user changes the mode in Capture Options.
     const int32_t savedOnePass = OfflineSettings.rawshark.onePass;
+    const int32_t savedJudges = OfflineSettings.rawshark.judges;
     const int overridden = args && args->onePass >= 0;
+    const int judgesGiven = args && args->judges >= 0;
     if (overridden) OfflineSettings.rawshark.onePass = args->onePass;
+    if (judgesGiven) OfflineSettings.rawshark.judges = args->judges;
     DEBUG_LOG("Lumo_offline (%s) start", LUMO_VERSION_TEXT);
     DrawSurfaceSetDefaultText(DrawTextQt());
 
@@ -50,6 +53,7 @@ int LumoOfflineRun(const OfflineArgs* args) {
     delete window;
     if (overridden && OfflineSettings.rawshark.onePass == args->onePass)
         OfflineSettings.rawshark.onePass = savedOnePass;
+    if (judgesGiven && OfflineSettings.rawshark.judges == args->judges) OfflineSettings.rawshark.judges = savedJudges;
     SettingsSave(&OfflineSettings, SettingsLumoOffline);
     DEBUG_LOG("Lumo_offline exit");
     return code;

@@ -24,6 +24,7 @@
 #include "platform/platform.h"
 #include "tests/support/testdir.h"
 #include "tests/support/offline_support.h"
+#include "tests/support/pipeline_packets.h"
 
 namespace {
 
@@ -220,6 +221,54 @@ long double CalcNumber(const std::string& text, bool time) {
 // (-E occurrence=a) aggregated per interval by each frame's own time: an
 // integer field, a time field, a field repeated in every packet, and count
 // of a field that is no number.
+// Several judges, each reading the file and judging its conversations,
+// export exactly what one judge exports, and it equals tshark: TCP
+// analysis, DNS matching, reassembled fragments, frame numbers and times,
+// a sum of a field; a set with tcp.stream is judged by one.
+TEST_F(ExportTest, SeveralJudgesExportWhatOneJudgeAndTsharkGive) {
+    std::string file = dir + "/conversations.pcap";
+    ASSERT_TRUE(PipelineTestWritePcap(file, PipelineTestMakeConversations(400, 47)));
+    const std::vector<std::string> filters = {"tcp.analysis.retransmission", "tcp.analysis.duplicate_ack",
+                                              "dns.response_to",             "dns.time > 0.001",
+                                              "udp.port == 7000",            "frame.number > 1500 && tcp",
+                                              "frame.time_relative >= 2",    "tcp.stream == 3"};
+    const std::vector<std::string> split(filters.begin(), filters.end() - 1);
+    std::string fs = dir + "/calc.fs";
+    {
+        std::ofstream out(fs, std::ios::binary);
+        for (const std::string& f : split) out << "\"" << f << "\",bps,,\r\n";
+        out << "\"tcp\",sum(tcp.len),,\r\n";
+    }
+    std::string counts = WriteFilterSet(split, "split.fs"), all = WriteFilterSet(filters, "all.fs");
+    PlatformSetProgramFolder(LUMO_BIN_DIR);
+    std::string one;
+    for (int judges : {1, 2, 3}) {
+        SCOPED_TRACE(judges);
+        for (const std::string& set : {fs, counts, all}) {
+            SCOPED_TRACE(set);
+            std::string csv = dir + "/j.csv";
+            Argv v({"--one-pass", "--judges", std::to_string(judges), "--filter-set", set, "--interval", "50000",
+                    "--export-csv", csv, file});
+            OfflineArgs args;
+            char error[kErrorLen];
+            ASSERT_EQ(OfflineArgsParse(v.argc(), v.argv(), &args, error), 1) << error;
+            ASSERT_EQ(OfflineExportRun(&args, nullptr), 0);
+            if (set == fs) {
+                if (judges == 1) one = TestFileRead(csv);
+                ASSERT_EQ(TestFileRead(csv), one);
+                continue;
+            }
+            std::vector<std::string> header;
+            std::vector<int64_t> starts;
+            std::vector<OfflineCounts> ours, ref;
+            ASSERT_EQ(OfflineReadCsv(csv, &header, &starts, &ours), 1);
+            ASSERT_EQ(OfflineTsharkIoStat(file, 50000, set == all ? filters : split, &ref), 1);
+            ExpectSameCounts(ours, ref);
+        }
+    }
+    PlatformSetProgramFolder(nullptr);
+}
+
 TEST_F(ExportTest, CalculationColumnsEqualTsharkFieldsPerInterval) {
     CapGenMixedParams p;
     CapGenMixedDefaults(&p);
