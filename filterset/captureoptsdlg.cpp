@@ -66,6 +66,7 @@ void CaptureOptsOpen(const CaptureOptsSettings* settings, const InterfaceInfo* l
     form->transportResolution = settings->rawshark.transportResolution ? 1 : 0;
     form->concurrentDns = settings->rawshark.concurrentDns ? 1 : 0;
     form->onePass = settings->rawshark.onePass ? 1 : 0;
+    form->judges = settings->rawshark.judges < 0 ? 0 : settings->rawshark.judges;
     snprintf(form->samplingText, sizeof form->samplingText, "%" PRId64, settings->samplingInterval);
 }
 
@@ -76,6 +77,7 @@ static void ReadRawsharkBlock(const CaptureOptsForm* form, RawsharkBlock* block)
     block->transportResolution = form->transportResolution ? 1 : 0;
     block->concurrentDns = form->concurrentDns ? 1 : 0;
     block->onePass = form->onePass ? 1 : 0;
+    block->judges = form->judges;
 }
 
 int CaptureOptsOk(const CaptureOptsForm* form, const InterfaceInfo* list, int count,

@@ -46,6 +46,7 @@ struct CaptureOptsForm {
     int transportResolution;
     int concurrentDns;
     int onePass;             // "Judge all filters in one pass"
+    int judges;              // "Judges", 0: automatic
     char samplingText[256];  // sampling interval field (digits only)
 };
 

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cstring>
@@ -105,7 +106,22 @@ CaptureOptionsDialog::CaptureOptionsDialog(QWidget* owner, CaptureOptsSettings* 
     onePassCheck_->setToolTip(
         QStringLiteral("One lumo_judge dissects each packet once for every filter. Off: one rawshark per filter, "
                        "from the rawshark path above."));
-    rgrid->addWidget(onePassCheck_, 5, 0, 1, 3);
+    rgrid->addWidget(onePassCheck_, 5, 0);
+    // beside it: how many judges share the packets, by conversation
+    auto* judgesRow = new QHBoxLayout;
+    judgesSpin_ = new QSpinBox(rawsharkGroup);
+    judgesSpin_->setObjectName("judgesSpin");
+    judgesSpin_->setRange(0, 16);
+    judgesSpin_->setSpecialValueText(QStringLiteral("automatic"));
+    judgesSpin_->setToolTip(
+        QStringLiteral("lumo_judge processes that share the packets by conversation (the pair of network "
+                       "addresses), each on a core of its own. Automatic: the processors less one, at most 8. "
+                       "A filter on tcp.stream, frame.time_delta and the like is judged by one."));
+    judgesRow->addWidget(NamedLabel("Judges:", "judgesLabel", rawsharkGroup));
+    judgesRow->addWidget(judgesSpin_);
+    judgesRow->addStretch(1);
+    rgrid->addLayout(judgesRow, 5, 1, 1, 2);
+    connect(onePassCheck_, &QCheckBox::toggled, judgesSpin_, &QSpinBox::setEnabled);
     column->addWidget(rawsharkGroup);
 
     auto* bottom = new QHBoxLayout;
@@ -164,6 +180,8 @@ CaptureOptionsDialog::CaptureOptionsDialog(QWidget* owner, CaptureOptsSettings* 
     const int switches[4] = {form.macResolution, form.networkResolution, form.transportResolution, form.concurrentDns};
     for (int k = 0; k < 4; ++k) switchChecks_[k]->setChecked(switches[k] != 0);
     onePassCheck_->setChecked(form.onePass != 0);
+    judgesSpin_->setValue(form.judges);
+    judgesSpin_->setEnabled(form.onePass != 0);
     samplingEdit_->setText(QString::fromUtf8(form.samplingText));
 
     connect(browse, &QPushButton::clicked, this, &CaptureOptionsDialog::OnBrowse);
@@ -224,6 +242,7 @@ void CaptureOptionsDialog::ReadForm(CaptureOptsForm* form) const {
     form->transportResolution = switchChecks_[2]->isChecked() ? 1 : 0;
     form->concurrentDns = switchChecks_[3]->isChecked() ? 1 : 0;
     form->onePass = onePassCheck_->isChecked() ? 1 : 0;
+    form->judges = judgesSpin_->value();
     TextCopy(form->samplingText, sizeof form->samplingText, samplingEdit_->text().toUtf8().constData());
 }
 

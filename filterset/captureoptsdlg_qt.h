@@ -24,6 +24,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QSpinBox;
 class QTimer;
 
 // Runs the dialog on the settings it edits, with the interface list of the
@@ -68,6 +69,7 @@ private:
     QComboBox* captureFilterCombo_ = nullptr;
     QLineEdit* rawsharkPathEdit_;
     QCheckBox* onePassCheck_ = nullptr;
+    QSpinBox* judgesSpin_ = nullptr;
     QCheckBox* switchChecks_[4];
     QLineEdit* samplingEdit_;
     QTimer* timer_ = nullptr;

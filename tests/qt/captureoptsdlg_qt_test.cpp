@@ -4,6 +4,7 @@
 // order with their boxes, Cancel, the "..." button and the live colour of
 // the capture filter against the interface in use.
 #include <QCheckBox>
+#include <QSpinBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -205,10 +206,17 @@ TEST_F(CaptureOptionsDialogTest, OfflineFormHasOnlyRawsharkAndIntervalAndBrowseF
     EXPECT_EQ(onePass->text(), "Judge all filters in one pass");
     const int onePassBefore = settings_.rawshark.onePass;
     EXPECT_EQ(onePass->isChecked(), onePassBefore != 0);
+    // beside it the judges, for one pass only; "automatic" stands for 0
+    auto* judges = Find<QSpinBox>(dialog, "judgesSpin");
+    EXPECT_EQ(judges->text(), "automatic");
+    EXPECT_EQ(judges->isEnabled(), onePassBefore != 0);
     onePass->click();
+    EXPECT_EQ(judges->isEnabled(), onePassBefore == 0);
+    judges->setValue(3);
     Find<QPushButton>(dialog, "okButton")->click();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(settings_.rawshark.onePass, onePassBefore ? 0 : 1);
+    EXPECT_EQ(settings_.rawshark.judges, 3);
     EXPECT_EQ(std::string(settings_.rawshark.rawsharkPath), dir_ + "/rawshark");
     EXPECT_EQ(settings_.rawshark.concurrentDns, 1);
     EXPECT_EQ(settings_.samplingInterval, 1000);
