@@ -5,7 +5,9 @@
 #
 #   export with 0, 1, 4, 16 filters / tshark -q -z io,stat with the same
 #   filters on the same file (best of RUNS runs each), in one pass (one
-#   lumo_judge) and per filter (one rawshark each; PER_FILTER_RUNS runs)
+#   lumo_judge) and per filter (one rawshark each; PER_FILTER_RUNS runs);
+#   in one pass also with several judges sharing the packets (JUDGES), on
+#   a capture of 16 x 16 host pairs
 #   export with 0 filters / tcpdump -r FILE -w /dev/null
 #   4 filters with a calculation each against the same without
 #   peak memory per stored packet for a capture of 10 million packets
@@ -14,7 +16,8 @@
 # Env: PACKETS (default 200000), BIG_PACKETS (default 10000000), RUNS (3),
 # FILTER_COUNTS (default "0 1 4 16"; the 0 case is always run for tcpdump),
 # PER_FILTER_COUNTS (default "1 4 16"; one rawshark per filter is slow:
-# about 14 minutes with 16 filters on 200000 packets), PER_FILTER_RUNS (1).
+# about 14 minutes with 16 filters on 200000 packets), PER_FILTER_RUNS (1),
+# JUDGES (default "1 2": the judge counts of the one-pass runs).
 set -eu
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -25,6 +28,7 @@ runs=${RUNS:-3}
 counts=${FILTER_COUNTS:-0 1 4 16}
 per_filter_counts=${PER_FILTER_COUNTS:-1 4 16}
 per_filter_runs=${PER_FILTER_RUNS:-1}
+judges_list=${JUDGES:-1 2}
 for tool in "$bin/lumo_offline" "$bin/capgen"; do
     [ -x "$tool" ] || { echo "offline_export: $tool is not built (make build)" >&2; exit 1; }
 done
@@ -84,7 +88,7 @@ best_time() {
 ratio() { awk "BEGIN{ if ($2 > 0) printf \"%.2f\", $1 / $2; else print \"n/a\" }"; }
 
 file="$work/bench.pcap"
-"$bin/capgen" --packets "$packets" --mean-gap-us 200 --big-every 5000 --seed 3 "$file"
+"$bin/capgen" --packets "$packets" --mean-gap-us 200 --big-every 5000 --seed 3 --hosts 16 "$file"
 echo "capture: $packets packets, $(wc -c < "$file") bytes"
 echo
 # One timed run of a command: its wall time in seconds.
@@ -105,7 +109,7 @@ for n in $counts; do
     arg=$(make_set "$n")
     per_filter=0
     case " $per_filter_counts " in *" $n "*) [ "$n" -gt 0 ] && per_filter=1 ;; esac
-    ref="" one="" per=""
+    ref="" one="" per="" several=""
     i=0
     while [ "$i" -lt "$runs" ]; do
         if [ -n "$arg" ]; then
@@ -113,8 +117,17 @@ for n in $counts; do
         else
             ref=$(min_time "$ref" "$(one_time tshark -n -q -r "$file" -z "io,stat,0.05")")
         fi
-        one=$(min_time "$one" "$(one_time "$bin/lumo_offline" --one-pass --filter-set "$work/set$n.fs" \
+        one=$(min_time "$one" "$(one_time "$bin/lumo_offline" --one-pass --judges 1 --filter-set "$work/set$n.fs" \
             --interval 50000 --export-csv /dev/null "$file")")
+        if [ "$n" -gt 0 ]; then
+            for j in $judges_list; do
+                [ "$j" -gt 1 ] || continue
+                t=$(one_time "$bin/lumo_offline" --one-pass --judges "$j" --filter-set "$work/set$n.fs" \
+                    --interval 50000 --export-csv /dev/null "$file")
+                eval "prev=\${best_$j:-}"
+                eval "best_$j=$(min_time "$prev" "$t")"
+            done
+        fi
         if [ "$per_filter" -eq 1 ] && [ "$i" -lt "$per_filter_runs" ]; then
             per=$(min_time "$per" "$(one_time "$bin/lumo_offline" --per-filter --filter-set "$work/set$n.fs" \
                 --interval 50000 --export-csv /dev/null "$file")")
@@ -122,6 +135,15 @@ for n in $counts; do
         i=$((i + 1))
     done
     printf '%-8s %-11s %11ss %11ss %8s\n' "$n" one-pass "$one" "$ref" "$(ratio "$one" "$ref")"
+    if [ "$n" -gt 0 ]; then
+        for j in $judges_list; do
+            [ "$j" -gt 1 ] || continue
+            eval "t=\$best_$j"
+            printf '%-8s %-11s %11ss %11ss %8s   (%s / one judge)\n' "$n" "$j judges" "$t" "$ref" "$(ratio "$t" "$ref")" \
+                "$(ratio "$t" "$one")"
+            eval "best_$j="
+        done
+    fi
     [ "$per_filter" -eq 1 ] && printf '%-8s %-11s %11ss %11ss %8s\n' "$n" per-filter "$per" "$ref" "$(ratio "$per" "$ref")"
     [ "$n" -eq 0 ] && ours0=$one
 done

@@ -229,6 +229,17 @@ int CapGenMixed(const char* path, int format, const CapGenMixedParams* params) {
         int reverse = (r >> 5) & 1;
         uint32_t cap = CapGenFrame(frame.data(), snaplen, proto, reverse ? port : 40000, reverse ? 40000 : port,
                                    static_cast<uint32_t>(k), wireLen, reverse);
+        if (params->hosts > 0 && cap >= 34) {
+            // many conversations: a pair of hosts drawn for each packet
+            uint32_t pick = NextRandom(&rnd);
+            uint8_t* ip = frame.data() + 14;
+            const uint8_t a[4] = {127, 0, 1, static_cast<uint8_t>(1 + pick % static_cast<uint32_t>(params->hosts))};
+            const uint8_t b[4] = {127, 0, 2, static_cast<uint8_t>(1 + (pick >> 8) % static_cast<uint32_t>(params->hosts))};
+            memcpy(ip + 12, reverse ? b : a, 4);
+            memcpy(ip + 16, reverse ? a : b, 4);
+            ip[10] = ip[11] = 0;
+            PutBe16(ip + 10, IpChecksum(ip, 20));
+        }
         // The nanosecond format keeps a fixed sub-microsecond part, so that
         // differences between packets stay whole microseconds.
         stamp -= stamp % 1000;

@@ -59,6 +59,7 @@ struct CapGenMixedParams {
     int outOfOrderEvery;  // every n-th packet is stamped before its predecessor, never before the first (0: none)
     int smallOnly;        // 1: every frame 60 bytes (memory benchmarks)
     int64_t wavePackets;  // >0: the spacing swings between 1/4 and 7/4 of the mean over this many packets
+    int hosts;            // >0: each packet between one of this many hosts 127.0.1.x and one of 127.0.2.x; 0: 127.0.0.1 and .2
 };
 
 // Defaults: 1000 packets, seed 1, start 1700000000 s, mean gap 1 ms, no

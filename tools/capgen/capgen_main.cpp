@@ -20,6 +20,7 @@ static void Usage(FILE* out) {
             "  --snaplen N                    captured bytes per frame at most N\n"
             "  --out-of-order N               every N-th packet stamped before its predecessor\n"
             "  --small                        every frame 60 bytes\n"
+            "  --hosts N                      packets between N x N host pairs (default one pair)\n"
             "  --sample                       the bundled sample: 30000 packets over ~40 s\n"
             "                                 with a 6 s pause, a swinging rate and some\n"
             "                                 frames above 64 KiB\n");
@@ -97,6 +98,8 @@ int main(int argc, char** argv) {
                 params.snaplen = static_cast<uint32_t>(v);
             else if (!strcmp(a, "--out-of-order"))
                 params.outOfOrderEvery = static_cast<int>(v);
+            else if (!strcmp(a, "--hosts") && v >= 0 && v <= 254)
+                params.hosts = static_cast<int>(v);
             else {
                 fprintf(stderr, "capgen: unknown option %s\n", a);
                 Usage(stderr);
