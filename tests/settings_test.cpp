@@ -114,7 +114,8 @@ TEST_F(SettingsTest, FreshStartGivesDefaultsAndWritesEveryKeyInOrder) {
             "one_pass=1\n"
             "time_of_day=0\n"
             "log_scale=0\n"
-            "moving_average=0\n",
+            "moving_average=0\n"
+            "judges=0\n",
         TestFileRead(Ini(SettingsLumo)));
 }
 
@@ -274,7 +275,7 @@ TEST_F(SettingsTest, SavingKeepsTheUsersOtherLines) {
     std::string text = TestFileRead(Ini(SettingsLumo));
     EXPECT_EQ(0u, text.find("; my capture box\n[Lumo]\nsize_x=6\nmy_own_key=keep\ndebug_mode=0\n"));
     EXPECT_NE(std::string::npos,
-              text.find("capture_filter=\none_pass=1\ntime_of_day=0\nlog_scale=0\nmoving_average=0\n\n[Extra]\nz=1\n"));
+              text.find("capture_filter=\none_pass=1\ntime_of_day=0\nlog_scale=0\nmoving_average=0\njudges=0\n\n[Extra]\nz=1\n"));
 }
 
 TEST_F(SettingsTest, TextWithALineEndCannotInjectKeys) {
@@ -326,7 +327,8 @@ TEST_F(SettingsTest, OfflineProgramKeepsItsSubsetInItsOwnSection) {
             "one_pass=1\n"
             "time_of_day=0\n"
             "log_scale=0\n"
-            "moving_average=0\n",
+            "moving_average=0\n"
+            "judges=0\n",
         TestFileRead(Ini(SettingsLumoOffline)));
     EXPECT_FALSE(TestPathExists(Ini(SettingsLumo)));
 }

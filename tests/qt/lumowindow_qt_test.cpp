@@ -200,7 +200,8 @@ TEST_F(LumoWindowTest, FirstRunGivesDefaultWindowAndNormalExitWritesEveryKeyInOr
                                            "one_pass",
                                            "time_of_day",
                                            "log_scale",
-                                           "moving_average"};
+                                           "moving_average",
+                                           "judges"};
     EXPECT_EQ(IniKeys(ini), want);
     EXPECT_EQ(IniValue(ini, "size_x"), "320");
     EXPECT_EQ(IniValue(ini, "size_y"), "240");
