@@ -395,8 +395,7 @@ void BM_CaptureLoopback(benchmark::State& state) {
         else
             name = "0 filters";
         Figure f =
-            SustainedRate([=](double r) { return CaptureTrial(filters, onePass, calc, judges, r); },
-                          name.c_str());
+            SustainedRate([=](double r) { return CaptureTrial(filters, onePass, calc, judges, r); }, name.c_str());
         Figures[name] = f;
         state.counters["pps"] = f.rate;
         state.counters["vs_tcpdump"] = reference > 0 ? f.rate / reference : 0;

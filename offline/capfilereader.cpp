@@ -547,7 +547,8 @@ static int TakeLines(JudgeRun* run, RunJudge* judges, int j) {
         start = lf + 1;
     }
     judge->fill = static_cast<size_t>(end - start);
-    if (judge->fill == judge->buffer.size()) judge->fill = 0;  // a line longer than the buffer is no line of the judge's
+    if (judge->fill == judge->buffer.size())
+        judge->fill = 0;  // a line longer than the buffer is no line of the judge's
     memmove(judge->buffer.data(), start, judge->fill);
     return going;
 }
@@ -582,6 +583,9 @@ static void ReadWithJudge(CaptureFileJob* job) {
     JudgeRun* run = new (std::nothrow) JudgeRun{};
     RawsharkCommand* command = new (std::nothrow) RawsharkCommand;
     int count = JudgeCountOf(job->rawshark->judges);
+    int judged = 0;
+    for (int i = 0; i < job->filterCount && i < FilterSetMax; ++i) judged |= FilterNeedsJudge(&job->entries[i]);
+    if (!judged) count = 1;  // nothing to dissect: the one judge only reads
     char why[320];
     if (count > 1 && JudgeSplitBlocked(job->entries, job->filterCount, why, sizeof why)) {
         DEBUG_LOG("CaptureFileReadThread() info,one judge: %s", why);
@@ -629,8 +633,8 @@ static void ReadWithJudge(CaptureFileJob* job) {
             for (int i = 0; i < n && going; ++i) {
                 if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
                 RunJudge* judge = &judges[static_cast<size_t>(which[i])];
-                ssize_t got = read(judge->console.output, judge->buffer.data() + judge->fill,
-                                   judge->buffer.size() - judge->fill);
+                ssize_t got =
+                    read(judge->console.output, judge->buffer.data() + judge->fill, judge->buffer.size() - judge->fill);
                 if (got < 0 && errno == EINTR) continue;
                 if (got <= 0) {
                     judge->open = 0;

@@ -178,8 +178,7 @@ int JudgeOfPacket(int linkType, const uint8_t* data, uint32_t length, int judges
         case 276:  // Linux cooked v2: the protocol at 0
             if (length >= 20) j = EtherJudge(data, length, 20, Be16(data), judges);
             break;
-        default:
-            break;
+        default: break;
     }
     return j < 0 ? 0 : j;
 }

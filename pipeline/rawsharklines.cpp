@@ -71,7 +71,8 @@ void JudgeLine(const RawsharkLinesHandler* handler, const char* line, int size, 
     uint64_t frame = 0;
     if (handler->numbered) {
         int at = 0;
-        while (at < size && at < 20 && line[at] >= '0' && line[at] <= '9') frame = frame * 10 + uint64_t(line[at++] - '0');
+        while (at < size && at < 20 && line[at] >= '0' && line[at] <= '9')
+            frame = frame * 10 + uint64_t(line[at++] - '0');
         if (at == 0 || at >= size || line[at] != ' ' || frame == 0) return;
         line += at + 1;
         size -= at + 1;

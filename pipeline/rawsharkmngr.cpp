@@ -52,12 +52,12 @@ struct JudgeMerge {
     MergeSlot* slots;  // kMergeSlots, allocated with the entries
     CalcCell* cells;   // kMergeSlots rows of FilterSetMax, when a position has a calculation
     std::mutex lock;
-    int32_t judges;                 // judges of the list being built or run (2 or more: numbered)
-    uint64_t next;                  // the next frame to apply (under lock)
-    std::atomic<int32_t> broken;    // a judge ended before its input did: every entry has ended
-    std::atomic<int32_t> running;   // judge readers not yet ended
-    uint64_t written;               // packet source: frames handed to the judges
-    PacketRecordHeader first;       // packet source: the capture's first packet
+    int32_t judges;                // judges of the list being built or run (2 or more: numbered)
+    uint64_t next;                 // the next frame to apply (under lock)
+    std::atomic<int32_t> broken;   // a judge ended before its input did: every entry has ended
+    std::atomic<int32_t> running;  // judge readers not yet ended
+    uint64_t written;              // packet source: frames handed to the judges
+    PacketRecordHeader first;      // packet source: the capture's first packet
     int32_t linkType;
 };
 
@@ -170,7 +170,8 @@ static void MergeApply(const RawsharkEntry* judge) {
         const CalcCell* cells = m->cells ? &m->cells[(m->next & (kMergeSlots - 1)) * FilterSetMax] : nullptr;
         for (int p = 0; p < judge->servedCount; ++p) {
             RawsharkEntry* entry = &RawsharkMngr.entries[judge->served[p]];
-            ApplyVerdict(entry, slot->verdicts[p] == '1', cells && entry->filter.calc != CalcNone ? &cells[p] : nullptr);
+            ApplyVerdict(entry, slot->verdicts[p] == '1',
+                         cells && entry->filter.calc != CalcNone ? &cells[p] : nullptr);
         }
         slot->frame.store(0, std::memory_order_release);
         m->next++;
@@ -206,9 +207,14 @@ static RawsharkLinesHandler LinesHandler(RawsharkEntry* entry) {
         if (RawsharkMngr.entries[entry->served[p]].filter.calc != CalcNone) calcMask |= 1u << p;
     }
     int numbered = IsJudge(entry) && RawsharkMngr.merge.judges > 1;
-    return RawsharkLinesHandler{
-        IsJudge(entry) ? entry->servedCount : 0, calcMask, entry, LineVerdict, LineMessage, LineKind, numbered,
-        LineRow};
+    return RawsharkLinesHandler{IsJudge(entry) ? entry->servedCount : 0,
+                                calcMask,
+                                entry,
+                                LineVerdict,
+                                LineMessage,
+                                LineKind,
+                                numbered,
+                                LineRow};
 }
 
 int RawsharkMngrParseLines(const char* buffer, int length, RawsharkEntry* entry) {
@@ -684,9 +690,7 @@ void RawsharkMngrEndInput() {
 
 int RawsharkMngrCount() { return RawsharkMngr.count.load(std::memory_order_acquire); }
 
-RawsharkEntry* RawsharkMngrJudge(int j) {
-    return j >= 0 && j < JudgeCount() ? JudgeEntry(j) : nullptr;
-}
+RawsharkEntry* RawsharkMngrJudge(int j) { return j >= 0 && j < JudgeCount() ? JudgeEntry(j) : nullptr; }
 
 RawsharkEntry* RawsharkMngrEntry(int n) {
     if (n < 0 || n >= RawsharkMngr.count.load(std::memory_order_acquire)) return nullptr;

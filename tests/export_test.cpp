@@ -228,10 +228,14 @@ long double CalcNumber(const std::string& text, bool time) {
 TEST_F(ExportTest, SeveralJudgesExportWhatOneJudgeAndTsharkGive) {
     std::string file = dir + "/conversations.pcap";
     ASSERT_TRUE(PipelineTestWritePcap(file, PipelineTestMakeConversations(400, 47)));
-    const std::vector<std::string> filters = {"tcp.analysis.retransmission", "tcp.analysis.duplicate_ack",
-                                              "dns.response_to",             "dns.time > 0.001",
-                                              "udp.port == 7000",            "frame.number > 1500 && tcp",
-                                              "frame.time_relative >= 2",    "tcp.stream == 3"};
+    const std::vector<std::string> filters = {"tcp.analysis.retransmission",
+                                              "tcp.analysis.duplicate_ack",
+                                              "dns.response_to",
+                                              "dns.time > 0.001",
+                                              "udp.port == 7000",
+                                              "frame.number > 1500 && tcp",
+                                              "frame.time_relative >= 2",
+                                              "tcp.stream == 3"};
     const std::vector<std::string> split(filters.begin(), filters.end() - 1);
     std::string fs = dir + "/calc.fs";
     {
@@ -405,11 +409,12 @@ TEST_F(ExportTest, OutOfOrderStampsAreBinnedByTheirOwnTime) {
 // (Ethernet, raw IP) and snap lengths, nanosecond and microsecond stamps,
 // packets stamped before the first one, two sections, the gzip form, and
 // the same cut short in its last record. Every frame counts in the interval
-// of its own time, as tshark reads it.
+// of its own time, as tshark reads it, with one judge and with several.
 TEST_F(ExportTest, OnePassReadsWhatTsharkReadsAndBinsEachFrameByItsOwnTime) {
     const int64_t t0 = 1700000000LL * 1000000000;
     CapGenMixedParams p;
     CapGenMixedDefaults(&p);
+    p.hosts = 6;
     p.packets = 2500;
     p.seed = 21;
     p.meanGapNs = 2000000;
@@ -458,28 +463,33 @@ TEST_F(ExportTest, OnePassReadsWhatTsharkReadsAndBinsEachFrameByItsOwnTime) {
     };
     for (const Case& c : {Case{merged + ".gz", 0}, Case{sections, 0}, Case{cut, 2}}) {
         SCOPED_TRACE(c.file);
-        std::string csv = dir + "/o.csv";
-        Argv v({"--one-pass", "--filter-set", fs, "--interval", "100000", "--export-csv", csv, c.file});
-        OfflineArgs args;
-        char error[kErrorLen];
-        ASSERT_EQ(OfflineArgsParse(v.argc(), v.argv(), &args, error), 1) << error;
-        testing::internal::CaptureStderr();
-        int code = OfflineExportRun(&args, nullptr);
-        std::string err = testing::internal::GetCapturedStderr();
-        ASSERT_EQ(code, c.code) << err;
-        if (c.code == 2) {
-            EXPECT_NE(err.find("cut short"), std::string::npos) << err;
-        }
-        std::vector<std::string> header;
-        std::vector<int64_t> starts;
-        std::vector<OfflineCounts> ours, ref;
-        ASSERT_EQ(OfflineReadCsv(csv, &header, &starts, &ours), 1);
+        std::vector<OfflineCounts> ref;
         int64_t firstStart = 0;
         ASSERT_EQ(OfflineTsharkBinned(c.file, 100000, filters, &ref, &firstStart), 1);
         ASSERT_LT(firstStart, 0);  // the earliest frames come before the first
-        ASSERT_FALSE(starts.empty());
-        EXPECT_EQ(starts[0], firstStart);
-        ExpectSameCounts(ours, ref);
+        for (const char* judges : {"1", "2", "3"}) {
+            SCOPED_TRACE(judges);
+            std::string csv = dir + "/o.csv";
+            Argv v({"--one-pass", "--judges", judges, "--filter-set", fs, "--interval", "100000", "--export-csv", csv,
+                    c.file});
+            OfflineArgs args;
+            char error[kErrorLen];
+            ASSERT_EQ(OfflineArgsParse(v.argc(), v.argv(), &args, error), 1) << error;
+            testing::internal::CaptureStderr();
+            int code = OfflineExportRun(&args, nullptr);
+            std::string err = testing::internal::GetCapturedStderr();
+            ASSERT_EQ(code, c.code) << err;
+            if (c.code == 2) {
+                EXPECT_NE(err.find("cut short"), std::string::npos) << err;
+            }
+            std::vector<std::string> header;
+            std::vector<int64_t> starts;
+            std::vector<OfflineCounts> ours;
+            ASSERT_EQ(OfflineReadCsv(csv, &header, &starts, &ours), 1);
+            ASSERT_FALSE(starts.empty());
+            EXPECT_EQ(starts[0], firstStart);
+            ExpectSameCounts(ours, ref);
+        }
     }
     PlatformSetProgramFolder(nullptr);
 }

@@ -616,7 +616,7 @@ TEST_F(RawsharkMngrTest, JudgeLinesSplitAtAnyByteReachTheirEntries) {
 }
 
 // One lumo_judge serves every non-empty filter: one child, one write per
-// packet, counts equal tshark's; the filter it refuses stays at zero with
+// packet (with several, one child each), counts equal tshark's; the filter it refuses stays at zero with
 // the judge's line as its message while it still decides every packet.
 TEST_F(RawsharkMngrTest, OnePassLiveCountsMatchTsharkAndARefusedFilterStaysAtZero) {
     const int kPackets = 3000;
@@ -625,34 +625,38 @@ TEST_F(RawsharkMngrTest, OnePassLiveCountsMatchTsharkAndARefusedFilterStaysAtZer
     ASSERT_TRUE(PipelineTestWritePcap(pcap, packets));
     const char* texts[5] = {"udp", "", "tcp.bogus", "tcp.port == 80", "frame.len > 1000"};
     FilterEntry filters[5] = {Filter(texts[0]), Filter(texts[1]), Filter(texts[2]), Filter(texts[3]), Filter(texts[4])};
-    RawsharkBlock b = OnePass();
     int children = PipelineTestChildren();
-    ASSERT_EQ(RawsharkMngrListEdit(&b, 1, 5, filters, 65536), 1);
-    ASSERT_NE(RawsharkMngrJudge(), nullptr);
-    EXPECT_EQ(RawsharkMngrJudge()->servedCount, 4);
-    EXPECT_EQ(PipelineTestChildren(), children + 1);
-    for (int n = 0; n < 5; ++n) EXPECT_EQ(RawsharkMngrEntry(n)->console.process, 0);
+    for (int judges : {1, 2, 3}) {
+        SCOPED_TRACE(judges);
+        RawsharkBlock b = OnePass(judges);
+        PacketRingReset();
+        ASSERT_EQ(RawsharkMngrListEdit(&b, 1, 5, filters, 65536), 1);
+        ASSERT_NE(RawsharkMngrJudge(judges - 1), nullptr);
+        EXPECT_EQ(RawsharkMngrJudge(judges - 1)->servedCount, 4);
+        EXPECT_EQ(PipelineTestChildren(), children + judges);
+        for (int n = 0; n < 5; ++n) EXPECT_EQ(RawsharkMngrEntry(n)->console.process, 0);
 
-    Feed(packets, 0, packets.size(), true);
-    ASSERT_TRUE(TestWaitFor(
-        [] {
-            for (int n = 0; n < 5; ++n) {
-                if (RawsharkMngrEntry(n)->counter.cursor.load() != kPackets) return false;
-            }
-            return true;
-        },
-        120000));
-    for (int n : {0, 1, 3, 4}) {
-        Expected e = Reference(pcap, texts[n], UsecOf(packets[0].header), 50000);
-        EXPECT_EQ(RawsharkMngrEntry(n)->counter.matchedPackets.load(), e.packets) << texts[n];
-        EXPECT_EQ(RawsharkMngrEntry(n)->counter.matchedBytes.load(), e.bytes) << texts[n];
-        EXPECT_EQ(Message(n), "") << texts[n];
+        Feed(packets, 0, packets.size(), true);
+        ASSERT_TRUE(TestWaitFor(
+            [] {
+                for (int n = 0; n < 5; ++n) {
+                    if (RawsharkMngrEntry(n)->counter.cursor.load() != kPackets) return false;
+                }
+                return true;
+            },
+            120000));
+        for (int n : {0, 1, 3, 4}) {
+            Expected e = Reference(pcap, texts[n], UsecOf(packets[0].header), 50000);
+            EXPECT_EQ(RawsharkMngrEntry(n)->counter.matchedPackets.load(), e.packets) << texts[n];
+            EXPECT_EQ(RawsharkMngrEntry(n)->counter.matchedBytes.load(), e.bytes) << texts[n];
+            EXPECT_EQ(Message(n), "") << texts[n];
+        }
+        EXPECT_EQ(RawsharkMngrEntry(2)->counter.matchedPackets.load(), 0u);
+        EXPECT_EQ(Message(2), "lumo_judge: filter 2: tcp.bogus is neither a field nor a protocol name.");
+        RawsharkMngrListClear();
+        EXPECT_EQ(RawsharkMngrJudge(), nullptr);
+        EXPECT_EQ(PipelineTestChildren(), children);
     }
-    EXPECT_EQ(RawsharkMngrEntry(2)->counter.matchedPackets.load(), 0u);
-    EXPECT_EQ(Message(2), "lumo_judge: filter 2: tcp.bogus is neither a field nor a protocol name.");
-    RawsharkMngrListClear();
-    EXPECT_EQ(RawsharkMngrJudge(), nullptr);
-    EXPECT_EQ(PipelineTestChildren(), children);
 }
 
 // A judge that dies mid-capture ends every entry it served as a dead

@@ -133,7 +133,9 @@ std::vector<uint8_t> Dns(uint16_t id, int n, bool response) {
     std::string label = "h" + std::to_string(n);
     d.push_back(static_cast<uint8_t>(label.size()));
     d.insert(d.end(), label.begin(), label.end());
-    const char example[] = "\x07" "example";
+    const char example[] =
+        "\x07"
+        "example";
     d.insert(d.end(), example, example + 8);
     d.push_back(0);
     for (uint8_t b : {0, 1, 0, 1}) d.push_back(b);
@@ -240,8 +242,7 @@ std::vector<PipelineTestPacket> PipelineTestMakeConversations(int conversations,
             }
         }
     }
-    std::stable_sort(timeline.begin(), timeline.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::stable_sort(timeline.begin(), timeline.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<PipelineTestPacket> out;
     for (auto& [t, frame] : timeline) {
         PipelineTestPacket p;

@@ -234,7 +234,8 @@ int CapGenMixed(const char* path, int format, const CapGenMixedParams* params) {
             uint32_t pick = NextRandom(&rnd);
             uint8_t* ip = frame.data() + 14;
             const uint8_t a[4] = {127, 0, 1, static_cast<uint8_t>(1 + pick % static_cast<uint32_t>(params->hosts))};
-            const uint8_t b[4] = {127, 0, 2, static_cast<uint8_t>(1 + (pick >> 8) % static_cast<uint32_t>(params->hosts))};
+            const uint8_t b[4] = {127, 0, 2,
+                                  static_cast<uint8_t>(1 + (pick >> 8) % static_cast<uint32_t>(params->hosts))};
             memcpy(ip + 12, reverse ? b : a, 4);
             memcpy(ip + 16, reverse ? a : b, 4);
             ip[10] = ip[11] = 0;

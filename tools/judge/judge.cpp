@@ -123,7 +123,7 @@ constexpr uint32_t kMaxRecord = 16u << 20;
 constexpr size_t kReadBlock = 256 * 1024;
 constexpr int kHeaderSize = 16;
 constexpr int kNumberedHeaderSize = 32;  // -j: frame number and the first packet's time after it
-constexpr size_t kWordsSize = 4096;  // the field words of one record
+constexpr size_t kWordsSize = 4096;      // the field words of one record
 
 // The frames the engine may ask for by number while it dissects: the time
 // reference, the previous displayed and the previous captured frame, as a
