@@ -27,6 +27,7 @@
 #include "pipeline/rawsharkcommand.h"
 #include "pipeline/rawsharkmngr_internal.h"
 #include "platform/platform.h"
+#include "support/offline_support.h"
 #include "support/pipeline_packets.h"
 #include "support/wait.h"
 
@@ -739,19 +740,36 @@ TEST_F(RawsharkMngrTest, SeveralJudgesCountAsTsharkAndTcpStreamKeepsOne) {
                                             "frame.number > 1500 && tcp",
                                             "frame.time_relative >= 2",
                                             ""};
+    // and the sum of tcp.len over tcp, as tshark's fields add up
+    std::string lengths;
+    ASSERT_EQ(OfflineRunCommand("tshark -n -r " + pcap + " -Y tcp -T fields -e tcp.len 2>/dev/null", &lengths), 0);
+    uint64_t segments = 0, payload = 0;
+    for (size_t at = 0; at < lengths.size();) {
+        size_t lf = lengths.find('\n', at);
+        if (lf == std::string::npos) lf = lengths.size();
+        if (lf > at) {
+            payload += std::stoull(lengths.substr(at, lf - at));
+            ++segments;
+        }
+        at = lf + 1;
+    }
     for (int judges : {2, 3}) {
         SCOPED_TRACE(judges);
         FilterEntry filters[FilterSetMax];
         for (size_t n = 0; n < texts.size(); ++n) filters[n] = Filter(texts[n].c_str());
+        const int sum = static_cast<int>(texts.size());
+        filters[sum] = Filter("tcp");
+        filters[sum].calc = CalcSum;
+        snprintf(filters[sum].calcField, sizeof filters[sum].calcField, "tcp.len");
         RawsharkBlock b = OnePass(judges);
         PacketRingReset();
-        ASSERT_EQ(RawsharkMngrListEdit(&b, 1, static_cast<int>(texts.size()), filters, 65536), 1);
+        ASSERT_EQ(RawsharkMngrListEdit(&b, 1, sum + 1, filters, 65536), 1);
         ASSERT_NE(RawsharkMngrJudge(judges - 1), nullptr);
         Feed(packets, 0, packets.size(), true);
         ASSERT_TRUE(TestWaitFor(
             [&] {
-                for (size_t n = 0; n < texts.size(); ++n) {
-                    if (RawsharkMngrEntry(static_cast<int>(n))->counter.cursor.load() != kPackets) return false;
+                for (int n = 0; n <= sum; ++n) {
+                    if (RawsharkMngrEntry(n)->counter.cursor.load() != kPackets) return false;
                 }
                 return true;
             },
@@ -763,6 +781,15 @@ TEST_F(RawsharkMngrTest, SeveralJudgesCountAsTsharkAndTcpStreamKeepsOne) {
             EXPECT_EQ(RawsharkMngrEntry(static_cast<int>(n))->counter.matchedBytes.load(), e.bytes) << texts[n];
             EXPECT_EQ(Message(static_cast<int>(n)), "") << texts[n];
         }
+        const SampleCounter* c = &RawsharkMngrEntry(sum)->counter;
+        uint64_t count = 0;
+        double total = 0;
+        for (uint32_t bin = 0; bin < c->size; ++bin) {
+            count += c->calc[bin].count.load();
+            total += c->calc[bin].sum.load();
+        }
+        EXPECT_EQ(count, segments);
+        EXPECT_EQ(total, static_cast<double>(payload));
         RawsharkMngrListClear();
     }
     FilterEntry stream[2] = {Filter("tcp.stream == 3"), Filter("udp")};
