@@ -75,6 +75,11 @@ TEST(OfflineArgs, AcceptsTheDocumentedForms) {
     EXPECT_EQ(a.onePass, 0);
     ASSERT_EQ(Parse({"--one-pass", "--one-pass", "c.pcap"}, &a, &e), 1);
     EXPECT_EQ(a.onePass, 1);
+    EXPECT_EQ(a.judges, -1);  // the settings decide
+    ASSERT_EQ(Parse({"--judges", "0", "c.pcap"}, &a, &e), 1);
+    EXPECT_EQ(a.judges, 0);
+    ASSERT_EQ(Parse({"--judges", "16", "c.pcap"}, &a, &e), 1);
+    EXPECT_EQ(a.judges, 16);
     ASSERT_EQ(Parse({"--help"}, &a, &e), 1);
     EXPECT_EQ(a.help, 1);
     ASSERT_EQ(Parse({"--version"}, &a, &e), 1);
@@ -96,6 +101,9 @@ TEST(OfflineArgs, RefusesBadInputWithAReason) {
         {"--frobnicate", "c.pcap"},
         {"a.pcap", "b.pcap"},
         {"--one-pass", "--per-filter", "c.pcap"},
+        {"--judges", "17", "c.pcap"},
+        {"--judges", "-1", "c.pcap"},
+        {"--judges", "two", "c.pcap"},
     };
     for (const auto& args : bad) {
         OfflineArgs a;
