@@ -748,7 +748,8 @@ int JudgeFile(const std::string& path) {
         // several judges: this judge's records are those of its conversations
         bool mine = true;
         if (Judge.parts > 1) {
-            if (Judge.count == 0 && (rec.presence_flags & WTAP_HAS_TS)) SetFirstFrame(&rec.ts);
+            // the first record's time, as the frame's own time is taken (with or without a stamp)
+            if (Judge.count == 0) SetFirstFrame(&rec.ts);
             int judge = 0;
             if (!Judge.alone && rec.rec_type == REC_TYPE_PACKET) {
                 judge = JudgeOfPacket(LinkTypeOf(rec.rec_header.packet_header.pkt_encap), data,
