@@ -278,19 +278,16 @@ double TraceLabel(const uint64_t* buffer, int W, int64_t interval, const FilterE
     return fullScale;
 }
 
-// GraphDrawTrace for a frame: the label at once, the trace queued for
-// PaintSpans.
-void QueueTrace(DrawSurface* surface, const uint64_t* buffer, const FilterEntry* entry, int index,
-                const char* errorText, int visible, int64_t interval) {
+// A trace in the frame's queue from spans computed by fill(top, bottom).
+template <typename Fill>
+void QueueSpans(DrawSurface* surface, uint32_t color, Fill fill) {
+    if (Graph.spanCount >= kMaxTraces) return;
     int W = surface->width;
-    double fullScale = TraceLabel(buffer, W, interval, entry, index, errorText);
-    if (!visible || Graph.spanCount >= kMaxTraces) return;
-    size_t row = static_cast<size_t>(Graph.spanCount) * static_cast<size_t>(W);
-    int32_t* top = Graph.spanTop + row;
-    int32_t* bottom = Graph.spanBottom + row;
-    int firstRow = surface->height;
-    int lastRow = -1;
-    TraceSpans(buffer, W, surface->height, entry->unit, interval, fullScale, [&](int x, int lo, int hi) {
+    size_t base = static_cast<size_t>(Graph.spanCount) * static_cast<size_t>(W);
+    int32_t* top = Graph.spanTop + base;
+    int32_t* bottom = Graph.spanBottom + base;
+    int firstRow = surface->height, lastRow = -1;
+    fill([&](int x, int lo, int hi) {
         top[x] = lo;
         bottom[x] = hi;
         if (lo > hi) return;
@@ -299,7 +296,18 @@ void QueueTrace(DrawSurface* surface, const uint64_t* buffer, const FilterEntry*
     });
     Graph.spanFirstRow[Graph.spanCount] = firstRow;
     Graph.spanLastRow[Graph.spanCount] = lastRow;
-    Graph.spanColor[Graph.spanCount++] = entry->color;
+    Graph.spanColor[Graph.spanCount++] = color;
+}
+
+// GraphDrawTrace for a frame: the label at once, the trace queued for
+// PaintSpans.
+void QueueTrace(DrawSurface* surface, const uint64_t* buffer, const FilterEntry* entry, int index,
+                const char* errorText, int visible, int64_t interval) {
+    double fullScale = TraceLabel(buffer, surface->width, interval, entry, index, errorText);
+    if (!visible) return;
+    QueueSpans(surface, entry->color, [&](auto emit) {
+        TraceSpans(buffer, surface->width, surface->height, entry->unit, interval, fullScale, emit);
+    });
 }
 
 // ---------------------------------------------------------------- values
@@ -468,27 +476,6 @@ void ValueSpans(const int32_t* rows, int W, int H, int32_t style, Emit emit) {
         if (top > bottom) std::swap(top, bottom);
         emit(x, top < 0 ? 0 : top, bottom > H - 1 ? H - 1 : bottom);
     }
-}
-
-// A trace in the frame's queue from spans computed by fill(top, bottom).
-template <typename Fill>
-void QueueSpans(DrawSurface* surface, uint32_t color, Fill fill) {
-    if (Graph.spanCount >= kMaxTraces) return;
-    int W = surface->width;
-    size_t base = static_cast<size_t>(Graph.spanCount) * static_cast<size_t>(W);
-    int32_t* top = Graph.spanTop + base;
-    int32_t* bottom = Graph.spanBottom + base;
-    int firstRow = surface->height, lastRow = -1;
-    fill([&](int x, int lo, int hi) {
-        top[x] = lo;
-        bottom[x] = hi;
-        if (lo > hi) return;
-        if (lo < firstRow) firstRow = lo;
-        if (hi > lastRow) lastRow = hi;
-    });
-    Graph.spanFirstRow[Graph.spanCount] = firstRow;
-    Graph.spanLastRow[Graph.spanCount] = lastRow;
-    Graph.spanColor[Graph.spanCount++] = color;
 }
 
 // The general trace of a row and its legend label.

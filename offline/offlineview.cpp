@@ -138,16 +138,21 @@ static void SetRangeKeepingInSync(OfflineView* view, int width, int64_t position
     }
 }
 
-int OfflineViewWheel(OfflineView* view, int delta, int64_t totalDuration, int width) {
-    int64_t c = OfflineViewCentreTime(view, width);
-    int level = view->zoomLevel + delta / 120;
-    if (level < 0) level = 0;
-    if (level > kZoomLevels - 1) level = kZoomLevels - 1;
+// Zoom level `level` with time c in the middle of the window.
+static void ZoomAround(OfflineView* view, int level, int64_t c, int64_t totalDuration, int width) {
     view->zoomLevel = level;
     view->microsPerPixel = ZoomTable[level];
     OfflineViewComputeShift(view, totalDuration);
     view->viewEndTime = c + (static_cast<int64_t>(width) * view->microsPerPixel) / 2;
     SetRangeKeepingInSync(view, width, OfflineViewPositionFor(view, c, width));
+}
+
+int OfflineViewWheel(OfflineView* view, int delta, int64_t totalDuration, int width) {
+    int64_t c = OfflineViewCentreTime(view, width);
+    int level = view->zoomLevel + delta / 120;
+    if (level < 0) level = 0;
+    if (level > kZoomLevels - 1) level = kZoomLevels - 1;
+    ZoomAround(view, level, c, totalDuration, width);
     return 1;
 }
 
@@ -167,11 +172,6 @@ int OfflineViewZoomTo(OfflineView* view, int64_t t0, int64_t t1, int64_t totalDu
             break;
         }
     }
-    const int64_t c = t0 + span / 2;
-    view->zoomLevel = level;
-    view->microsPerPixel = ZoomTable[level];
-    OfflineViewComputeShift(view, totalDuration);
-    view->viewEndTime = c + (static_cast<int64_t>(width) * view->microsPerPixel) / 2;
-    SetRangeKeepingInSync(view, width, OfflineViewPositionFor(view, c, width));
+    ZoomAround(view, level, t0 + span / 2, totalDuration, width);
     return 1;
 }

@@ -47,6 +47,23 @@ int Parse(std::vector<std::string> a, OfflineArgs* out, std::string* error) {
     return ok;
 }
 
+// Runs the export of a command line that parses; its exit code, with what it
+// wrote on standard error in *err when err is given (-1 when the line does
+// not parse).
+int Export(std::vector<std::string> a, std::string* err = nullptr) {
+    OfflineArgs args;
+    std::string error;
+    if (!Parse(std::move(a), &args, &error)) {
+        ADD_FAILURE() << error;
+        return -1;
+    }
+    if (!err) return OfflineExportRun(&args, nullptr);
+    testing::internal::CaptureStderr();
+    int code = OfflineExportRun(&args, nullptr);
+    *err = testing::internal::GetCapturedStderr();
+    return code;
+}
+
 TEST(OfflineArgs, AcceptsTheDocumentedForms) {
     OfflineArgs a;
     std::string e;
@@ -259,12 +276,9 @@ TEST_F(ExportTest, SeveralJudgesExportWhatOneJudgeAndTsharkGive) {
         for (const std::string& set : {fs, counts, all}) {
             SCOPED_TRACE(set);
             std::string csv = dir + "/j.csv";
-            Argv v({"--one-pass", "--judges", std::to_string(judges), "--filter-set", set, "--interval", "50000",
-                    "--export-csv", csv, file});
-            OfflineArgs args;
-            char error[kErrorLen];
-            ASSERT_EQ(OfflineArgsParse(v.argc(), v.argv(), &args, error), 1) << error;
-            ASSERT_EQ(OfflineExportRun(&args, nullptr), 0);
+            ASSERT_EQ(Export({"--one-pass", "--judges", std::to_string(judges), "--filter-set", set, "--interval",
+                              "50000", "--export-csv", csv, file}),
+                      0);
             if (set == fs) {
                 if (judges == 1) one = TestFileRead(csv);
                 ASSERT_EQ(TestFileRead(csv), one);
@@ -312,11 +326,9 @@ TEST_F(ExportTest, CalculationColumnsEqualTsharkFieldsPerInterval) {
     PlatformSetProgramFolder(LUMO_BIN_DIR);
     const int64_t interval = 200000;
     std::string csv = dir + "/calc.csv";
-    Argv v({"--one-pass", "--filter-set", fs, "--interval", std::to_string(interval), "--export-csv", csv, file});
-    OfflineArgs args;
-    char error[kErrorLen];
-    ASSERT_EQ(OfflineArgsParse(v.argc(), v.argv(), &args, error), 1) << error;
-    ASSERT_EQ(OfflineExportRun(&args, nullptr), 0);
+    ASSERT_EQ(
+        Export({"--one-pass", "--filter-set", fs, "--interval", std::to_string(interval), "--export-csv", csv, file}),
+        0);
     PlatformSetProgramFolder(nullptr);
 
     std::ifstream in(csv);
@@ -399,11 +411,9 @@ TEST_F(ExportTest, OutOfOrderStampsAreBinnedByTheirOwnTime) {
     p.outOfOrderEvery = 7;
     std::string file = dir + "/ooo.pcap";
     ASSERT_EQ(CapGenMixed(file.c_str(), CapGenPcap, &p), 1);
-    Argv v({"--filter-set", WriteFilterSet(filters), "--interval", "100000", "--export-csv", dir + "/o.csv", file});
-    OfflineArgs args;
-    char error[kErrorLen];
-    ASSERT_EQ(OfflineArgsParse(v.argc(), v.argv(), &args, error), 1) << error;
-    ASSERT_EQ(OfflineExportRun(&args, nullptr), 0);
+    ASSERT_EQ(
+        Export({"--filter-set", WriteFilterSet(filters), "--interval", "100000", "--export-csv", dir + "/o.csv", file}),
+        0);
     std::vector<std::string> header;
     std::vector<int64_t> starts;
     std::vector<OfflineCounts> ours, ref;
@@ -478,14 +488,10 @@ TEST_F(ExportTest, OnePassReadsWhatTsharkReadsAndBinsEachFrameByItsOwnTime) {
         for (const char* judges : {"1", "2", "3"}) {
             SCOPED_TRACE(judges);
             std::string csv = dir + "/o.csv";
-            Argv v({"--one-pass", "--judges", judges, "--filter-set", fs, "--interval", "100000", "--export-csv", csv,
-                    c.file});
-            OfflineArgs args;
-            char error[kErrorLen];
-            ASSERT_EQ(OfflineArgsParse(v.argc(), v.argv(), &args, error), 1) << error;
-            testing::internal::CaptureStderr();
-            int code = OfflineExportRun(&args, nullptr);
-            std::string err = testing::internal::GetCapturedStderr();
+            std::string err;
+            int code = Export({"--one-pass", "--judges", judges, "--filter-set", fs, "--interval", "100000",
+                               "--export-csv", csv, c.file},
+                              &err);
             ASSERT_EQ(code, c.code) << err;
             if (c.code == 2) {
                 EXPECT_NE(err.find("cut short"), std::string::npos) << err;
@@ -550,13 +556,8 @@ TEST_F(ExportTest, OnePassBadFilesSayWhyAndKeepWhatWasRead) {
         SCOPED_TRACE(c.file);
         std::string csv = dir + "/o.csv";
         std::filesystem::remove(csv);
-        Argv v({"--one-pass", "--interval", "1000000", "--export-csv", csv, c.file});
-        OfflineArgs args;
-        char error[kErrorLen];
-        ASSERT_EQ(OfflineArgsParse(v.argc(), v.argv(), &args, error), 1) << error;
-        testing::internal::CaptureStderr();
-        int code = OfflineExportRun(&args, nullptr);
-        std::string err = testing::internal::GetCapturedStderr();
+        std::string err;
+        int code = Export({"--one-pass", "--interval", "1000000", "--export-csv", csv, c.file}, &err);
         EXPECT_EQ(code, c.code);
         EXPECT_NE(err.find(c.message), std::string::npos) << err;
         if (c.code == 2) {
@@ -617,13 +618,8 @@ TEST_F(ExportTest, FailuresExitOneWithTheirMessageAndSaveNothing) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.back());
-        Argv v(c.args);
-        OfflineArgs args;
-        char error[kErrorLen];
-        ASSERT_EQ(OfflineArgsParse(v.argc(), v.argv(), &args, error), 1) << error;
-        testing::internal::CaptureStderr();
-        int code = OfflineExportRun(&args, nullptr);
-        std::string err = testing::internal::GetCapturedStderr();
+        std::string err;
+        int code = Export(c.args, &err);
         EXPECT_EQ(code, 1);
         EXPECT_NE(err.find(c.message), std::string::npos) << err;
         EXPECT_EQ(PacketStoreCount(), 0);
@@ -639,11 +635,7 @@ TEST_F(ExportTest, ZeroPacketsGiveTheHeaderOnly) {
     std::string file = dir + "/none.pcapng";
     ASSERT_EQ(CapGenOpen(&w, file.c_str(), CapGenPcapng, 1, kCapGenSnaplen), 1);
     ASSERT_EQ(CapGenClose(&w), 1);
-    Argv v({"--filter-set", WriteFilterSet({"tcp", "udp"}), "--export-csv", dir + "/o.csv", file});
-    OfflineArgs args;
-    char error[kErrorLen];
-    ASSERT_EQ(OfflineArgsParse(v.argc(), v.argv(), &args, error), 1);
-    ASSERT_EQ(OfflineExportRun(&args, nullptr), 0);
+    ASSERT_EQ(Export({"--filter-set", WriteFilterSet({"tcp", "udp"}), "--export-csv", dir + "/o.csv", file}), 0);
     std::ifstream in(dir + "/o.csv");
     std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(all, "interval_start_us,all_packets,all_bytes,tcp packets,tcp bytes,udp packets,udp bytes\n");

@@ -21,6 +21,18 @@ void Put16(std::vector<uint8_t>& v, size_t at, uint16_t x) {
     v[at + 1] = static_cast<uint8_t>(x);
 }
 
+// The IPv4 header's addresses (at 14 in the frame) and then its checksum.
+void PutAddresses(std::vector<uint8_t>& f, uint32_t src, uint32_t dst) {
+    for (int i = 0; i < 4; ++i) {
+        f[26 + i] = static_cast<uint8_t>(src >> (24 - 8 * i));
+        f[30 + i] = static_cast<uint8_t>(dst >> (24 - 8 * i));
+    }
+    uint32_t sum = 0;
+    for (int i = 14; i < 34; i += 2) sum += (f[i] << 8) | f[i + 1];
+    while (sum >> 16) sum = (sum & 0xffff) + (sum >> 16);
+    Put16(f, 24, static_cast<uint16_t>(~sum));
+}
+
 // Ethernet + IPv4 (+ UDP or TCP) headers into a frame of `captured` bytes.
 std::vector<uint8_t> IpFrame(uint32_t captured, uint32_t wire, int proto, uint16_t srcPort, uint16_t dstPort,
                              uint32_t src, uint32_t dst) {
@@ -35,14 +47,7 @@ std::vector<uint8_t> IpFrame(uint32_t captured, uint32_t wire, int proto, uint16
     Put16(f, 16, static_cast<uint16_t>(ipLen));
     f[22] = 64;
     f[23] = static_cast<uint8_t>(proto);
-    for (int i = 0; i < 4; ++i) {
-        f[26 + i] = static_cast<uint8_t>(src >> (24 - 8 * i));
-        f[30 + i] = static_cast<uint8_t>(dst >> (24 - 8 * i));
-    }
-    uint32_t sum = 0;
-    for (int i = 14; i < 34; i += 2) sum += (f[i] << 8) | f[i + 1];
-    while (sum >> 16) sum = (sum & 0xffff) + (sum >> 16);
-    Put16(f, 24, static_cast<uint16_t>(~sum));
+    PutAddresses(f, src, dst);
     if (proto == 17 && captured >= 42) {
         Put16(f, 34, srcPort);
         Put16(f, 36, dstPort);
@@ -87,14 +92,7 @@ std::vector<uint8_t> Ip4(uint32_t src, uint32_t dst, int proto, uint16_t id, uin
     Put16(f, 20, fragment);
     f[22] = 64;
     f[23] = static_cast<uint8_t>(proto);
-    for (int i = 0; i < 4; ++i) {
-        f[26 + i] = static_cast<uint8_t>(src >> (24 - 8 * i));
-        f[30 + i] = static_cast<uint8_t>(dst >> (24 - 8 * i));
-    }
-    uint32_t sum = 0;
-    for (int i = 14; i < 34; i += 2) sum += (f[i] << 8) | f[i + 1];
-    while (sum >> 16) sum = (sum & 0xffff) + (sum >> 16);
-    Put16(f, 24, static_cast<uint16_t>(~sum));
+    PutAddresses(f, src, dst);
     memcpy(f.data() + 34, l4.data(), l4.size());
     return f;
 }

@@ -764,42 +764,36 @@ int JudgeFile(const std::string& path) {
                 *at++ = '=';
                 at = PutDecimal(at, Judge.count);
                 *at++ = ' ';
-                memmove(at, line + 64, static_cast<size_t>(k));
-                at += k;
-                fwrite(line, 1, static_cast<size_t>(at - line), stdout);
-                fputs(words, stdout);
-                fputc('\n', stdout);
             }
-            wtap_rec_reset(&rec);
-            if (Judge.count % kProgressEvery == 0) Progress();
-            if (ferror(stdout)) return 1;
-            continue;
-        }
-        // the record's own time, as the frame's absolute time is taken; a
-        // record without one (a simple packet block) stays where the file
-        // puts it: at the time of the record before it
-        if (rec.presence_flags & WTAP_HAS_TS) {
-            lastTime = rec.ts;
         } else {
-            rec.ts = lastTime;
+            // the record's own time, as the frame's absolute time is taken; a
+            // record without one (a simple packet block) stays where the file
+            // puts it: at the time of the record before it
+            if (rec.presence_flags & WTAP_HAS_TS) {
+                lastTime = rec.ts;
+            } else {
+                rec.ts = lastTime;
+            }
+            int64_t secs = static_cast<int64_t>(rec.ts.secs);
+            if (secs < 0) {
+                *at++ = '-';
+                at = PutDecimal(at, 0 - static_cast<uint64_t>(secs));
+            } else {
+                at = PutDecimal(at, static_cast<uint64_t>(secs));
+            }
+            *at++ = ' ';
+            at = PutDecimal(at, static_cast<uint64_t>(rec.ts.nsecs < 0 ? 0 : rec.ts.nsecs));
+            *at++ = ' ';
+            at = PutDecimal(at, length);
+            *at++ = ' ';
         }
-        int64_t secs = static_cast<int64_t>(rec.ts.secs);
-        if (secs < 0) {
-            *at++ = '-';
-            at = PutDecimal(at, 0 - static_cast<uint64_t>(secs));
-        } else {
-            at = PutDecimal(at, static_cast<uint64_t>(secs));
+        if (mine || Judge.part == 1) {
+            memmove(at, line + 64, static_cast<size_t>(k));
+            at += k;
+            fwrite(line, 1, static_cast<size_t>(at - line), stdout);
+            fputs(words, stdout);
+            fputc('\n', stdout);
         }
-        *at++ = ' ';
-        at = PutDecimal(at, static_cast<uint64_t>(rec.ts.nsecs < 0 ? 0 : rec.ts.nsecs));
-        *at++ = ' ';
-        at = PutDecimal(at, length);
-        *at++ = ' ';
-        memmove(at, line + 64, static_cast<size_t>(k));
-        at += k;
-        fwrite(line, 1, static_cast<size_t>(at - line), stdout);
-        fputs(words, stdout);
-        fputc('\n', stdout);
         wtap_rec_reset(&rec);
         if (Judge.count % kProgressEvery == 0) Progress();
         if (ferror(stdout)) return 1;
